@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+// The Korean ANSI code page.  Every boundary of the program (settings files,
+// the message log, the cipher, the socket) sees these bytes; the program itself
+// holds UTF-16 text.  The ICU table "windows-949" is the one that carries the
+// whole unified Hangul code (ICU's "CP949" and "EUC-KR" are other tables).
+namespace sorna::cp949 {
+
+// False when the converter cannot be opened on this machine.
+bool available();
+
+QByteArray encode(QStringView text);
+QString decode(QByteArrayView bytes);
+
+// Length in bytes of the character that starts at `bytes[pos]`: 2 for a lead
+// byte followed by a valid trail byte, otherwise 1.
+int charLength(QByteArrayView bytes, qsizetype pos);
+
+// Cuts `count` bytes from byte offset `from` (0-based) so that the result has
+// exactly the bytes asked for: a double-byte character cut in half at either
+// end is replaced by `pad`.
+QByteArray cut(QByteArrayView bytes, qsizetype from, qsizetype count, char pad = ' ');
+
+} // namespace sorna::cp949

@@ -1,0 +1,186 @@
+#include "foundation/settings.h"
+
+#include "foundation/cp949.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace sorna {
+namespace {
+
+constexpr qsizetype kMaxValueBytes = 1023;
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+QByteArrayView trimmed(QByteArrayView v)
+{
+    qsizetype b = 0, e = v.size();
+    while (b < e && (isBlank(v[b]) || v[b] == '\r'))
+        ++b;
+    while (e > b && (isBlank(v[e - 1]) || v[e - 1] == '\r'))
+        --e;
+    return v.sliced(b, e - b);
+}
+
+bool sameName(QByteArrayView a, QByteArrayView b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// One physical line of the file: [begin, end) without its line break,
+// [end, next) the break itself.
+struct Line
+{
+    qsizetype begin, end, next;
+};
+
+QList<Line> splitLines(const QByteArray& file)
+{
+    QList<Line> lines;
+    qsizetype pos = 0;
+    while (pos < file.size()) {
+        qsizetype nl = file.indexOf('\n', pos);
+        if (nl < 0) {
+            lines.append({pos, file.size(), file.size()});
+            break;
+        }
+        qsizetype end = nl;
+        if (end > pos && file[end - 1] == '\r')
+            --end;
+        lines.append({pos, end, nl + 1});
+        pos = nl + 1;
+    }
+    return lines;
+}
+
+// The name inside "[name]", or a null view when the line is no section header.
+QByteArrayView sectionName(QByteArrayView line)
+{
+    QByteArrayView t = trimmed(line);
+    if (!t.startsWith('['))
+        return {};
+    const qsizetype close = t.indexOf(']');
+    if (close < 0)
+        return {};
+    return trimmed(t.sliced(1, close - 1));
+}
+
+struct KeyLine
+{
+    QByteArrayView key, value;
+    bool ok = false;
+};
+
+KeyLine keyLine(QByteArrayView line)
+{
+    const QByteArrayView t = trimmed(line);
+    if (t.isEmpty() || t.startsWith(';'))
+        return {};
+    const qsizetype eq = t.indexOf('=');
+    if (eq <= 0)
+        return {};
+    return {trimmed(t.first(eq)), trimmed(t.sliced(eq + 1)), true};
+}
+
+QByteArray lineBreakOf(const QByteArray& file, const QList<Line>& lines)
+{
+    for (const Line& l : lines)
+        if (l.next > l.end)
+            return file.sliced(l.end, l.next - l.end);
+    return QByteArrayLiteral("\r\n");
+}
+
+} // namespace
+
+QByteArray iniRead(const QByteArray& file, const QByteArray& section, const QByteArray& key)
+{
+    bool inSection = false;
+    for (const Line& l : splitLines(file)) {
+        const QByteArrayView line(file.constData() + l.begin, l.end - l.begin);
+        const QByteArrayView name = sectionName(line);
+        if (!name.isNull()) {
+            inSection = sameName(name, section);
+            continue;
+        }
+        if (!inSection)
+            continue;
+        const KeyLine kv = keyLine(line);
+        if (kv.ok && sameName(kv.key, key)) {
+            if (kv.value.size() <= kMaxValueBytes)
+                return kv.value.toByteArray();
+            return cp949::cut(kv.value, 0, kMaxValueBytes);
+        }
+    }
+    return {};
+}
+
+QByteArray iniWrite(const QByteArray& file, const QByteArray& section, const QByteArray& key,
+                    const QByteArray& value)
+{
+    const QList<Line> lines = splitLines(file);
+    const QByteArray br = lineBreakOf(file, lines);
+    const QByteArray newLine = key + '=' + value;
+
+    bool inSection = false;
+    qsizetype insertAt = -1; // after the last key line of the section
+    for (const Line& l : lines) {
+        const QByteArrayView line(file.constData() + l.begin, l.end - l.begin);
+        const QByteArrayView name = sectionName(line);
+        if (!name.isNull()) {
+            if (inSection)
+                break;
+            inSection = sameName(name, section);
+            if (inSection)
+                insertAt = l.next;
+            continue;
+        }
+        if (!inSection)
+            continue;
+        const KeyLine kv = keyLine(line);
+        if (kv.ok && sameName(kv.key, key))
+            return file.first(l.begin) + newLine + file.sliced(l.end);
+        if (!trimmed(line).isEmpty())
+            insertAt = l.next;
+    }
+
+    if (insertAt >= 0) {
+        QByteArray out = file.first(insertAt);
+        if (!out.isEmpty() && !out.endsWith('\n'))
+            out += br;
+        return out + newLine + br + file.sliced(insertAt);
+    }
+    QByteArray out = file;
+    if (!out.isEmpty() && !out.endsWith('\n'))
+        out += br;
+    return out + '[' + section + ']' + br + newLine + br;
+}
+
+QString ReadSetting(const QString& section, const QString& key, const QString& filePath)
+{
+    QFile f(filePath);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return cp949::decode(iniRead(f.readAll(), cp949::encode(section), cp949::encode(key)));
+}
+
+bool WriteSetting(const QString& section, const QString& key, const QString& value, const QString& filePath)
+{
+    QByteArray current;
+    {
+        QFile f(filePath);
+        if (f.exists()) {
+            if (!f.open(QIODevice::ReadOnly))
+                return false;
+            current = f.readAll();
+        }
+    }
+    // The folder of a settings file may be missing on a new installation
+    // (Update\ for instance); a setting written there must not be lost.
+    QDir().mkpath(QFileInfo(filePath).absolutePath());
+    QSaveFile out(filePath);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    out.write(iniWrite(current, cp949::encode(section), cp949::encode(key), cp949::encode(value)));
+    return out.commit();
+}
+
+} // namespace sorna

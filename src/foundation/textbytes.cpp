@@ -1,0 +1,53 @@
+#include "foundation/textbytes.h"
+
+#include "foundation/cp949.h"
+
+namespace sorna {
+namespace {
+
+char padByte(QChar pad) { return pad.unicode() < 0x80 ? char(pad.unicode()) : ' '; }
+
+} // namespace
+
+QString LeftBytes(const QString& text, int count, QChar pad)
+{
+    const QByteArray bytes = cp949::encode(text);
+    if (count >= bytes.size())
+        return text;
+    return cp949::decode(cp949::cut(bytes, 0, count, padByte(pad)));
+}
+
+QString RightBytes(const QString& text, int count, QChar pad)
+{
+    const QByteArray bytes = cp949::encode(text);
+    if (count >= bytes.size())
+        return text;
+    return cp949::decode(cp949::cut(bytes, bytes.size() - std::max(count, 0), count, padByte(pad)));
+}
+
+QString MidBytes(const QString& text, int start, int count, QChar pad)
+{
+    return MidBytes(cp949::encode(text), start, count, pad);
+}
+
+QString MidBytes(const QByteArray& bytes, int start, int count, QChar pad)
+{
+    if (start < 1)
+        start = 1;
+    return cp949::decode(cp949::cut(bytes, start - 1, count, padByte(pad)));
+}
+
+int ByteLength(const QString& text) { return int(cp949::encode(text).size()); }
+
+QString PadField(const QString& value, Fill fill, int width)
+{
+    if (width <= 0)
+        return {};
+    const QChar pad = fill == Fill::Zero ? u'0' : u' ';
+    const QString run(width + 1, pad);
+    if (fill == Fill::Zero)
+        return RightBytes(run + value, width, pad);
+    return LeftBytes(value + run, width, pad);
+}
+
+} // namespace sorna

@@ -1,0 +1,134 @@
+#include "hostlink/winsock.h"
+
+#include <QTimer>
+
+namespace sorna {
+
+Winsock::Winsock(QObject* parent) : QObject(parent) {}
+
+void Winsock::Close()
+{
+    if (m_socket) {
+        // A closed connection raises nothing more.
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    m_reader.reset();
+    m_sent = false;
+    m_closeAfterSend = false;
+    m_done = false;
+}
+
+void Winsock::Connect()
+{
+    Close();
+    m_socket = new QTcpSocket(this);
+    QTcpSocket* s = m_socket;
+    connect(s, &QTcpSocket::connected, this, &Winsock::Connected);
+    connect(s, &QTcpSocket::readyRead, this, &Winsock::onReadyRead);
+    connect(s, &QTcpSocket::errorOccurred, this, &Winsock::onError);
+    connect(s, &QTcpSocket::bytesWritten, this, &Winsock::onBytesWritten);
+    s->connectToHost(RemoteHost, quint16(RemotePort));
+}
+
+void Winsock::SendData(const QByteArray& frame)
+{
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    m_sent = true;
+    m_socket->write(frame);
+}
+
+void Winsock::CloseAfterSend()
+{
+    if (!m_socket)
+        return;
+    if (m_socket->bytesToWrite() == 0) {
+        m_socket->disconnectFromHost();
+        return;
+    }
+    m_closeAfterSend = true;
+}
+
+bool Winsock::isConnected() const { return m_socket && m_socket->state() == QAbstractSocket::ConnectedState; }
+
+bool Winsock::isBusy() const
+{
+    return m_socket && m_socket->state() != QAbstractSocket::UnconnectedState;
+}
+
+void Winsock::onBytesWritten()
+{
+    if (!m_socket || m_socket->bytesToWrite() > 0)
+        return;
+    emit SendComplete();
+    if (m_closeAfterSend && m_socket) {
+        m_closeAfterSend = false;
+        m_socket->disconnectFromHost();
+    }
+}
+
+void Winsock::onReadyRead()
+{
+    if (!m_socket || m_done)
+        return;
+    switch (m_reader.feed(m_socket->readAll())) {
+    case FrameReader::State::Incomplete:
+        return;
+    case FrameReader::State::Bad:
+        fail(QStringLiteral("the host's answer is not a frame"));
+        return;
+    case FrameReader::State::Complete:
+        m_done = true;
+        // Raised after this read has returned, so that a handler may open a
+        // modal window or close the socket.
+        QTimer::singleShot(0, this, [this, s = m_socket] {
+            if (m_socket == s)
+                emit DataArrival();
+        });
+        return;
+    }
+}
+
+void Winsock::onError()
+{
+    if (!m_socket || m_done)
+        return;
+    // The host closing the connection after a whole answer is no error; nor
+    // is our own close after a fire-and-forget send.
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError && m_sent && m_socket->bytesToWrite() == 0 &&
+        m_reader.state() == FrameReader::State::Complete)
+        return;
+    fail(m_socket->errorString());
+}
+
+void Winsock::fail(const QString& description)
+{
+    m_done = true;
+    QTcpSocket* s = m_socket;
+    s->disconnect(this);
+    s->abort();
+    QTimer::singleShot(0, this, [this, s = QPointer<QTcpSocket>(s), description] {
+        if (m_socket == s)
+            emit Error(description);
+    });
+}
+
+bool ParsePort(const QString& text, int* port)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 5)
+        return false;
+    for (QChar c : t)
+        if (c < u'0' || c > u'9')
+            return false;
+    const int p = t.toInt();
+    if (p < 1 || p > 65535)
+        return false;
+    *port = p;
+    return true;
+}
+
+} // namespace sorna

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "hostlink/frame.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTcpSocket>
+
+namespace sorna {
+
+// A TCP client socket in the manner the windows use it: set RemoteHost and
+// RemotePort, Connect, build and send the request when Connected is raised,
+// take the answer when DataArrival is raised.  One request per connection.
+//
+// DataArrival is raised once, when a whole frame has been gathered from as
+// many pieces as it came in.  A failed connection, a connection lost before
+// the frame was complete, or data that is no frame (a bad prefix, more than
+// 10,000 bytes without a complete frame) raise Error instead; requestSent()
+// then tells whether the request had already left.
+class Winsock : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Winsock(QObject* parent = nullptr);
+
+    QString RemoteHost;
+    int RemotePort = 0;
+
+    void Close();
+    void Connect();
+    void SendData(const QByteArray& frame);
+    // The frame received, blanks around it dropped.
+    QByteArray GetData() const { return m_reader.received(); }
+    // Closes the connection once everything handed to SendData has been
+    // written, so that a fire-and-forget request is not lost.
+    void CloseAfterSend();
+
+    bool isConnected() const;
+    bool isBusy() const; // connecting or connected
+    bool requestSent() const { return m_sent; }
+
+signals:
+    void Connected();
+    void DataArrival();
+    void Error(const QString& description);
+    // All bytes of the request have been written to the connection.
+    void SendComplete();
+
+private:
+    void onReadyRead();
+    void onError();
+    void onBytesWritten();
+    void fail(const QString& description);
+
+    QPointer<QTcpSocket> m_socket;
+    FrameReader m_reader;
+    bool m_sent = false;
+    bool m_closeAfterSend = false;
+    bool m_done = false;
+};
+
+// Whether a port setting is usable: decimal digits giving 1 to 65535.
+bool ParsePort(const QString& text, int* port);
+
+} // namespace sorna

@@ -1,0 +1,46 @@
+#include "support/testsupport.h"
+
+#include "foundation/cp949.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace sorna::test {
+
+TempRoot::TempRoot()
+    : m_previous(qgetenv("QUENDAL_ROOT")), m_hadPrevious(qEnvironmentVariableIsSet("QUENDAL_ROOT"))
+{
+    qputenv("QUENDAL_ROOT", m_dir.path().toLocal8Bit());
+}
+
+TempRoot::~TempRoot()
+{
+    if (m_hadPrevious)
+        qputenv("QUENDAL_ROOT", m_previous);
+    else
+        qunsetenv("QUENDAL_ROOT");
+}
+
+QByteArray TempRoot::read(const QString& relative) const
+{
+    QFile f(file(relative));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void TempRoot::write(const QString& relative, const QByteArray& bytes) const
+{
+    QDir().mkpath(QFileInfo(file(relative)).absolutePath());
+    QFile f(file(relative));
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+}
+
+QByteArray expectedBytes(const QString& textWithDots)
+{
+    QString t = textWithDots;
+    t.replace(u'·', u' ');
+    return cp949::encode(t);
+}
+
+} // namespace sorna::test
