@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace sorna {
+
+// Every message to the user goes through here: a modal box with an OK button.
+// Tests replace the box by a recorder, so that no test ever blocks on a box.
+namespace MessageBox {
+
+inline const QString kCaption = QStringLiteral("소르나 승인 시스템");
+
+enum class Icon { None, Information, Warning, Critical };
+
+// `caption` empty: the box carries the application's title.
+void show(QWidget* parent, const QString& text, Icon icon = Icon::None, const QString& caption = kCaption);
+
+struct Shown
+{
+    QString text;
+    Icon icon;
+    QString caption;
+};
+
+// Test seam.  While recording, show() records the message and returns at
+// once; `onShown`, when set, runs in place of the box (it may act on the
+// program as a user would after reading the message).
+void startRecording(std::function<void(const Shown&)> onShown = {});
+void stopRecording();
+QList<Shown> recorded();
+QStringList recordedTexts();
+void clearRecorded();
+
+} // namespace MessageBox
+} // namespace sorna
