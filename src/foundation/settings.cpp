@@ -118,7 +118,11 @@ QByteArray iniWrite(const QByteArray& file, const QByteArray& section, const QBy
 {
     const QList<Line> lines = splitLines(file);
     const QByteArray br = lineBreakOf(file, lines);
-    const QByteArray newLine = key + '=' + value;
+    // A value is one line: a line break inside it (text from the host) would
+    // otherwise add keys or whole sections to the file.
+    QByteArray oneLine = value;
+    oneLine.replace('\r', ' ').replace('\n', ' ');
+    const QByteArray newLine = key + '=' + oneLine;
 
     bool inSection = false;
     qsizetype insertAt = -1; // after the last key line of the section

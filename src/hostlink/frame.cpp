@@ -1,5 +1,7 @@
 #include "hostlink/frame.h"
 
+#include "hostlink/zseed.h"
+
 namespace sorna {
 namespace {
 
@@ -16,22 +18,29 @@ QByteArrayView trimmedView(QByteArrayView v)
     return v.sliced(b, e - b);
 }
 
-// Well-formed cipher text: standard Base64 of whole 16-byte blocks.
-bool wellFormedCipher(QByteArrayView text)
+// A cipher text of the link: standard Base64 of whole 16-byte blocks that
+// decipher under the link's key with valid padding.  The first part of a
+// longer cipher text is Base64 of whole blocks often enough (every 64
+// characters), but it practically never ends in valid padding.
+bool decipherableCipher(QByteArrayView text)
 {
     if (text.isEmpty() || text.size() % 4 != 0)
         return false;
     const auto decoded = QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
-    return decoded && !decoded.decoded.isEmpty() && decoded.decoded.size() % 16 == 0;
+    if (!decoded || decoded.decoded.isEmpty() || decoded.decoded.size() % 16 != 0)
+        return false;
+    QByteArray plain;
+    return seed::cbcDecrypt(decoded.decoded, &plain);
 }
 
 enum class Verdict { Wait, Complete, Bad };
 
-// Finds the reading "0" + N + N bytes that accounts for all of `t`.  A
-// reading whose cipher text is not well formed is taken only when no longer
-// prefix could still be arriving (the byte after its digits is no digit, or
-// the prefix already has four digits): so a frame that happens to look whole
-// early while its pieces are still coming is not cut short.
+// Finds the reading "0" + N + N bytes that accounts for all of `t`.  When a
+// longer prefix could still be arriving (the byte after the digits is a digit
+// and the prefix has fewer than four digits), the reading is taken only when
+// its cipher text deciphers: so a frame that happens to look whole early while
+// its pieces are still coming ("0640..." read as "064" and 64 bytes) is not
+// cut short.
 Verdict readFrame(QByteArrayView t, QByteArray* cipher)
 {
     if (t.isEmpty())
@@ -53,7 +62,7 @@ Verdict readFrame(QByteArrayView t, QByteArray* cipher)
             continue;
         const QByteArrayView body = t.sliced(1 + d);
         const bool longerPossible = d < 4 && !body.isEmpty() && isDigit(body[0]);
-        if (wellFormedCipher(body) || !longerPossible) {
+        if (!longerPossible || decipherableCipher(body)) {
             *cipher = body.toByteArray();
             return Verdict::Complete;
         }

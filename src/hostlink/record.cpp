@@ -99,8 +99,7 @@ void keep(std::span<const FieldSpec> layout, std::span<const QString> values)
     std::lock_guard lock(mutex);
     fields().clear();
     for (size_t i = 0; i < layout.size() && i < values.size(); ++i)
-        fields().insert(QString::fromLatin1(layout[i].name),
-                        PadField(values[i], layout[i].fill, layout[i].width));
+        fields().insert(QString::fromLatin1(layout[i].name), values[i]);
 }
 
 QString value(const QString& name)

@@ -71,7 +71,7 @@ QString TraceNumber(const QString& number);
 
 // The store of message fields: the values of the last request built, of
 // whatever type, kept until the next request replaces them.  The pay button
-// reads the kept trace_no.
+// reads the kept trace_no.  Values are kept as set, before their fill.
 namespace MessageStore {
 void keep(std::span<const FieldSpec> layout, std::span<const QString> values);
 QString value(const QString& name);

@@ -4,10 +4,18 @@
 
 namespace sorna {
 
-Winsock::Winsock(QObject* parent) : QObject(parent) {}
+Winsock::Winsock(QObject* parent) : QObject(parent), m_connectTimer(new QTimer(this))
+{
+    m_connectTimer->setSingleShot(true);
+    connect(m_connectTimer, &QTimer::timeout, this, [this] {
+        if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState && !m_done)
+            fail(QStringLiteral("the host did not take the connection in time"));
+    });
+}
 
 void Winsock::Close()
 {
+    m_connectTimer->stop();
     if (m_socket) {
         // A closed connection raises nothing more.
         m_socket->disconnect(this);
@@ -26,10 +34,14 @@ void Winsock::Connect()
     Close();
     m_socket = new QTcpSocket(this);
     QTcpSocket* s = m_socket;
-    connect(s, &QTcpSocket::connected, this, &Winsock::Connected);
+    connect(s, &QTcpSocket::connected, this, [this] {
+        m_connectTimer->stop();
+        emit Connected();
+    });
     connect(s, &QTcpSocket::readyRead, this, &Winsock::onReadyRead);
     connect(s, &QTcpSocket::errorOccurred, this, &Winsock::onError);
     connect(s, &QTcpSocket::bytesWritten, this, &Winsock::onBytesWritten);
+    m_connectTimer->start(m_connectTimeoutMs);
     s->connectToHost(RemoteHost, quint16(RemotePort));
 }
 
@@ -106,6 +118,7 @@ void Winsock::onError()
 
 void Winsock::fail(const QString& description)
 {
+    m_connectTimer->stop();
     m_done = true;
     QTcpSocket* s = m_socket;
     s->disconnect(this);

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTcpSocket>
 
+class QTimer;
+
 namespace sorna {
 
 // A TCP client socket in the manner the windows use it: set RemoteHost and
@@ -41,6 +43,12 @@ public:
     bool isBusy() const; // connecting or connected
     bool requestSent() const { return m_sent; }
 
+    // A host that does not take the connection within this time is treated
+    // as unreachable (Error), instead of waiting for the system's own limit
+    // of minutes.
+    static constexpr int kDefaultConnectTimeoutMs = 10000;
+    void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
+
 signals:
     void Connected();
     void DataArrival();
@@ -59,6 +67,8 @@ private:
     bool m_sent = false;
     bool m_closeAfterSend = false;
     bool m_done = false;
+    int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
+    QTimer* m_connectTimer = nullptr;
 };
 
 // Whether a port setting is usable: decimal digits giving 1 to 65535.

@@ -26,19 +26,28 @@ struct CtxFree
     void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
 
+struct ProviderUnload
+{
+    void operator()(OSSL_PROVIDER* p) const { OSSL_PROVIDER_unload(p); }
+};
+
 // SEED lives in OpenSSL's legacy provider; the default provider stays loaded
-// beside it for everything else.  Loaded once per process.
+// beside it for everything else.  Loaded once per process, and given back at
+// its end (before OpenSSL's own clean-up, which was registered first) so that
+// nothing of it outlives the program.
 struct Ciphers
 {
+    // Members go in reverse order: the ciphers before their providers.
+    std::unique_ptr<OSSL_PROVIDER, ProviderUnload> legacy, standard;
     std::unique_ptr<EVP_CIPHER, CipherFree> cbc, ecb;
 };
 
 const Ciphers& ciphers()
 {
-    static Ciphers c = [] {
-        OSSL_PROVIDER_load(nullptr, "legacy");
-        OSSL_PROVIDER_load(nullptr, "default");
+    static const Ciphers c = [] {
         Ciphers out;
+        out.legacy.reset(OSSL_PROVIDER_load(nullptr, "legacy"));
+        out.standard.reset(OSSL_PROVIDER_load(nullptr, "default"));
         out.cbc.reset(EVP_CIPHER_fetch(nullptr, "SEED-CBC", nullptr));
         out.ecb.reset(EVP_CIPHER_fetch(nullptr, "SEED-ECB", nullptr));
         return out;
