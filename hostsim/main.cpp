@@ -1,1 +1,196 @@
-int main() { return 0; }
+// sorna-host: the reference approval host.  It speaks the host side of the
+// link (frames, cipher, logins, card inquiries, approvals, cancellations and
+// balance inquiries) over its own SQLite data, for the demo and for the
+// end-to-end tests.
+//
+//   sorna-host --port N --db FILE [--demo] [--fault MODE] [--listen ADDR]
+//              [--log FILE] [--clock YYYY-MM-DDTHH:MM:SS]
+//   sorna-host --db FILE [--demo] --init-only
+//
+// The first line on standard output is "listening on ADDR:PORT".  With
+// --init-only the host prepares the file (and the demo data) and ends.
+
+#include "database.h"
+#include "faultmode.h"
+#include "foundation/clock.h"
+#include "foundation/cp949.h"
+#include "hostlink/zseed.h"
+#include "hostlog.h"
+#include "hostlogic.h"
+#include "server.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+using namespace sorna;
+using namespace sorna::host;
+
+namespace {
+
+int fail(const QString& message, int code = 1)
+{
+    QTextStream(stderr) << "sorna-host: " << message << Qt::endl;
+    return code;
+}
+
+#ifdef Q_OS_UNIX
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// SIGINT and SIGTERM end the event loop, so the database is closed cleanly.
+void quitOnSignals(QCoreApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+#endif
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("sorna-host"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Reference approval host for the sorna client."));
+    parser.addHelpOption();
+    const QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("TCP port; 0 picks a free one."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption dbOpt(QStringLiteral("db"), QStringLiteral("SQLite file of the host's data."),
+                                   QStringLiteral("FILE"));
+    const QCommandLineOption demoOpt(
+        QStringLiteral("demo"), QStringLiteral("Put the demo merchants and cards into a new (empty) file."));
+    const QCommandLineOption faultOpt(
+        QStringLiteral("fault"),
+        QStringLiteral("Fault mode for all traffic: delay:N, silent, close, pieces:K:MS, garbage, truncated, "
+                       "refuse:CODE, reset, prefix:TEXT, msglength:TEXT."),
+        QStringLiteral("MODE"));
+    const QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on."),
+                                       QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption logOpt(QStringLiteral("log"),
+                                    QStringLiteral("Append the log to FILE instead of standard error."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption clockOpt(QStringLiteral("clock"),
+                                      QStringLiteral("Run the host's clock from this moment (ISO 8601)."),
+                                      QStringLiteral("TIME"));
+    const QCommandLineOption idleOpt(
+        QStringLiteral("idle-timeout"),
+        QStringLiteral("Close a connection without a whole request after MS ms."), QStringLiteral("MS"),
+        QStringLiteral("30000"));
+    const QCommandLineOption initOpt(
+        QStringLiteral("init-only"),
+        QStringLiteral("Prepare the database file (with --demo, the demo data) and end."));
+    parser.addOptions({portOpt, dbOpt, demoOpt, faultOpt, listenOpt, logOpt, clockOpt, idleOpt, initOpt});
+    parser.process(app);
+
+    const bool initOnly = parser.isSet(initOpt);
+    if (!parser.isSet(dbOpt) || (!initOnly && !parser.isSet(portOpt)))
+        return fail(QStringLiteral("--port and --db are required (see --help)"), 2);
+    bool ok = initOnly && !parser.isSet(portOpt);
+    const int port = ok ? 0 : parser.value(portOpt).toInt(&ok);
+    if (!ok || port < 0 || port > 65535)
+        return fail(QStringLiteral("bad port \"%1\"").arg(parser.value(portOpt)), 2);
+    const QHostAddress address(parser.value(listenOpt));
+    if (address.isNull())
+        return fail(QStringLiteral("bad listen address \"%1\"").arg(parser.value(listenOpt)), 2);
+    const std::optional<FaultMode> fault = FaultMode::parse(parser.value(faultOpt));
+    if (!fault)
+        return fail(QStringLiteral("bad fault mode \"%1\"").arg(parser.value(faultOpt)), 2);
+    const int idleMs = parser.value(idleOpt).toInt(&ok);
+    if (!ok || idleMs <= 0)
+        return fail(QStringLiteral("bad idle time-out \"%1\"").arg(parser.value(idleOpt)), 2);
+    if (parser.isSet(clockOpt)) {
+        const QDateTime t = QDateTime::fromString(parser.value(clockOpt), Qt::ISODate);
+        if (!t.isValid())
+            return fail(QStringLiteral("bad clock \"%1\"").arg(parser.value(clockOpt)), 2);
+        Clock::setRunningFrom(t);
+    }
+    if (!cp949::available())
+        return fail(QStringLiteral("the CP949 converter (windows-949) is missing"));
+    if (!seed::available())
+        return fail(QStringLiteral("the SEED cipher is missing (OpenSSL legacy provider)"));
+
+    // The folders named on the command line are made when missing.
+    for (const QString& file : {parser.value(dbOpt), parser.value(logOpt)})
+        if (!file.isEmpty() && file != u":memory:")
+            QDir().mkpath(QFileInfo(file).absolutePath());
+
+    HostLog log;
+    if (!log.open(parser.value(logOpt)))
+        return fail(
+            QStringLiteral("cannot open the log %1: %2").arg(parser.value(logOpt), log.errorString()));
+
+    HostDatabase db;
+    const QString dbPath = parser.value(dbOpt);
+    if (!db.open(dbPath))
+        return fail(QStringLiteral("cannot open %1: %2").arg(dbPath, db.lastError()));
+    if (db.isEmpty()) {
+        if (parser.isSet(demoOpt)) {
+            if (!db.insertDemoData())
+                return fail(
+                    QStringLiteral("cannot write the demo data into %1: %2").arg(dbPath, db.lastError()));
+            log.note(0, QStringLiteral("demo data written into %1").arg(dbPath));
+        } else {
+            log.note(0,
+                     QStringLiteral("%1 holds no merchant: every request will be refused (--demo fills a new "
+                                    "file with the demo data)")
+                         .arg(dbPath));
+        }
+    }
+
+    if (initOnly)
+        return 0;
+
+    HostLogic logic(db);
+    logic.setGlobalFault(*fault);
+    HostServer server(logic, log);
+    server.setIdleTimeout(idleMs);
+    if (!server.listen(address, quint16(port)))
+        return fail(QStringLiteral("cannot listen on %1:%2: %3")
+                        .arg(address.toString())
+                        .arg(port)
+                        .arg(server.errorString()));
+
+#ifdef Q_OS_UNIX
+    quitOnSignals(app);
+#endif
+    {
+        QTextStream out(stdout);
+        out << "listening on " << server.address().toString() << ':' << server.port() << Qt::endl;
+    }
+    std::fflush(stdout);
+    log.note(0, QStringLiteral("listening on %1:%2%3")
+                    .arg(server.address().toString())
+                    .arg(server.port())
+                    .arg(fault->isSet() ? QStringLiteral(", fault mode ") + fault->toString() : QString()));
+    const int rc = app.exec();
+    log.note(0, QStringLiteral("stopped"));
+    return rc;
+}

@@ -1,0 +1,210 @@
+// Host throughput: exchanges per second that the reference host sustains with
+// 50 counters at once on loopback.  Every exchange is a whole one as the
+// client makes it: connect, build and encipher the request, send, receive and
+// decipher the answer, the host closes.  Errors (a failed connection, an
+// answer that is not the one asked for) are counted, not hidden.
+//
+//   bench_host [--benchmark_...]
+//
+// The host runs as its own process (the real `sorna-host`) on a fresh demo
+// database, with its log written to a file as in normal use.
+
+#include "card/cardinquiry.h"
+#include "foundation/cp949.h"
+#include "hostlink/envelope.h"
+#include "hostlink/winsock.h"
+#include "transaction/transactionmessages.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <memory>
+
+using namespace sorna;
+
+namespace {
+
+constexpr int kCounters = 50;
+constexpr int kExchangesPerCounter = 20;
+
+// The demo merchant and its three cards in good standing (hostsim/demodata.h).
+const QString kMerchant = QStringLiteral("7100012345");
+const QString kIssueCode = QStringLiteral("3901");
+struct CardUse
+{
+    const char* card;
+    const char* care;
+    const char* teacherCode;
+};
+constexpr std::array<CardUse, 3> kCards = {{
+    {"9410120000000019", "101", "TC25010001"},
+    {"9410120000000027", "103", "TC25020002"},
+    {"9410120000000035", "102", "TC25010002"},
+}};
+
+enum class Kind
+{
+    CardInquiry,
+    Approval
+};
+
+class Host
+{
+public:
+    Host()
+    {
+        m_process.setProgram(QStringLiteral(SORNA_HOST_BINARY));
+        m_process.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                                m_dir.filePath(QStringLiteral("host.db")), QStringLiteral("--demo"),
+                                QStringLiteral("--log"), m_dir.filePath(QStringLiteral("host.log"))});
+        m_process.start();
+        QByteArray out;
+        const QDeadlineTimer deadline(15000);
+        while (!out.contains('\n') && !deadline.hasExpired() && m_process.waitForReadyRead(1000))
+            out += m_process.readAllStandardOutput();
+        static const QRegularExpression re(QStringLiteral("^listening on [^:]+:(\\d+)"));
+        const auto m = re.match(QString::fromLatin1(out));
+        m_port = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
+    }
+    ~Host()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+Host* host = nullptr;
+
+// One counter: its exchanges one after another, each on a new connection.
+class Counter : public QObject
+{
+public:
+    Counter(int index, Kind kind, QEventLoop* loop, int* pending, int* errors)
+        : m_index(index), m_kind(kind), m_loop(loop), m_pending(pending), m_errors(errors)
+    {
+        m_socket.RemoteHost = QStringLiteral("127.0.0.1");
+        m_socket.RemotePort = host->port();
+        connect(&m_socket, &Winsock::Connected, this, [this] { m_socket.SendData(m_frame); });
+        connect(&m_socket, &Winsock::DataArrival, this, [this] {
+            const QByteArray answer = OpenFrame(m_socket.GetData());
+            if (MidBytes(answer, 39, 2) != u"00" || MidBytes(answer, 27, 12) != m_trace)
+                ++*m_errors;
+            next();
+        });
+        connect(&m_socket, &Winsock::Error, this, [this] {
+            ++*m_errors;
+            next();
+        });
+    }
+
+    void start() { send(); }
+
+private:
+    void send()
+    {
+        const CardUse& use = kCards[size_t(m_index) % kCards.size()];
+        const QString card = QString::fromLatin1(use.card);
+        m_trace = QStringLiteral("8%1%2").arg(m_index, 5, 10, QChar(u'0')).arg(m_done, 6, 10, QChar(u'0'));
+        QString record;
+        if (m_kind == Kind::CardInquiry) {
+            TransactionRecord r = TransactionRecord::cut(cp949::encode(
+                WithLengthField(BuildCardInquiry(card, kIssueCode, QStringLiteral("0"), kMerchant))));
+            r[tx::trace_no] = m_trace;
+            record = r.build();
+        } else {
+            TransactionInput in;
+            in.entryMode = QStringLiteral("0");
+            in.cardNumber = card;
+            in.amountShown = QStringLiteral("1");
+            in.careCode = QString::fromLatin1(use.care);
+            in.teacherCode = QString::fromLatin1(use.teacherCode);
+            TransactionRecord r = TransactionRequestRecord(in, kIssueCode, kMerchant);
+            r[tx::trace_no] = m_trace;
+            record = r.build();
+        }
+        m_frame = SealFrame(cp949::encode(WithLengthField(record)));
+        m_socket.Connect();
+    }
+
+    void next()
+    {
+        if (--*m_pending == 0)
+            m_loop->quit();
+        if (++m_done < kExchangesPerCounter)
+            send();
+        else
+            m_socket.Close();
+    }
+
+    int m_index;
+    Kind m_kind;
+    QEventLoop* m_loop;
+    int* m_pending;
+    int* m_errors;
+    int m_done = 0;
+    QString m_trace;
+    QByteArray m_frame;
+    Winsock m_socket;
+};
+
+void BM_HostThroughput(benchmark::State& state)
+{
+    const Kind kind = state.range(0) == 0 ? Kind::CardInquiry : Kind::Approval;
+    if (!host || host->port() == 0) {
+        state.SkipWithError("the reference host did not start");
+        return;
+    }
+    qint64 exchanges = 0;
+    int errors = 0;
+    for (auto _ : state) {
+        int pending = kCounters * kExchangesPerCounter;
+        QEventLoop loop;
+        std::vector<std::unique_ptr<Counter>> counters;
+        for (int i = 0; i < kCounters; ++i)
+            counters.push_back(std::make_unique<Counter>(i, kind, &loop, &pending, &errors));
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+        for (auto& c : counters)
+            c->start();
+        loop.exec();
+        exchanges += kCounters * kExchangesPerCounter - pending;
+        errors += pending; // exchanges that never finished
+    }
+    state.SetLabel(kind == Kind::CardInquiry ? "card inquiry (978-byte answer)" : "approval (ledger commit)");
+    state.counters["exchanges/s"] = benchmark::Counter(double(exchanges), benchmark::Counter::kIsRate);
+    state.counters["exchanges"] = benchmark::Counter(double(exchanges));
+    state.counters["errors"] = benchmark::Counter(double(errors));
+    state.counters["clients"] = kCounters;
+}
+BENCHMARK(BM_HostThroughput)->Arg(0)->Arg(1)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    Host h;
+    host = &h;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    host = nullptr;
+    return 0;
+}

@@ -1,0 +1,531 @@
+#include "database.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+
+namespace sorna::host {
+namespace {
+
+constexpr qint64 kFirstApprovalNo = 10000000;
+
+QString statusText(CardStatus s)
+{
+    switch (s) {
+    case CardStatus::Active:
+        return QStringLiteral("active");
+    case CardStatus::Stolen:
+        return QStringLiteral("stolen");
+    case CardStatus::Suspended:
+        return QStringLiteral("suspended");
+    case CardStatus::Expired:
+        return QStringLiteral("expired");
+    }
+    return QStringLiteral("active");
+}
+
+CardStatus statusFromText(const QString& s)
+{
+    if (s == u"stolen")
+        return CardStatus::Stolen;
+    if (s == u"suspended")
+        return CardStatus::Suspended;
+    if (s == u"expired")
+        return CardStatus::Expired;
+    return CardStatus::Active;
+}
+
+QString kindText(EntryKind k)
+{
+    switch (k) {
+    case EntryKind::Approval:
+        return QStringLiteral("approval");
+    case EntryKind::Cancellation:
+        return QStringLiteral("cancellation");
+    case EntryKind::Reversal:
+        return QStringLiteral("reversal");
+    }
+    return {};
+}
+
+EntryKind kindFromText(const QString& s)
+{
+    if (s == u"cancellation")
+        return EntryKind::Cancellation;
+    if (s == u"reversal")
+        return EntryKind::Reversal;
+    return EntryKind::Approval;
+}
+
+QString stateText(EntryState s)
+{
+    switch (s) {
+    case EntryState::Approved:
+        return QStringLiteral("approved");
+    case EntryState::Cancelled:
+        return QStringLiteral("cancelled");
+    case EntryState::Done:
+        return QStringLiteral("done");
+    }
+    return {};
+}
+
+EntryState stateFromText(const QString& s)
+{
+    if (s == u"cancelled")
+        return EntryState::Cancelled;
+    if (s == u"done")
+        return EntryState::Done;
+    return EntryState::Approved;
+}
+
+const char* const kSchema[] = {
+    R"(CREATE TABLE IF NOT EXISTS merchants (
+        merchant_no TEXT PRIMARY KEY,
+        business_no TEXT NOT NULL UNIQUE,
+        auth_no TEXT NOT NULL,
+        name TEXT NOT NULL,
+        misc TEXT NOT NULL DEFAULT '',
+        telephone TEXT NOT NULL DEFAULT '',
+        address TEXT NOT NULL DEFAULT '',
+        manual_inquiry INTEGER NOT NULL DEFAULT 1))",
+    R"(CREATE TABLE IF NOT EXISTS cards (
+        card_no TEXT PRIMARY KEY CHECK (length(card_no) = 16),
+        student TEXT NOT NULL,
+        school TEXT NOT NULL,
+        monthly_support INTEGER NOT NULL CHECK (monthly_support >= 0),
+        afterschool_support INTEGER NOT NULL DEFAULT 0,
+        status TEXT NOT NULL DEFAULT 'active' CHECK (status IN ('active', 'stolen', 'suspended', 'expired')),
+        fault TEXT NOT NULL DEFAULT ''))",
+    R"(CREATE TABLE IF NOT EXISTS items (
+        card_no TEXT NOT NULL REFERENCES cards(card_no),
+        slot INTEGER NOT NULL CHECK (slot BETWEEN 1 AND 9),
+        code TEXT NOT NULL,
+        aux TEXT NOT NULL DEFAULT '',
+        amount INTEGER NOT NULL CHECK (amount >= 0),
+        name TEXT NOT NULL,
+        teacher_code TEXT NOT NULL,
+        teacher TEXT NOT NULL,
+        PRIMARY KEY (card_no, slot)))",
+    R"(CREATE TABLE IF NOT EXISTS ledger (
+        id INTEGER PRIMARY KEY AUTOINCREMENT,
+        approval_no TEXT NOT NULL UNIQUE,
+        kind TEXT NOT NULL CHECK (kind IN ('approval', 'cancellation', 'reversal')),
+        merchant_no TEXT NOT NULL,
+        card_no TEXT NOT NULL,
+        care_code TEXT NOT NULL,
+        teacher_code TEXT NOT NULL,
+        amount INTEGER NOT NULL,
+        auth_date TEXT NOT NULL,
+        auth_time TEXT NOT NULL,
+        at_ms INTEGER NOT NULL,
+        month TEXT NOT NULL,
+        state TEXT NOT NULL CHECK (state IN ('approved', 'cancelled', 'done')),
+        original_id INTEGER REFERENCES ledger(id),
+        trace_no TEXT NOT NULL DEFAULT ''))",
+    "CREATE INDEX IF NOT EXISTS ledger_by_merchant ON ledger (merchant_no, approval_no, auth_date)",
+    // Covers the monthly sum, so it never reads the table itself.
+    "CREATE INDEX IF NOT EXISTS ledger_month_use ON ledger (card_no, month, kind, state, amount)",
+    R"(CREATE TABLE IF NOT EXISTS counters (
+        name TEXT PRIMARY KEY,
+        value INTEGER NOT NULL))",
+};
+
+LedgerEntry entryFrom(const QSqlQuery& q)
+{
+    LedgerEntry e;
+    e.id = q.value(0).toLongLong();
+    e.approvalNo = q.value(1).toString();
+    e.kind = kindFromText(q.value(2).toString());
+    e.merchantNo = q.value(3).toString();
+    e.cardNo = q.value(4).toString();
+    e.careCode = q.value(5).toString();
+    e.teacherCode = q.value(6).toString();
+    e.amount = q.value(7).toLongLong();
+    e.authDate = q.value(8).toString();
+    e.authTime = q.value(9).toString();
+    e.atMs = q.value(10).toLongLong();
+    e.state = stateFromText(q.value(11).toString());
+    e.originalId = q.value(12).toLongLong();
+    e.traceNo = q.value(13).toString();
+    return e;
+}
+
+const QString kEntryColumns =
+    QStringLiteral("id, approval_no, kind, merchant_no, card_no, care_code, teacher_code, "
+                   "amount, auth_date, auth_time, at_ms, state, original_id, trace_no");
+
+Merchant merchantFrom(const QSqlQuery& q)
+{
+    Merchant m;
+    m.merchantNo = q.value(0).toString();
+    m.businessNo = q.value(1).toString();
+    m.authNo = q.value(2).toString();
+    m.name = q.value(3).toString();
+    m.misc = q.value(4).toString();
+    m.telephone = q.value(5).toString();
+    m.address = q.value(6).toString();
+    m.manualInquiry = q.value(7).toInt() != 0;
+    return m;
+}
+
+const QString kMerchantColumns =
+    QStringLiteral("merchant_no, business_no, auth_no, name, misc, telephone, address, manual_inquiry");
+
+} // namespace
+
+HostDatabase::HostDatabase()
+{
+    static std::atomic<int> serial{0};
+    m_connection = QStringLiteral("sorna-host-%1").arg(++serial);
+}
+
+HostDatabase::~HostDatabase()
+{
+    close();
+}
+
+bool HostDatabase::open(const QString& path)
+{
+    close();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open()) {
+            m_error = db.lastError().text();
+            return false;
+        }
+    }
+    // WAL lets a reader (a test checking the ledger) look while the host
+    // writes; every approval is committed before its answer leaves.
+    if (path != u":memory:" && !exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+        return false;
+    if (!exec(QStringLiteral("PRAGMA synchronous=NORMAL")) || !exec(QStringLiteral("PRAGMA foreign_keys=ON")))
+        return false;
+    for (const char* statement : kSchema)
+        if (!exec(QString::fromUtf8(statement)))
+            return false;
+    return true;
+}
+
+void HostDatabase::close()
+{
+    if (!QSqlDatabase::contains(m_connection))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+bool HostDatabase::exec(const QString& sql)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(sql)) {
+        m_error = q.lastError().text() + QStringLiteral(" (") + sql.simplified() + u')';
+        return false;
+    }
+    return true;
+}
+
+bool HostDatabase::isEmpty() const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    return !q.exec(QStringLiteral("SELECT COUNT(*) FROM merchants")) || !q.next() || q.value(0).toInt() == 0;
+}
+
+bool HostDatabase::addMerchant(const Merchant& m)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("INSERT INTO merchants (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?)").arg(kMerchantColumns));
+    for (const QVariant& v :
+         {QVariant(m.merchantNo), QVariant(m.businessNo), QVariant(m.authNo), QVariant(m.name),
+          QVariant(m.misc), QVariant(m.telephone), QVariant(m.address), QVariant(m.manualInquiry ? 1 : 0)})
+        q.addBindValue(v);
+    if (!q.exec()) {
+        m_error = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool HostDatabase::addCard(const Card& c)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return false;
+    QSqlQuery q(db);
+    q.prepare(
+        QStringLiteral("INSERT INTO cards (card_no, student, school, monthly_support, afterschool_support, "
+                       "status, fault) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    for (const QVariant& v :
+         {QVariant(c.number), QVariant(c.student), QVariant(c.school), QVariant(c.monthlySupport),
+          QVariant(c.afterschoolSupport), QVariant(statusText(c.status)), QVariant(c.fault)})
+        q.addBindValue(v);
+    bool ok = q.exec();
+    for (const TherapyItemRow& it : c.items) {
+        if (!ok)
+            break;
+        QSqlQuery iq(db);
+        iq.prepare(QStringLiteral("INSERT INTO items (card_no, slot, code, aux, amount, name, teacher_code, "
+                                  "teacher) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (const QVariant& v :
+             {QVariant(c.number), QVariant(it.slot), QVariant(it.code), QVariant(it.aux), QVariant(it.amount),
+              QVariant(it.name), QVariant(it.teacherCode), QVariant(it.teacher)})
+            iq.addBindValue(v);
+        ok = iq.exec();
+        if (!ok)
+            m_error = iq.lastError().text();
+    }
+    if (!ok && m_error.isEmpty())
+        m_error = q.lastError().text();
+    if (!ok) {
+        exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    return exec(QStringLiteral("COMMIT"));
+}
+
+bool HostDatabase::setCardFault(const QString& cardNo, const QString& fault)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("UPDATE cards SET fault = ? WHERE card_no = ?"));
+    q.addBindValue(fault);
+    q.addBindValue(cardNo);
+    return q.exec() && q.numRowsAffected() == 1;
+}
+
+std::optional<Merchant> HostDatabase::merchantByBusinessNo(const QString& businessNo) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT %1 FROM merchants WHERE business_no = ?").arg(kMerchantColumns));
+    q.addBindValue(businessNo);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return merchantFrom(q);
+}
+
+std::optional<Merchant> HostDatabase::merchantByNumber(const QString& merchantNo) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT %1 FROM merchants WHERE merchant_no = ?").arg(kMerchantColumns));
+    q.addBindValue(merchantNo);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return merchantFrom(q);
+}
+
+std::optional<Card> HostDatabase::card(const QString& number) const
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    q.prepare(
+        QStringLiteral("SELECT card_no, student, school, monthly_support, afterschool_support, status, fault "
+                       "FROM cards WHERE card_no = ?"));
+    q.addBindValue(number);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    Card c;
+    c.number = q.value(0).toString();
+    c.student = q.value(1).toString();
+    c.school = q.value(2).toString();
+    c.monthlySupport = q.value(3).toLongLong();
+    c.afterschoolSupport = q.value(4).toLongLong();
+    c.status = statusFromText(q.value(5).toString());
+    c.fault = q.value(6).toString();
+
+    QSqlQuery iq(db);
+    iq.prepare(QStringLiteral("SELECT slot, code, aux, amount, name, teacher_code, teacher FROM items "
+                              "WHERE card_no = ? ORDER BY slot"));
+    iq.addBindValue(number);
+    if (iq.exec()) {
+        while (iq.next()) {
+            TherapyItemRow it;
+            it.slot = iq.value(0).toInt();
+            it.code = iq.value(1).toString();
+            it.aux = iq.value(2).toString();
+            it.amount = iq.value(3).toLongLong();
+            it.name = iq.value(4).toString();
+            it.teacherCode = iq.value(5).toString();
+            it.teacher = iq.value(6).toString();
+            c.items.append(it);
+        }
+    }
+    return c;
+}
+
+qint64 HostDatabase::usedInMonth(const QString& cardNo, const QString& month) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT COALESCE(SUM(amount), 0) FROM ledger "
+                             "WHERE card_no = ? AND month = ? AND kind = 'approval' AND state = 'approved'"));
+    q.addBindValue(cardNo);
+    q.addBindValue(month);
+    if (!q.exec() || !q.next())
+        return 0;
+    return q.value(0).toLongLong();
+}
+
+std::optional<LedgerEntry> HostDatabase::approval(const QString& merchantNo, const QString& approvalNo,
+                                                  const QString& authDate) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT %1 FROM ledger WHERE kind = 'approval' AND merchant_no = ? "
+                             "AND approval_no = ? AND auth_date = ?")
+                  .arg(kEntryColumns));
+    q.addBindValue(merchantNo);
+    q.addBindValue(approvalNo);
+    q.addBindValue(authDate);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return entryFrom(q);
+}
+
+QList<LedgerEntry> HostDatabase::entries() const
+{
+    QList<LedgerEntry> out;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (q.exec(QStringLiteral("SELECT %1 FROM ledger ORDER BY id").arg(kEntryColumns)))
+        while (q.next())
+            out.append(entryFrom(q));
+    return out;
+}
+
+std::optional<LedgerEntry> HostDatabase::reversible(const ReversalKey& key, const QDateTime& since) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(
+        QStringLiteral("SELECT %1 FROM ledger a WHERE a.kind = 'approval' AND a.state = 'approved' "
+                       "AND a.merchant_no = ? AND a.card_no = ? AND a.care_code = ? AND a.teacher_code = ? "
+                       "AND a.amount = ? AND a.at_ms >= ? "
+                       "AND NOT EXISTS (SELECT 1 FROM ledger r WHERE r.kind = 'reversal' AND r.id > a.id "
+                       "AND r.merchant_no = a.merchant_no AND r.card_no = a.card_no "
+                       "AND r.care_code = a.care_code AND r.teacher_code = a.teacher_code "
+                       "AND r.amount = a.amount) "
+                       "ORDER BY a.id DESC LIMIT 1")
+            .arg(kEntryColumns));
+    for (const QVariant& v :
+         {QVariant(key.merchantNo), QVariant(key.cardNo), QVariant(key.careCode), QVariant(key.teacherCode),
+          QVariant(key.amount), QVariant(since.toMSecsSinceEpoch())})
+        q.addBindValue(v);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return entryFrom(q);
+}
+
+QString HostDatabase::nextApprovalNo(bool* ok)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    *ok = q.exec(QStringLiteral("INSERT INTO counters (name, value) VALUES ('approval_no', %1) "
+                                "ON CONFLICT (name) DO UPDATE SET value = value + 1")
+                     .arg(kFirstApprovalNo + 1)) &&
+          q.exec(QStringLiteral("SELECT value FROM counters WHERE name = 'approval_no'")) && q.next();
+    if (!*ok) {
+        m_error = q.lastError().text();
+        return {};
+    }
+    // Eight digits; after 99999999 the numbers go on with nine.
+    return QString::number(q.value(0).toLongLong());
+}
+
+namespace {
+
+bool insertEntry(QSqlDatabase db, LedgerEntry& e, QString* error)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        "INSERT INTO ledger (approval_no, kind, merchant_no, card_no, care_code, teacher_code, "
+        "amount, auth_date, auth_time, at_ms, month, state, original_id, trace_no) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (const QVariant& v :
+         {QVariant(e.approvalNo), QVariant(kindText(e.kind)), QVariant(e.merchantNo), QVariant(e.cardNo),
+          QVariant(e.careCode), QVariant(e.teacherCode), QVariant(e.amount), QVariant(e.authDate),
+          QVariant(e.authTime), QVariant(e.atMs), QVariant(e.authDate.left(6)), QVariant(stateText(e.state)),
+          e.originalId ? QVariant(e.originalId) : QVariant(QMetaType(QMetaType::LongLong)),
+          QVariant(e.traceNo)})
+        q.addBindValue(v);
+    if (!q.exec()) {
+        *error = q.lastError().text();
+        return false;
+    }
+    e.id = q.lastInsertId().toLongLong();
+    return true;
+}
+
+} // namespace
+
+HostDatabase::Outcome HostDatabase::recordApproval(const ReversalKey& what, qint64 monthlySupport,
+                                                   const QDateTime& at, const QString& traceNo,
+                                                   LedgerEntry* out)
+{
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return Outcome::Failed;
+    LedgerEntry e;
+    e.kind = EntryKind::Approval;
+    e.merchantNo = what.merchantNo;
+    e.cardNo = what.cardNo;
+    e.careCode = what.careCode;
+    e.teacherCode = what.teacherCode;
+    e.amount = what.amount;
+    e.authDate = at.toString(QStringLiteral("yyyyMMdd"));
+    e.authTime = at.toString(QStringLiteral("HHmmss"));
+    e.atMs = at.toMSecsSinceEpoch();
+    e.state = EntryState::Approved;
+    e.traceNo = traceNo;
+
+    // The limit is checked inside the transaction that writes, so two
+    // approvals can never both take the last of a month's amount.
+    if (usedInMonth(what.cardNo, e.authDate.left(6)) + what.amount > monthlySupport) {
+        exec(QStringLiteral("ROLLBACK"));
+        return Outcome::OverLimit;
+    }
+    bool ok = false;
+    e.approvalNo = nextApprovalNo(&ok);
+    if (!ok || !insertEntry(QSqlDatabase::database(m_connection, false), e, &m_error) ||
+        !exec(QStringLiteral("COMMIT"))) {
+        exec(QStringLiteral("ROLLBACK"));
+        return Outcome::Failed;
+    }
+    *out = e;
+    return Outcome::Done;
+}
+
+HostDatabase::Outcome HostDatabase::recordCancellation(const LedgerEntry& original, EntryKind kind,
+                                                       const QDateTime& at, const QString& traceNo,
+                                                       LedgerEntry* out)
+{
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return Outcome::Failed;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery mark(db);
+    mark.prepare(QStringLiteral("UPDATE ledger SET state = 'cancelled' WHERE id = ? AND state = 'approved'"));
+    mark.addBindValue(original.id);
+    if (!mark.exec() || mark.numRowsAffected() != 1) {
+        m_error = mark.lastError().text();
+        exec(QStringLiteral("ROLLBACK"));
+        return Outcome::Failed;
+    }
+    LedgerEntry e = original;
+    e.kind = kind;
+    e.authDate = at.toString(QStringLiteral("yyyyMMdd"));
+    e.authTime = at.toString(QStringLiteral("HHmmss"));
+    e.atMs = at.toMSecsSinceEpoch();
+    e.state = EntryState::Done;
+    e.originalId = original.id;
+    e.traceNo = traceNo;
+    bool ok = false;
+    e.approvalNo = nextApprovalNo(&ok);
+    if (!ok || !insertEntry(db, e, &m_error) || !exec(QStringLiteral("COMMIT"))) {
+        exec(QStringLiteral("ROLLBACK"));
+        return Outcome::Failed;
+    }
+    *out = e;
+    return Outcome::Done;
+}
+
+} // namespace sorna::host

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+// The host's own log: one line per request received, answer sent or event,
+//
+//   HH:mm:ss.zzz #<connection> recv <plain request bytes>
+//   HH:mm:ss.zzz #<connection> sent <plain answer bytes>
+//   HH:mm:ss.zzz #<connection> note <what happened>
+//
+// Requests and answers are written exactly as the plain CP949 bytes, so a
+// test can see every byte the client sent; only CR, LF and NUL, which no
+// message holds, become "." to keep one message on one line.  Notes are
+// UTF-8 text.  Each line is flushed at once.
+namespace sorna::host {
+
+class HostLog
+{
+public:
+    // Appends to `path`; an empty path writes to standard error.
+    bool open(const QString& path);
+    QString errorString() const { return m_file.errorString(); }
+
+    void received(quint64 connection, const QByteArray& plain) { write(connection, "recv", plain); }
+    void sent(quint64 connection, const QByteArray& plain) { write(connection, "sent", plain); }
+    void note(quint64 connection, const QString& text);
+
+private:
+    void write(quint64 connection, const char* kind, const QByteArray& payload);
+
+    QFile m_file;
+};
+
+} // namespace sorna::host

@@ -1,0 +1,286 @@
+#include "server.h"
+
+#include "foundation/clock.h"
+#include "hostlink/envelope.h"
+#include "hostlink/zseed.h"
+#include "hostlog.h"
+#include "hostlogic.h"
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
+namespace sorna::host {
+namespace {
+
+// A silent answer keeps the connection open at most this long.
+constexpr int kSilentHoldMs = 10 * 60 * 1000;
+
+// Bytes that are no frame: the first one is not the prefix's "0".
+const QByteArray kGarbage = QByteArrayLiteral("#GARBAGE# this is not an answer frame \x01\x02\x03\r\n");
+
+QString excerpt(const QByteArray& bytes)
+{
+    const QByteArray head = bytes.left(60);
+    QString out;
+    for (char c : head)
+        out += (c >= 0x20 && c < 0x7f) ? QChar::fromLatin1(c) : u'?';
+    return bytes.size() > head.size() ? out + QStringLiteral("...") : out;
+}
+
+// Closes with a reset rather than an orderly close, as a line or a host that
+// gives up does.
+void resetConnection(QTcpSocket* socket)
+{
+#ifdef Q_OS_UNIX
+    const qintptr fd = socket->socketDescriptor();
+    if (fd >= 0) {
+        const linger hard{1, 0};
+        ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+#endif
+    socket->abort();
+}
+
+} // namespace
+
+HostConnection::HostConnection(quint64 id, QTcpSocket* socket, HostLogic& logic, HostLog& log,
+                               int idleTimeoutMs, QObject* parent)
+    : QObject(parent), m_id(id), m_socket(socket), m_logic(logic), m_log(log)
+{
+    socket->setParent(this);
+    connect(socket, &QTcpSocket::readyRead, this, &HostConnection::onReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this, &HostConnection::onDisconnected);
+    m_idle.setSingleShot(true);
+    connect(&m_idle, &QTimer::timeout, this, &HostConnection::onIdle);
+    m_idle.start(idleTimeoutMs);
+    m_log.note(
+        m_id,
+        QStringLiteral("connected from %1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()));
+    // Data may have come with the connection.
+    if (socket->bytesAvailable() > 0)
+        QTimer::singleShot(0, this, &HostConnection::onReadyRead);
+}
+
+void HostConnection::onReadyRead()
+{
+    if (!m_socket)
+        return;
+    const QByteArray data = m_socket->readAll();
+    if (m_stage != Stage::Reading || data.isEmpty()) {
+        // One request per connection: whatever follows it is not read.
+        return;
+    }
+    switch (m_reader.feed(data)) {
+    case FrameReader::State::Incomplete:
+        return;
+    case FrameReader::State::Bad:
+        drop(QStringLiteral("bad frame from the client (%1 bytes: %2): closed")
+                 .arg(m_reader.received().size())
+                 .arg(excerpt(m_reader.received())));
+        return;
+    case FrameReader::State::Complete:
+        m_stage = Stage::Answering;
+        m_idle.stop();
+        handleRequest(m_reader.cipherText());
+        return;
+    }
+}
+
+void HostConnection::handleRequest(const QByteArray& cipherText)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(cipherText, QByteArray::AbortOnBase64DecodingErrors);
+    QByteArray plain;
+    if (!decoded || !seed::cbcDecrypt(decoded.decoded, &plain)) {
+        drop(QStringLiteral("request cannot be deciphered (%1 bytes of cipher text: %2): closed")
+                 .arg(cipherText.size())
+                 .arg(excerpt(cipherText)));
+        return;
+    }
+    m_log.received(m_id, plain);
+    const HostReply reply = m_logic.handle(plain, Clock::now());
+    m_log.note(m_id, reply.summary);
+    if (reply.fault.kind == FaultMode::Kind::Reset) {
+        if (m_socket)
+            resetConnection(m_socket);
+        drop(QStringLiteral("fault mode reset: connection reset without an answer"));
+        return;
+    }
+    if (reply.answer.isEmpty()) {
+        drop(QStringLiteral("nothing to answer: closed"));
+        return;
+    }
+    deliver(reply.answer, reply.fault);
+}
+
+void HostConnection::deliver(const QByteArray& plainAnswer, const FaultMode& fault)
+{
+    QByteArray plain = plainAnswer;
+    if (fault.kind == FaultMode::Kind::MsgLength)
+        plain.replace(0, 4, fault.text);
+    const QByteArray frame = SealFrame(plain);
+    QByteArray cipher;
+    if (frame.isEmpty() || !ParseFrame(frame, &cipher)) {
+        drop(QStringLiteral("answer of %1 bytes cannot be enciphered: closed").arg(plain.size()));
+        return;
+    }
+    const QString mode = fault.toString();
+
+    switch (fault.kind) {
+    case FaultMode::Kind::None:
+    case FaultMode::Kind::Refuse: // already in the answer
+    case FaultMode::Kind::Reset:  // handled before
+        m_log.sent(m_id, plain);
+        send(frame);
+        finish();
+        return;
+    case FaultMode::Kind::MsgLength:
+        m_log.note(m_id, QStringLiteral("fault mode %1: msg_length replaced").arg(mode));
+        m_log.sent(m_id, plain);
+        send(frame);
+        finish();
+        return;
+    case FaultMode::Kind::Prefix:
+        m_log.note(m_id, QStringLiteral("fault mode %1: frame prefix replaced").arg(mode));
+        m_log.sent(m_id, plain);
+        send(fault.text + cipher);
+        finish();
+        return;
+    case FaultMode::Kind::Delay:
+        m_log.note(m_id, QStringLiteral("fault mode %1: answer held back").arg(mode));
+        QTimer::singleShot(fault.milliseconds, Qt::PreciseTimer, this, [this, plain, frame] {
+            m_log.sent(m_id, plain);
+            send(frame);
+            finish();
+        });
+        return;
+    case FaultMode::Kind::Silent:
+        m_log.note(m_id, QStringLiteral("fault mode silent: answer withheld, connection left open"));
+        m_idle.start(kSilentHoldMs);
+        return;
+    case FaultMode::Kind::Close:
+        m_log.note(m_id, QStringLiteral("fault mode close: closed without answering"));
+        finish();
+        return;
+    case FaultMode::Kind::Garbage:
+        m_log.note(
+            m_id, QStringLiteral("fault mode garbage: %1 bytes that are no frame sent in place of the answer")
+                      .arg(kGarbage.size()));
+        send(kGarbage);
+        finish();
+        return;
+    case FaultMode::Kind::Truncated: {
+        const qsizetype half = frame.size() / 2;
+        m_log.note(m_id, QStringLiteral("fault mode truncated: %1 of %2 frame bytes sent, then closed")
+                             .arg(half)
+                             .arg(frame.size()));
+        m_log.sent(m_id, plain);
+        send(frame.left(half));
+        finish();
+        return;
+    }
+    case FaultMode::Kind::Pieces: {
+        const qsizetype k = std::min<qsizetype>(fault.pieces, frame.size());
+        m_log.note(m_id, QStringLiteral("fault mode %1: frame of %2 bytes in %3 pieces")
+                             .arg(mode)
+                             .arg(frame.size())
+                             .arg(k));
+        m_log.sent(m_id, plain);
+        qsizetype from = 0;
+        for (qsizetype i = 0; i < k; ++i) {
+            const qsizetype to = frame.size() * (i + 1) / k;
+            const QByteArray piece = frame.mid(from, to - from);
+            from = to;
+            const bool last = i + 1 == k;
+            if (i == 0 || fault.milliseconds == 0) {
+                send(piece);
+                if (last)
+                    finish();
+                continue;
+            }
+            QTimer::singleShot(int(i) * fault.milliseconds, Qt::PreciseTimer, this, [this, piece, last] {
+                send(piece);
+                if (last)
+                    finish();
+            });
+        }
+        return;
+    }
+    }
+}
+
+void HostConnection::send(const QByteArray& bytes)
+{
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    m_socket->write(bytes);
+    m_socket->flush();
+}
+
+void HostConnection::finish()
+{
+    m_stage = Stage::Done;
+    m_idle.stop();
+    if (m_socket)
+        m_socket->disconnectFromHost(); // after the pending bytes have gone out
+}
+
+void HostConnection::drop(const QString& why)
+{
+    m_log.note(m_id, why);
+    m_stage = Stage::Done;
+    m_idle.stop();
+    if (m_socket)
+        m_socket->abort();
+    deleteLater();
+}
+
+void HostConnection::onDisconnected()
+{
+    if (m_stage == Stage::Reading)
+        m_log.note(m_id, QStringLiteral("closed by the client before a whole request (%1 bytes)")
+                             .arg(m_reader.received().size()));
+    else if (m_stage == Stage::Answering)
+        m_log.note(m_id, QStringLiteral("closed by the client before the answer was sent"));
+    m_stage = Stage::Done;
+    m_idle.stop();
+    deleteLater();
+}
+
+void HostConnection::onIdle()
+{
+    if (m_stage == Stage::Reading)
+        drop(QStringLiteral("no whole request in time (%1 bytes): closed").arg(m_reader.received().size()));
+    else
+        drop(QStringLiteral("silent connection held long enough: closed"));
+}
+
+HostServer::HostServer(HostLogic& logic, HostLog& log, QObject* parent)
+    : QObject(parent), m_logic(logic), m_log(log)
+{
+    m_server.setMaxPendingConnections(1000);
+    m_server.setListenBacklogSize(512);
+    connect(&m_server, &QTcpServer::newConnection, this, &HostServer::onNewConnection);
+}
+
+bool HostServer::listen(const QHostAddress& address, quint16 port)
+{
+    return m_server.listen(address, port);
+}
+
+void HostServer::onNewConnection()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        const quint64 id = ++m_nextId;
+        if (m_logic.globalFault().kind == FaultMode::Kind::Reset) {
+            m_log.note(id, QStringLiteral("fault mode reset: connection from %1 reset at once")
+                               .arg(socket->peerAddress().toString()));
+            resetConnection(socket);
+            socket->deleteLater();
+            continue;
+        }
+        new HostConnection(id, socket, m_logic, m_log, m_idleTimeoutMs, this);
+    }
+}
+
+} // namespace sorna::host

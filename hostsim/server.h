@@ -1,0 +1,81 @@
+#pragma once
+
+#include "faultmode.h"
+#include "hostlink/frame.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace sorna::host {
+
+class HostLog;
+class HostLogic;
+
+// One client connection: one request, one answer, then the host closes it.
+// Every connection has its own frame reader and timers, so clients never see
+// each other's answers; a connection that does not speak the protocol is
+// logged and closed without touching any other.
+class HostConnection : public QObject
+{
+    Q_OBJECT
+public:
+    HostConnection(quint64 id, QTcpSocket* socket, HostLogic& logic, HostLog& log, int idleTimeoutMs,
+                   QObject* parent);
+
+private:
+    enum class Stage
+    {
+        Reading,
+        Answering,
+        Done
+    };
+
+    void onReadyRead();
+    void onDisconnected();
+    void onIdle();
+    void handleRequest(const QByteArray& cipherText);
+    void deliver(const QByteArray& plainAnswer, const FaultMode& fault);
+    void send(const QByteArray& bytes);
+    void finish();
+    void drop(const QString& why);
+
+    quint64 m_id;
+    QPointer<QTcpSocket> m_socket;
+    HostLogic& m_logic;
+    HostLog& m_log;
+    FrameReader m_reader;
+    QTimer m_idle;
+    Stage m_stage = Stage::Reading;
+};
+
+class HostServer : public QObject
+{
+    Q_OBJECT
+public:
+    HostServer(HostLogic& logic, HostLog& log, QObject* parent = nullptr);
+
+    bool listen(const QHostAddress& address, quint16 port);
+    QHostAddress address() const { return m_server.serverAddress(); }
+    quint16 port() const { return m_server.serverPort(); }
+    QString errorString() const { return m_server.errorString(); }
+
+    // A connection that has not delivered a whole request after this long is
+    // closed (default 30 seconds).
+    void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
+
+private:
+    void onNewConnection();
+
+    QTcpServer m_server;
+    HostLogic& m_logic;
+    HostLog& m_log;
+    quint64 m_nextId = 0;
+    int m_idleTimeoutMs = 30000;
+};
+
+} // namespace sorna::host
