@@ -1,3 +1,6 @@
 #include "app/startup.h"
 
-int main(int argc, char** argv) { return sorna::RunClient(argc, argv); }
+int main(int argc, char** argv)
+{
+    return sorna::RunClient(argc, argv);
+}

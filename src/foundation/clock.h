@@ -13,8 +13,17 @@ void setFixed(const QDateTime& t);
 void setRunningFrom(const QDateTime& t);
 void reset();
 
-inline QString dateText() { return now().toString(QStringLiteral("yyyyMMdd")); }
-inline QString timeText() { return now().toString(QStringLiteral("HHmmss")); }
-inline QString logTimeText() { return now().toString(QStringLiteral("HH:mm:ss")); }
+inline QString dateText()
+{
+    return now().toString(QStringLiteral("yyyyMMdd"));
+}
+inline QString timeText()
+{
+    return now().toString(QStringLiteral("HHmmss"));
+}
+inline QString logTimeText()
+{
+    return now().toString(QStringLiteral("HH:mm:ss"));
+}
 
 } // namespace sorna::Clock

@@ -25,12 +25,21 @@ UConverter* converter()
     return conv.get();
 }
 
-bool isLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
-bool isTrail(unsigned char b) { return (b >= 0x41 && b <= 0x5A) || (b >= 0x61 && b <= 0x7A) || (b >= 0x81 && b <= 0xFE); }
+bool isLead(unsigned char b)
+{
+    return b >= 0x81 && b <= 0xFE;
+}
+bool isTrail(unsigned char b)
+{
+    return (b >= 0x41 && b <= 0x5A) || (b >= 0x61 && b <= 0x7A) || (b >= 0x81 && b <= 0xFE);
+}
 
 } // namespace
 
-bool available() { return converter() != nullptr; }
+bool available()
+{
+    return converter() != nullptr;
+}
 
 QByteArray encode(QStringView text)
 {
@@ -42,8 +51,8 @@ QByteArray encode(QStringView text)
     ucnv_reset(c);
     QByteArray out(text.size() * 2 + 8, Qt::Uninitialized);
     UErrorCode status = U_ZERO_ERROR;
-    int32_t n = ucnv_fromUChars(c, out.data(), int32_t(out.size()), reinterpret_cast<const UChar*>(text.utf16()),
-                                int32_t(text.size()), &status);
+    int32_t n = ucnv_fromUChars(c, out.data(), int32_t(out.size()),
+                                reinterpret_cast<const UChar*>(text.utf16()), int32_t(text.size()), &status);
     if (status == U_BUFFER_OVERFLOW_ERROR) {
         out.resize(n + 1);
         status = U_ZERO_ERROR;

@@ -33,7 +33,8 @@ bool LogMessage(const QString& tag, const QByteArray& payload)
 {
     const QDateTime now = Clock::now();
     const QByteArray line =
-        cp949::encode(QString(tag + now.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" ] "))) + payload;
+        cp949::encode(QString(tag + now.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" ] "))) +
+        payload;
     const QString folder = paths::logFolder();
     const QString name = now.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
     if (AppendLog(line, folder, name))
@@ -43,6 +44,9 @@ bool LogMessage(const QString& tag, const QByteArray& payload)
     return false;
 }
 
-void setLogFailureHandler(LogFailureHandler handler) { failureHandler() = std::move(handler); }
+void setLogFailureHandler(LogFailureHandler handler)
+{
+    failureHandler() = std::move(handler);
+}
 
 } // namespace sorna

@@ -16,10 +16,25 @@ QString root()
 #endif
 }
 
-QString settingsFile() { return root() + QStringLiteral("/Sorna_setting.ini"); }
-QString merchantInfoFile() { return root() + QStringLiteral("/Kolbrin.ini"); }
-QString updateClientFile() { return root() + QStringLiteral("/Update/UpdateServiceClient.ini"); }
-QString logFolder() { return root() + QStringLiteral("/Log"); }
-QString pendingReversalFile() { return root() + QStringLiteral("/Pending/reversals.dat"); }
+QString settingsFile()
+{
+    return root() + QStringLiteral("/Sorna_setting.ini");
+}
+QString merchantInfoFile()
+{
+    return root() + QStringLiteral("/Kolbrin.ini");
+}
+QString updateClientFile()
+{
+    return root() + QStringLiteral("/Update/UpdateServiceClient.ini");
+}
+QString logFolder()
+{
+    return root() + QStringLiteral("/Log");
+}
+QString pendingReversalFile()
+{
+    return root() + QStringLiteral("/Pending/reversals.dat");
+}
 
 } // namespace sorna::paths

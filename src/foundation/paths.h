@@ -8,10 +8,10 @@
 namespace sorna::paths {
 
 QString root();
-QString settingsFile();      // Sorna_setting.ini
-QString merchantInfoFile();  // Kolbrin.ini
-QString updateClientFile();  // Update/UpdateServiceClient.ini
-QString logFolder();         // Log
+QString settingsFile();        // Sorna_setting.ini
+QString merchantInfoFile();    // Kolbrin.ini
+QString updateClientFile();    // Update/UpdateServiceClient.ini
+QString logFolder();           // Log
 QString pendingReversalFile(); // reversals waiting for the host
 
 } // namespace sorna::paths

@@ -5,7 +5,10 @@
 namespace sorna {
 namespace {
 
-char padByte(QChar pad) { return pad.unicode() < 0x80 ? char(pad.unicode()) : ' '; }
+char padByte(QChar pad)
+{
+    return pad.unicode() < 0x80 ? char(pad.unicode()) : ' ';
+}
 
 } // namespace
 
@@ -37,7 +40,10 @@ QString MidBytes(const QByteArray& bytes, int start, int count, QChar pad)
     return cp949::decode(cp949::cut(bytes, start - 1, count, padByte(pad)));
 }
 
-int ByteLength(const QString& text) { return int(cp949::encode(text).size()); }
+int ByteLength(const QString& text)
+{
+    return int(cp949::encode(text).size());
+}
 
 QString PadField(const QString& value, Fill fill, int width)
 {

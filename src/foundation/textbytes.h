@@ -10,7 +10,11 @@
 // the pad character (a blank unless said otherwise).
 namespace sorna {
 
-enum class Fill { Zero, Blank };
+enum class Fill
+{
+    Zero,
+    Blank
+};
 
 QString LeftBytes(const QString& text, int count, QChar pad = u' ');
 QString RightBytes(const QString& text, int count, QChar pad = u' ');

@@ -5,8 +5,14 @@
 namespace sorna {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
+}
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 QByteArrayView trimmedView(QByteArrayView v)
 {
@@ -26,14 +32,20 @@ bool decipherableCipher(QByteArrayView text)
 {
     if (text.isEmpty() || text.size() % 4 != 0)
         return false;
-    const auto decoded = QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.isEmpty() || decoded.decoded.size() % 16 != 0)
         return false;
     QByteArray plain;
     return seed::cbcDecrypt(decoded.decoded, &plain);
 }
 
-enum class Verdict { Wait, Complete, Bad };
+enum class Verdict
+{
+    Wait,
+    Complete,
+    Bad
+};
 
 // Finds the reading "0" + N + N bytes that accounts for all of `t`.  When a
 // longer prefix could still be arriving (the byte after the digits is a digit
@@ -99,7 +111,10 @@ FrameReader::State FrameReader::evaluate()
     return m_data.size() > kMaxFrameBytes ? State::Bad : State::Incomplete;
 }
 
-QByteArray FrameReader::received() const { return trimmedView(m_data).toByteArray(); }
+QByteArray FrameReader::received() const
+{
+    return trimmedView(m_data).toByteArray();
+}
 
 void FrameReader::reset()
 {

@@ -20,7 +20,12 @@ QByteArray MakeFrame(QByteArrayView cipherText);
 class FrameReader
 {
 public:
-    enum class State { Incomplete, Complete, Bad };
+    enum class State
+    {
+        Incomplete,
+        Complete,
+        Bad
+    };
 
     State feed(QByteArrayView piece);
     State state() const { return m_state; }

@@ -7,34 +7,20 @@
 namespace sorna {
 
 const std::array<FieldSpec, tx::FieldCount> kTransactionLayout = {{
-    {"msg_type", 4, Fill::Zero},
-    {"issue_code", 4, Fill::Zero},
-    {"send_date", 8, Fill::Zero},
-    {"send_time", 6, Fill::Zero},
-    {"trace_no", 12, Fill::Zero},
-    {"resp_code", 2, Fill::Zero},
-    {"merchant_id", 15, Fill::Blank},
-    {"trans_date", 8, Fill::Zero},
-    {"trans_time", 6, Fill::Zero},
-    {"trans_code", 2, Fill::Zero},
-    {"entry_mode", 1, Fill::Blank},
-    {"card_data", 37, Fill::Blank},
-    {"reserved_16", 16, Fill::Blank},
-    {"amount", 10, Fill::Zero},
-    {"approval_no", 12, Fill::Blank},
-    {"org_auth_date", 8, Fill::Blank},
-    {"org_approval_no", 12, Fill::Blank},
-    {"support_amount", 9, Fill::Blank},
-    {"used_amount", 9, Fill::Blank},
-    {"remain_amount", 9, Fill::Blank},
-    {"cancel_kind", 1, Fill::Blank},
-    {"reserved_9", 9, Fill::Blank},
-    {"care_code", 3, Fill::Blank},
-    {"teacher_code", 10, Fill::Blank},
-    {"teacher_name", 10, Fill::Blank},
-    {"student_name", 10, Fill::Blank},
-    {"school_name", 40, Fill::Blank},
-    {"reason_text", 32, Fill::Blank},
+    {"msg_type", 4, Fill::Zero},          {"issue_code", 4, Fill::Zero},
+    {"send_date", 8, Fill::Zero},         {"send_time", 6, Fill::Zero},
+    {"trace_no", 12, Fill::Zero},         {"resp_code", 2, Fill::Zero},
+    {"merchant_id", 15, Fill::Blank},     {"trans_date", 8, Fill::Zero},
+    {"trans_time", 6, Fill::Zero},        {"trans_code", 2, Fill::Zero},
+    {"entry_mode", 1, Fill::Blank},       {"card_data", 37, Fill::Blank},
+    {"reserved_16", 16, Fill::Blank},     {"amount", 10, Fill::Zero},
+    {"approval_no", 12, Fill::Blank},     {"org_auth_date", 8, Fill::Blank},
+    {"org_approval_no", 12, Fill::Blank}, {"support_amount", 9, Fill::Blank},
+    {"used_amount", 9, Fill::Blank},      {"remain_amount", 9, Fill::Blank},
+    {"cancel_kind", 1, Fill::Blank},      {"reserved_9", 9, Fill::Blank},
+    {"care_code", 3, Fill::Blank},        {"teacher_code", 10, Fill::Blank},
+    {"teacher_name", 10, Fill::Blank},    {"student_name", 10, Fill::Blank},
+    {"school_name", 40, Fill::Blank},     {"reason_text", 32, Fill::Blank},
     {"balance_area", 145, Fill::Blank},
 }};
 
@@ -55,9 +41,15 @@ int FieldOffset(std::span<const FieldSpec> layout, int index)
     return offset;
 }
 
-int AnswerPosition(tx::Field f) { return FieldOffset(kTransactionLayout, f) + kAnswerRecordStart; }
+int AnswerPosition(tx::Field f)
+{
+    return FieldOffset(kTransactionLayout, f) + kAnswerRecordStart;
+}
 
-QString TransactionRecord::build() const { return BuildRecord(kTransactionLayout, values); }
+QString TransactionRecord::build() const
+{
+    return BuildRecord(kTransactionLayout, values);
+}
 
 TransactionRecord TransactionRecord::cut(const QByteArray& answer)
 {
@@ -70,10 +62,13 @@ TransactionRecord TransactionRecord::cut(const QByteArray& answer)
     return r;
 }
 
-QString TraceNumber(const QString& number) { return Clock::timeText() + RightBytes(number, 6); }
+QString TraceNumber(const QString& number)
+{
+    return Clock::timeText() + RightBytes(number, 6);
+}
 
-void FillHeader(TransactionRecord& r, const QString& msgType, const QString& issueCode, const QString& respCode,
-                const QString& merchantId, const QString& number)
+void FillHeader(TransactionRecord& r, const QString& msgType, const QString& issueCode,
+                const QString& respCode, const QString& merchantId, const QString& number)
 {
     r[tx::msg_type] = msgType;
     r[tx::issue_code] = issueCode;

@@ -30,11 +30,37 @@ int FieldOffset(std::span<const FieldSpec> layout, int index);
 // and balance inquiries: 29 fields, 450 bytes.  Fields 1 to 7 are the common
 // header of every message.
 namespace tx {
-enum Field : int {
-    msg_type, issue_code, send_date, send_time, trace_no, resp_code, merchant_id,
-    trans_date, trans_time, trans_code, entry_mode, card_data, reserved_16, amount, approval_no,
-    org_auth_date, org_approval_no, support_amount, used_amount, remain_amount, cancel_kind, reserved_9,
-    care_code, teacher_code, teacher_name, student_name, school_name, reason_text, balance_area,
+enum Field : int
+{
+    msg_type,
+    issue_code,
+    send_date,
+    send_time,
+    trace_no,
+    resp_code,
+    merchant_id,
+    trans_date,
+    trans_time,
+    trans_code,
+    entry_mode,
+    card_data,
+    reserved_16,
+    amount,
+    approval_no,
+    org_auth_date,
+    org_approval_no,
+    support_amount,
+    used_amount,
+    remain_amount,
+    cancel_kind,
+    reserved_9,
+    care_code,
+    teacher_code,
+    teacher_name,
+    student_name,
+    school_name,
+    reason_text,
+    balance_area,
     FieldCount
 };
 } // namespace tx
@@ -65,8 +91,8 @@ int AnswerPosition(tx::Field f);
 // The header values every request shares.  `traceNumber` is the setting
 // Number; trace_no is the time "HHMMSS" followed by its last six bytes.
 // Date and time are read from the clock separately for each field.
-void FillHeader(TransactionRecord& r, const QString& msgType, const QString& issueCode, const QString& respCode,
-                const QString& merchantId, const QString& number);
+void FillHeader(TransactionRecord& r, const QString& msgType, const QString& issueCode,
+                const QString& respCode, const QString& merchantId, const QString& number);
 QString TraceNumber(const QString& number);
 
 // The store of message fields: the values of the last request built, of

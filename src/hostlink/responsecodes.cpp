@@ -81,7 +81,13 @@ QString LookUpResponse(const QString& code)
     return {};
 }
 
-int ResponseCodeCount() { return int(kTable.size()); }
-QString ResponseCodeAt(int index) { return QString::fromUtf16(kTable.at(size_t(index)).code); }
+int ResponseCodeCount()
+{
+    return int(kTable.size());
+}
+QString ResponseCodeAt(int index)
+{
+    return QString::fromUtf16(kTable.at(size_t(index)).code);
+}
 
 } // namespace sorna

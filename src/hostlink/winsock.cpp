@@ -64,7 +64,10 @@ void Winsock::CloseAfterSend()
     m_closeAfterSend = true;
 }
 
-bool Winsock::isConnected() const { return m_socket && m_socket->state() == QAbstractSocket::ConnectedState; }
+bool Winsock::isConnected() const
+{
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
 
 bool Winsock::isBusy() const
 {
@@ -110,8 +113,8 @@ void Winsock::onError()
         return;
     // The host closing the connection after a whole answer is no error; nor
     // is our own close after a fire-and-forget send.
-    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError && m_sent && m_socket->bytesToWrite() == 0 &&
-        m_reader.state() == FrameReader::State::Complete)
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError && m_sent &&
+        m_socket->bytesToWrite() == 0 && m_reader.state() == FrameReader::State::Complete)
         return;
     fail(m_socket->errorString());
 }

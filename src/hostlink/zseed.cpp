@@ -67,7 +67,8 @@ bool run(const EVP_CIPHER* cipher, const unsigned char* key, const unsigned char
     out->resize(in.size() + 32);
     int n1 = 0, n2 = 0;
     auto* o = reinterpret_cast<unsigned char*>(out->data());
-    if (EVP_CipherUpdate(ctx.get(), o, &n1, reinterpret_cast<const unsigned char*>(in.data()), int(in.size())) != 1)
+    if (EVP_CipherUpdate(ctx.get(), o, &n1, reinterpret_cast<const unsigned char*>(in.data()),
+                         int(in.size())) != 1)
         return false;
     if (EVP_CipherFinal_ex(ctx.get(), o + n1, &n2) != 1)
         return false;
@@ -79,14 +80,17 @@ bool run(const EVP_CIPHER* cipher, const unsigned char* key, const unsigned char
 
 namespace seed {
 
-bool available() { return ciphers().cbc && ciphers().ecb; }
+bool available()
+{
+    return ciphers().cbc && ciphers().ecb;
+}
 
 QByteArray ecbEncryptBlocks(QByteArrayView key, QByteArrayView plain)
 {
     QByteArray out;
     if (key.size() != 16 || plain.size() % 16 != 0 ||
-        !run(ciphers().ecb.get(), reinterpret_cast<const unsigned char*>(key.data()), nullptr, true, false, plain,
-             &out))
+        !run(ciphers().ecb.get(), reinterpret_cast<const unsigned char*>(key.data()), nullptr, true, false,
+             plain, &out))
         return {};
     return out;
 }

@@ -96,7 +96,8 @@ QStringList TransactionResultLines(TransactionMode mode, const TransactionAnswer
     case TransactionMode::Approval:
         if (a.accepted())
             return acceptedLines(QStringLiteral("승인요청이 정상처리 되었습니다"));
-        return {QStringLiteral("승인요청이 거절 되었습니다."), QStringLiteral("응답코드   : ") + r[tx::resp_code],
+        return {QStringLiteral("승인요청이 거절 되었습니다."),
+                QStringLiteral("응답코드   : ") + r[tx::resp_code],
                 QStringLiteral("응답메세지 : ") + LookUpResponse(r[tx::resp_code])};
     case TransactionMode::Cancellation:
         if (a.accepted())
@@ -143,7 +144,8 @@ ReceiptData ReceiptFromAnswer(TransactionMode mode, const TransactionAnswer& a, 
 {
     const TransactionRecord& r = a.record;
     ReceiptData d;
-    d.kind = mode == TransactionMode::Cancellation ? QStringLiteral("카드 취소") : QStringLiteral("카드 승인");
+    d.kind =
+        mode == TransactionMode::Cancellation ? QStringLiteral("카드 취소") : QStringLiteral("카드 승인");
     d.cardNumber = LeftBytes(r[tx::card_data], 16);
     d.dateTime = ReceiptDateTime(r[tx::trans_date], r[tx::trans_time]);
     d.approvalNo = r[tx::approval_no].trimmed();

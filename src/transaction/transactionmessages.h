@@ -8,7 +8,12 @@
 
 namespace sorna {
 
-enum class TransactionMode { Approval, Cancellation, Balance };
+enum class TransactionMode
+{
+    Approval,
+    Cancellation,
+    Balance
+};
 
 // What the panel holds when a request is built, gathered by the window at the
 // moment its connection is up.
@@ -38,7 +43,8 @@ QString ReasonText(int reasonIndex, const QString& reasonBoxText, const QString&
 
 struct BalanceFields
 {
-    QString therapyMark, therapyUsed, therapyRemain, afterschoolMark, afterschoolUsed, afterschoolRemain, rest;
+    QString therapyMark, therapyUsed, therapyRemain, afterschoolMark, afterschoolUsed, afterschoolRemain,
+        rest;
 };
 
 struct TransactionAnswer

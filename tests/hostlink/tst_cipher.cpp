@@ -46,7 +46,8 @@ private slots:
         QCOMPARE(out.mid(plainLength), QByteArray(kZSeedBufferSize - plainLength, ' '));
 
         const QByteArray frame = SealFrame(plain);
-        QCOMPARE(frame.left(1 + QByteArray::number(base64Length).size()), "0" + QByteArray::number(base64Length));
+        QCOMPARE(frame.left(1 + QByteArray::number(base64Length).size()),
+                 "0" + QByteArray::number(base64Length));
         QCOMPARE(OpenFrame("  " + frame + " ").left(plainLength), plain);
     }
 

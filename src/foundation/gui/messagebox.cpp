@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
 namespace sorna::MessageBox {
 namespace {
 
@@ -46,6 +48,13 @@ void show(QWidget* parent, const QString& text, Icon icon, const QString& captio
             r.onShown(s);
         return;
     }
+    // Programs driven by another program (process tests, measurements) say
+    // their messages on standard error instead of waiting for a click.
+    if (qEnvironmentVariableIsSet("SORNA_MESSAGES_TO_STDERR")) {
+        fprintf(stderr, "MESSAGE: %s\n", text.toUtf8().constData());
+        fflush(stderr);
+        return;
+    }
     QMessageBox box(qtIcon(icon), title, text, QMessageBox::Ok, parent);
     box.exec();
 }
@@ -65,7 +74,10 @@ void stopRecording()
     r.onShown = nullptr;
 }
 
-QList<Shown> recorded() { return recorder().shown; }
+QList<Shown> recorded()
+{
+    return recorder().shown;
+}
 
 QStringList recordedTexts()
 {
@@ -75,6 +87,9 @@ QStringList recordedTexts()
     return out;
 }
 
-void clearRecorded() { recorder().shown.clear(); }
+void clearRecorded()
+{
+    recorder().shown.clear();
+}
 
 } // namespace sorna::MessageBox

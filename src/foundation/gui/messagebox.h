@@ -16,7 +16,13 @@ namespace MessageBox {
 
 inline const QString kCaption = QStringLiteral("소르나 승인 시스템");
 
-enum class Icon { None, Information, Warning, Critical };
+enum class Icon
+{
+    None,
+    Information,
+    Warning,
+    Critical
+};
 
 // `caption` empty: the box carries the application's title.
 void show(QWidget* parent, const QString& text, Icon icon = Icon::None, const QString& caption = kCaption);

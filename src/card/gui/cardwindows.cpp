@@ -1,0 +1,329 @@
+#include "card/gui/cardwindows.h"
+
+#include "card/cardinquiry.h"
+#include "foundation/amount.h"
+#include "foundation/gui/look.h"
+#include "foundation/gui/messagebox.h"
+#include "foundation/messagelog.h"
+#include "foundation/paths.h"
+#include "foundation/settings.h"
+#include "hostlink/envelope.h"
+#include "hostlink/gui/startconnection.h"
+#include "hostlink/winsock.h"
+#include "login/gui/artwork.h"
+#include "login/gui/form1.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace sorna {
+namespace {
+
+// System colour 4 (menu) of the counter PC: the back colour of the manual
+// entry window's buttons.
+const QColor kMenuColour(240, 240, 240);
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                        int width, int height)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setFont(look::uiFont(11.25));
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    look::place(b, left, top, width, height);
+    return b;
+}
+
+} // namespace
+
+// ---- the inquiry shared by both windows
+
+CardInquiryWindow::CardInquiryWindow(Form1* main, const QString& instruction)
+    : QDialog(main), m_main(main), m_instruction(instruction)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QString(u' '));
+    setWindowIcon(artwork::appIcon());
+    setFixedSize(look::twips(5100), look::twips(2100));
+    setFont(look::uiFont(9));
+
+    Winsock1 = new Winsock(this);
+    Winsock1->setObjectName(QStringLiteral("Winsock1"));
+    connect(Winsock1, &Winsock::Connected, this, &CardInquiryWindow::Winsock1_Connect);
+    connect(Winsock1, &Winsock::DataArrival, this, &CardInquiryWindow::Winsock1_DataArrival);
+    connect(Winsock1, &Winsock::Error, this, &CardInquiryWindow::Winsock1_Error);
+}
+
+void CardInquiryWindow::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    p.setPen(QColor(0x22, 0x2a, 0x3a));
+    p.setFont(look::uiFont(13, 700));
+    p.drawText(QRect(0, 14, width(), 30), Qt::AlignHCenter | Qt::AlignVCenter, m_instruction);
+}
+
+void CardInquiryWindow::StartInquiryConnection()
+{
+    StartConnection(this, Winsock1);
+}
+
+void CardInquiryWindow::Winsock1_Connect()
+{
+    const QString number = inquiryCardNumber();
+    if (!acceptsCardNumber(number)) {
+        // Nothing is sent on this connection; it is dropped at once, or the
+        // host's closing it later would be reported as a failure.  The next
+        // "=" or Enter connects anew.
+        Winsock1->Close();
+        MessageBox::show(this, QStringLiteral("카드번호를 정확히 입력해주세요"));
+        return;
+    }
+    const QString settings = paths::settingsFile();
+    const QString record =
+        BuildCardInquiry(number, issueCode(), entryMode(),
+                         ReadSetting(QStringLiteral("ComInfo"), QStringLiteral("Number"), settings));
+    EnvelopeBuild(*Winsock1, record, kTagInquiry);
+
+    const QStringList groups = cardGroups();
+    QLineEdit* boxes[] = {m_main->Card1, m_main->Card2, m_main->Card3, m_main->Card4};
+    for (int i = 0; i < 4; ++i)
+        boxes[i]->setText(groups.value(i));
+    m_main->SendData_Quendal_101_WCC = entryMode();
+}
+
+void CardInquiryWindow::Winsock1_Error()
+{
+    // The window stays open: a new swipe or confirm tries again.
+    Winsock1->Close();
+    MessageBox::show(this, QStringLiteral("연결할 수 없습니다"));
+}
+
+void CardInquiryWindow::Winsock1_DataArrival()
+{
+    const CardInquiryAnswer answer = CutCardInquiryAnswer(EnvelopeOpen(Winsock1->GetData()));
+    Form1* m = m_main;
+    m->lstResult->addItems(CardInquiryResultLines(answer));
+
+    if (!answer.accepted()) {
+        m->cmbCare1->setEnabled(false);
+        look::setBackColor(m->cmbCare1, look::kLightGrey);
+        m->Command3->setEnabled(false);
+    } else {
+        for (const TherapyItem& item : answer.items)
+            m->cmbCare1->addItem(item.name);
+        // Choosing the first item shows it the way a click would; the item
+        // table is still the previous card's at this moment, so teacher and
+        // amount are written from the answer right after.
+        m->cmbCare1->setCurrentIndex(0);
+        m->cmbCare1_Click();
+        m->txtTeacher1->setText(answer.items[0].teacher);
+        m->txtCare_Amount1->setText(FormatAmount(answer.items[0].amount));
+        m->cmbCare1->setEnabled(true);
+        look::setBackColor(m->cmbCare1, look::kWhite);
+        m->Command3->setEnabled(true);
+        look::setBackColor(m->Command3, look::kWhite);
+        for (size_t n = 0; n < answer.items.size(); ++n) {
+            m->Teacher[n] = answer.items[n].teacher;
+            m->Teacher_code[n] = answer.items[n].teacherCode;
+            m->Care_Amount[n] = answer.items[n].amount;
+            m->Care_code[n] = answer.items[n].code;
+        }
+    }
+    if (m->Option3->isChecked()) {
+        m->cmbCare1->setEnabled(false);
+        look::setBackColor(m->cmbCare1, look::kLightGrey);
+        m->cmbCare1->setCurrentIndex(-1);
+        m->cmbCare1->setEditText(QString());
+        m->txtTeacher1->clear();
+        m->txtCare_Amount1->clear();
+    }
+    Winsock1->Close();
+    accept();
+}
+
+// ---- Form6, the card-reader window
+
+Form6::Form6(Form1* main) : CardInquiryWindow(main, QStringLiteral("카드를 읽혀주세요"))
+{
+    setObjectName(QStringLiteral("Form6"));
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    // Below the visible area: it takes the reader's keystrokes unseen.
+    look::place(Text1, 840, 2280, 3075, 315);
+    Text1->installEventFilter(this);
+
+    Command1 = makeButton(this, "Command1", QStringLiteral("취소"), 1920, 1020, 1100, 470);
+    // The button never takes the focus from Text1: a swipe after a stray Tab
+    // would otherwise go to the button and be lost.  A click or Esc cancels.
+    Command1->setFocusPolicy(Qt::NoFocus);
+    connect(Command1, &QPushButton::clicked, this, &Form6::Command1_Click);
+    Text1->setFocus();
+}
+
+bool Form6::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Text1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            StartInquiryConnection();
+            return true; // Enter adds nothing to the box
+        }
+        if (key->text() == QStringLiteral("=")) {
+            Text1->insert(QStringLiteral("="));
+            StartInquiryConnection();
+            return true;
+        }
+    }
+    return CardInquiryWindow::eventFilter(watched, event);
+}
+
+void Form6::Command1_Click()
+{
+    Winsock1->Close();
+    QDialog::reject();
+}
+
+void Form6::reject()
+{
+    Command1_Click();
+}
+
+QString Form6::inquiryCardNumber() const
+{
+    return LeftBytes(Text1->text(), 16);
+}
+bool Form6::acceptsCardNumber(const QString& number) const
+{
+    return number.size() > 15;
+}
+QString Form6::issueCode() const
+{
+    return ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Issue_code"),
+                       paths::settingsFile());
+}
+QString Form6::entryMode() const
+{
+    return kEntryReader;
+}
+QStringList Form6::cardGroups() const
+{
+    const QString t = Text1->text();
+    return {MidBytes(t, 1, 4), MidBytes(t, 5, 4), MidBytes(t, 9, 4), MidBytes(t, 13, 4)};
+}
+
+// ---- Form2, the manual card-entry window
+
+Form2::Form2(Form1* main) : CardInquiryWindow(main, QStringLiteral("카드번호를 입력해 주세요"))
+{
+    setObjectName(QStringLiteral("Form2"));
+    auto box = [this](const char* name, int left, int height) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setFont(look::uiFont(14.25));
+        e->setMaxLength(4);
+        e->setAlignment(Qt::AlignCenter);
+        look::setBackColor(e, look::kInactiveTitle);
+        look::place(e, left, 765, 900, height);
+        return e;
+    };
+    Card1 = box("Card1", 360, 405);
+    Card2 = box("Card2", 1500, 390);
+    Card3 = box("Card3", 2640, 390);
+    Card4 = box("Card4", 3780, 390);
+    btnOk = makeButton(this, "btnOk", QStringLiteral("확인"), 1200, 1380, 1100, 465);
+    btnClose = makeButton(this, "btnClose", QStringLiteral("취소"), 2760, 1380, 1100, 465);
+    for (QPushButton* b : {btnOk, btnClose})
+        look::setBackColor(b, kMenuColour);
+    connect(btnOk, &QPushButton::clicked, this, &Form2::btnOk_Click);
+    connect(btnClose, &QPushButton::clicked, this, &Form2::btnClose_Click);
+    setTabOrder(Card1, Card2);
+    setTabOrder(Card2, Card3);
+    setTabOrder(Card3, Card4);
+    setTabOrder(Card4, btnOk);
+    setTabOrder(btnOk, btnClose);
+    Card1->setFocus();
+}
+
+void Form2::paintEvent(QPaintEvent* event)
+{
+    CardInquiryWindow::paintEvent(event);
+    QPainter p(this);
+    p.setPen(QPen(QColor(0x22, 0x2a, 0x3a), 2));
+    const int y = look::twips(765 + 200);
+    for (int gapLeft : {1260, 2400, 3540}) {
+        const int x = look::twips(gapLeft);
+        p.drawLine(x + 3, y, x + look::twips(240) - 3, y);
+    }
+}
+
+void Form2::keyPressEvent(QKeyEvent* event)
+{
+    // Neither button is the default or the cancel button: Enter and Esc in
+    // a box press nothing.
+    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    CardInquiryWindow::keyPressEvent(event);
+}
+
+void Form2::btnOk_Click()
+{
+    if (inquiryCardNumber().size() > 15) {
+        StartInquiryConnection();
+        return;
+    }
+    MessageBox::show(this, QStringLiteral("카드번호를 정확히 입력해주세요"));
+    QDialog::reject();
+}
+
+void Form2::btnClose_Click()
+{
+    Winsock1->Close();
+    QDialog::reject();
+}
+
+QString Form2::inquiryCardNumber() const
+{
+    return Card1->text() + Card2->text() + Card3->text() + Card4->text();
+}
+bool Form2::acceptsCardNumber(const QString&) const
+{
+    return true;
+}
+QString Form2::issueCode() const
+{
+    return kManualIssueCode;
+}
+QString Form2::entryMode() const
+{
+    return kEntryManual;
+}
+QStringList Form2::cardGroups() const
+{
+    return {Card1->text(), Card2->text(), Card3->text(), Card4->text()};
+}
+
+namespace card {
+
+void showCardReader(Form1* main)
+{
+    Form6 window(main);
+    window.exec();
+}
+
+void showManualEntry(Form1* main)
+{
+    Form2 window(main);
+    window.exec();
+}
+
+} // namespace card
+} // namespace sorna

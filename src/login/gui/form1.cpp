@@ -1,0 +1,279 @@
+#include "login/gui/form1.h"
+
+#include "foundation/gui/look.h"
+#include "foundation/gui/messagebox.h"
+#include "foundation/paths.h"
+#include "foundation/settings.h"
+#include "hostlink/gui/startconnection.h"
+#include "hostlink/winsock.h"
+#include "login/gui/artwork.h"
+#include "merchant/gui/form4.h"
+#include "transaction/reversalqueue.h"
+
+#include <QCalendarWidget>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+namespace sorna {
+
+namespace {
+const QString kTrayTip = QStringLiteral("소르나");
+const QString kDefaultWebHost = QStringLiteral("www.sorna.kr");
+const QString kWebPath = QStringLiteral("/tarnove/login/mng/main.qnd");
+} // namespace
+
+Form1::Form1(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("소르나 승인 시스템"));
+    setWindowIcon(artwork::appIcon());
+    setFixedSize(750, 700);
+    setFont(look::uiFont(9));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    buildFrame();
+    buildPanel();
+
+    // Form_Load: the panel in its start state, the merchant name shown.
+    Text1->setText(ReadSetting(QStringLiteral("ComInfo"), QStringLiteral("Name"), paths::settingsFile()));
+}
+
+Form1::~Form1()
+{
+    RemoveTrayIcon();
+}
+
+void Form1::buildFrame()
+{
+    lstResult = new QListWidget(this);
+    lstResult->setObjectName(QStringLiteral("lstResult"));
+    lstResult->setFont(look::uiFont(12.75));
+    look::place(lstResult, 30, 7900, 11175, 2025);
+
+    Command6 = new QPushButton(QStringLiteral("홈페이지"), this);
+    Command6->setObjectName(QStringLiteral("Command6"));
+    Command6->setFont(look::uiFont(11.25));
+    look::place(Command6, 8340, 9970, 1155, 470);
+    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+
+    btnLogout = new QPushButton(QStringLiteral("로그아웃"), this);
+    btnLogout->setObjectName(QStringLiteral("btnLogout"));
+    btnLogout->setFont(look::uiFont(11.25));
+    look::place(btnLogout, 9720, 9970, 1155, 470);
+    connect(btnLogout, &QPushButton::clicked, this, &Form1::btnLogout_Click);
+
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setFont(look::uiFont(11.25));
+    Text1->setFrame(false);
+    Text1->setReadOnly(true);
+    Text1->setFocusPolicy(Qt::NoFocus);
+    look::place(Text1, 300, 10080, 4635, 315);
+
+    timeMain = new QTimer(this);
+    timeMain->setObjectName(QStringLiteral("timeMain"));
+    timeMain->setInterval(10000);
+    connect(timeMain, &QTimer::timeout, this, &Form1::timeMain_Timer);
+
+    sckMain = new Winsock(this);
+    sckMain->setObjectName(QStringLiteral("sckMain"));
+    connect(sckMain, &Winsock::Connected, this, &Form1::sckMain_Connect);
+    connect(sckMain, &Winsock::DataArrival, this, &Form1::sckMain_DataArrival);
+    connect(sckMain, &Winsock::Error, this, &Form1::sckMain_Error);
+
+    sckMain2 = new Winsock(this);
+    sckMain2->setObjectName(QStringLiteral("sckMain2"));
+    connect(sckMain2, &Winsock::Connected, this, &Form1::sckMain2_Connect);
+    connect(sckMain2, &Winsock::Error, this, &Form1::sckMain2_Error);
+    connect(sckMain2, &Winsock::SendComplete, this, &Form1::sckMain2_SendComplete);
+
+    // The merchant information window has no control on the counter layout:
+    // Ctrl+I opens it, and so does the tray icon's menu.
+    auto* info = new QShortcut(QKeySequence(QStringLiteral("Ctrl+I")), this);
+    connect(info, &QShortcut::activated, this, &Form1::ShowMerchantInfo);
+}
+
+void Form1::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    artwork::paintMainBackground(p, size());
+    paintPanel(p);
+}
+
+// ---- tray
+
+bool Form1::trayIconShown() const
+{
+    return m_tray != nullptr;
+}
+
+void Form1::AddTrayIcon()
+{
+    if (m_tray)
+        return; // already in the tray: a second minimise changes nothing
+    m_tray = new QSystemTrayIcon(windowIcon(), this);
+    m_tray->setObjectName(QStringLiteral("trayIcon"));
+    m_tray->setToolTip(kTrayTip);
+    // The tray's menu: back to the window, or the merchant information.
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("trayMenu"));
+    menu->addAction(QStringLiteral("열기"), this, &Form1::RestoreFromTray);
+    // The window comes back first: a modal window over a minimised owner
+    // would stay out of sight and block it.
+    menu->addAction(QStringLiteral("가맹점 정보"), this, [this] {
+        RestoreFromTray();
+        ShowMerchantInfo();
+    });
+    m_tray->setContextMenu(menu);
+    connect(m_tray, &QObject::destroyed, menu, &QObject::deleteLater);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            RestoreFromTray();
+    });
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_tray->show();
+}
+
+void Form1::RemoveTrayIcon()
+{
+    delete m_tray;
+    m_tray = nullptr;
+}
+
+void Form1::RestoreFromTray()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void Form1::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+        AddTrayIcon();
+}
+
+// ---- closing, logout, web page
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    RemoveTrayIcon();
+    timeMain->stop();
+    if (m_requestPending && m_pendingInput.mode == TransactionMode::Approval) {
+        // The window goes while an approval waits for its answer: the host
+        // may have carried it out, and nobody will see the answer.  It is
+        // reversed like an approval that timed out, from the queue on disk
+        // (sent within the retry interval, or at the next start).
+        const QString settings = paths::settingsFile();
+        ReversalQueue::add(
+            m_pendingInput,
+            ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Issue_code"), settings),
+            ReadSetting(QStringLiteral("ComInfo"), QStringLiteral("Number"), settings));
+    }
+    m_requestPending = false;
+    sckMain->Close();
+    event->accept();
+    if (m_loggingOut)
+        emit loggedOut();
+}
+
+void Form1::btnLogout_Click()
+{
+    RemoveTrayIcon();
+    m_loggingOut = true;
+    close();
+}
+
+QUrl Form1::webPageUrl()
+{
+    // sorna_Web names the host, with a port where one is needed
+    // ("portal.example.kr:8443"); a whole address is taken for its host and
+    // port.  The page itself and https are fixed.
+    QUrl url;
+    url.setScheme(QStringLiteral("https"));
+    url.setHost(kDefaultWebHost);
+    const QString setting =
+        ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Web"), paths::settingsFile())
+            .trimmed();
+    if (!setting.isEmpty()) {
+        const QUrl given = QUrl::fromUserInput(setting);
+        if (given.isValid() && !given.host().isEmpty()) {
+            url.setHost(given.host());
+            url.setPort(given.port());
+        }
+    }
+    url.setPath(kWebPath);
+    return url;
+}
+
+void Form1::Command6_Click()
+{
+    const QUrl url = webPageUrl();
+    if (!QDesktopServices::openUrl(url))
+        MessageBox::show(this, QStringLiteral("홈페이지를 열 수 없습니다") + u'\n' + url.toString());
+}
+
+void Form1::ShowMerchantInfo()
+{
+    Form4 info(this);
+    info.exec();
+}
+
+// ---- answer time-out
+
+void Form1::timeMain_Timer()
+{
+    sckMain->Close();
+    timeMain->stop();
+    // The request that went unanswered decides, not the mode shown now: an
+    // approval left without an answer is reversed even when the merchant has
+    // switched the mode meanwhile.
+    const bool reverse = m_requestPending && m_pendingInput.mode == TransactionMode::Approval;
+    m_requestPending = false;
+    // The pay button is usable again: the fate of the request is now the
+    // reversal's business.
+    Command4->setEnabled(true);
+    // Kept on disk before the message, so that nothing lost while the box
+    // waits for a click can lose the reversal; sent once the box is closed.
+    if (reverse)
+        keepReversal();
+    MessageBox::show(this, QStringLiteral("연결할 수 없습니다"), MessageBox::Icon::None, QString());
+    if (reverse)
+        startAutomaticCancellation();
+}
+
+bool Form1::connectToHost(Winsock* socket)
+{
+    return StartConnection(this, socket);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == txtCare_Amount1 && event->type() == QEvent::KeyPress)
+        return txtCare_Amount1_KeyPress(static_cast<QKeyEvent*>(event));
+    // The date box getting the focus back with its window (after a message
+    // box, say) is no new visit of the box.
+    if (watched == txtOrg_auth_date && event->type() == QEvent::FocusIn) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            txtOrg_auth_date_GotFocus();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace sorna

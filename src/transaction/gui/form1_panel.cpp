@@ -1,0 +1,426 @@
+// The transaction panel of the main window: mode, card capture, item
+// choice, amount change with its reason, the earlier approval of a
+// cancellation, and the pay button.
+
+#include "card/gui/cardwindows.h"
+#include "foundation/amount.h"
+#include "foundation/clock.h"
+#include "foundation/gui/look.h"
+#include "foundation/gui/messagebox.h"
+#include "hostlink/record.h"
+#include "hostlink/winsock.h"
+#include "login/gui/artwork.h"
+#include "login/gui/form1.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPalette>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace sorna {
+namespace {
+
+// Rows of the panel, top to bottom: the label drawn in the left column and
+// the band of the row in pixels.
+struct PanelRow
+{
+    const char16_t* label;
+    int top, bottom;
+};
+constexpr PanelRow kRows[] = {
+    {u"거래 구분", 108, 144},       {u"카드 입력 구분", 144, 186},  {u"카드 번호", 186, 226},
+    {u"지원 영역", 226, 266},       {u"제공 인력", 266, 302},       {u"금 액", 302, 410},
+    {u"원거래 승인번호", 410, 450}, {u"원거래 승인일자", 450, 490},
+};
+constexpr int kLabelLeft = 12;
+constexpr int kLabelWidth = 180;
+
+QComboBox* makeCombo(QWidget* parent, const char* name)
+{
+    auto* c = new QComboBox(parent);
+    c->setObjectName(QString::fromLatin1(name));
+    c->setEditable(true);
+    c->setInsertPolicy(QComboBox::NoInsert);
+    return c;
+}
+
+// A closed input shows its text in the system's grey text colour, which
+// stays readable on both greys of the closed look.
+void useGreyText(QWidget* w)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(109, 109, 109));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(109, 109, 109));
+    w->setPalette(p);
+}
+
+// Whether `w` is `outer` or lies within it, its pop-up menus included (which
+// are windows of their own).
+bool partOf(const QWidget* outer, const QWidget* w)
+{
+    for (; w; w = w->parentWidget())
+        if (w == outer)
+            return true;
+    return false;
+}
+
+void closeCombo(QComboBox* c, const QColor& grey)
+{
+    c->setEnabled(false);
+    look::setBackColor(c, grey);
+}
+
+} // namespace
+
+const QStringList& Form1::changeReasons()
+{
+    static const QStringList reasons = {
+        QStringLiteral("1 : 이전 회차분 동시결제"),
+        QStringLiteral("2 : 포인트 잔액 사용 후 나머지 본인 부담 결제"),
+        QStringLiteral("3 : 교육청 승인 일시 결제"),
+        QStringLiteral("4 : 기타"),
+    };
+    return reasons;
+}
+
+void Form1::buildPanel()
+{
+    auto option = [this](const char* name, int left) {
+        auto* o = new QRadioButton(this);
+        o->setObjectName(QString::fromLatin1(name));
+        look::place(o, left, 1740, 255, 255);
+        return o;
+    };
+    Option1 = option("Option1", 3120);
+    Option2 = option("Option2", 4440);
+    Option3 = option("Option3", 5640);
+    Option1->setChecked(true);
+    connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
+    connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
+    connect(Option3, &QRadioButton::clicked, this, &Form1::Option3_Click);
+
+    auto button = [this](const char* name, const QString& caption, int left, int top, int width) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setFont(look::uiFont(11.25));
+        look::place(b, left, top, width, 470);
+        return b;
+    };
+    Command1 = button("Command1", QStringLiteral("카드리더기"), 3060, 2220, 1300);
+    Command2 = button("Command2", QStringLiteral("수기입력"), 4680, 2220, 1155);
+    Command3 = button("Command3", QStringLiteral("금액 변경"), 5100, 4620, 1155);
+    Command4 = button("Command4", QStringLiteral("결제하기"), 9720, 7390, 1155);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+
+    auto box = [this](const char* name, int left, int top, int width, int height) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setFont(look::uiFont(14.25));
+        look::place(e, left, top, width, height);
+        return e;
+    };
+    Card1 = box("Card1", 3060, 2850, 750, 435);
+    Card2 = box("Card2", 4050, 2850, 750, 435);
+    Card3 = box("Card3", 5100, 2850, 750, 435);
+    Card4 = box("Card4", 6120, 2850, 750, 435);
+    for (QLineEdit* c : {Card1, Card2, Card3, Card4})
+        look::setClosed(c, look::kInactiveTitle);
+
+    cmbCare1 = makeCombo(this, "cmbCare1");
+    cmbCare1->setFont(look::squareFont(14.25, 800));
+    look::place(cmbCare1, 3060, 3450, 2475, 435);
+    closeCombo(cmbCare1, look::kInactiveTitle);
+    connect(cmbCare1, &QComboBox::activated, this, &Form1::cmbCare1_Click);
+
+    txtTeacher1 = box("txtTeacher1", 3060, 4050, 1500, 420);
+    look::setClosed(txtTeacher1, look::kInactiveTitle);
+    txtCare_Amount1 = box("txtCare_Amount1", 3060, 4620, 1500, 420);
+    txtCare_Amount1->installEventFilter(this);
+    look::setClosed(txtCare_Amount1, look::kInactiveTitle);
+
+    Combo1 = makeCombo(this, "Combo1");
+    Combo1->setFont(look::uiFont(14.25));
+    look::place(Combo1, 4305, 5145, 5640, 450);
+    Combo1->addItems(changeReasons());
+    Combo1->setCurrentIndex(-1);
+    closeCombo(Combo1, look::kInactiveTitle);
+    connect(Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
+
+    txtreson = box("txtreson", 4300, 5640, 5610, 420);
+    look::setClosed(txtreson, look::kButtonFace);
+    txtOrg_approval_no = box("txtOrg_approval_no", 3060, 6240, 1515, 420);
+    look::setClosed(txtOrg_approval_no, look::kButtonFace);
+    txtOrg_auth_date = box("txtOrg_auth_date", 3060, 6820, 1515, 420);
+    look::setClosed(txtOrg_auth_date, look::kButtonFace);
+    txtOrg_auth_date->installEventFilter(this);
+
+    MonthView1 = new QCalendarWidget(this);
+    MonthView1->setObjectName(QStringLiteral("MonthView1"));
+    // The locale and the first day of the week come before any date is
+    // selected, or the wrong cell is highlighted.
+    MonthView1->setLocale(QLocale(QLocale::Korean, QLocale::SouthKorea));
+    MonthView1->setFirstDayOfWeek(Qt::Sunday);
+    MonthView1->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    MonthView1->setGeometry(look::twips(3045), look::twips(7350), 280, 190);
+    MonthView1->hide();
+    connect(MonthView1, &QCalendarWidget::clicked, this, &Form1::MonthView1_DateClick);
+    // The calendar's focus lives in its grid, not in the calendar itself:
+    // it has lost the focus when the focus moves from anything inside it to
+    // a control outside it (not when the whole window is deactivated).
+    connect(qApp, &QApplication::focusChanged, MonthView1, [this](QWidget* old, QWidget* now) {
+        if (!old || !now)
+            return;
+        if (partOf(MonthView1, old) && !partOf(MonthView1, now))
+            MonthView1_LostFocus();
+    });
+
+    for (QWidget* input :
+         std::initializer_list<QWidget*>{Card1, Card2, Card3, Card4, cmbCare1, txtTeacher1, txtCare_Amount1,
+                                         Combo1, txtreson, txtOrg_approval_no, txtOrg_auth_date})
+        useGreyText(input);
+
+    Command3->setEnabled(false);
+    setTabOrder(Command1, Command2);
+}
+
+void Form1::paintPanel(QPainter& p)
+{
+    const int right = width() - 12;
+    p.save();
+    for (const PanelRow& row : kRows) {
+        const QRect band(kLabelLeft, row.top, right - kLabelLeft, row.bottom - row.top);
+        p.fillRect(band, Qt::white);
+        p.fillRect(QRect(kLabelLeft, row.top, kLabelWidth, row.bottom - row.top), artwork::kSlateBlue);
+        p.setPen(Qt::white);
+        p.setFont(look::uiFont(11, 700));
+        p.drawText(QRect(kLabelLeft + 14, row.top, kLabelWidth - 20, row.bottom - row.top),
+                   Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf16(row.label));
+        p.setPen(QPen(QColor(0x2a, 0x34, 0x48), 1));
+        p.drawLine(kLabelLeft, row.bottom, right, row.bottom);
+    }
+    p.setPen(QPen(QColor(0x2a, 0x34, 0x48), 1));
+    p.drawLine(kLabelLeft, kRows[0].top, right, kRows[0].top);
+
+    const QColor note(0x55, 0x60, 0x74);
+    auto text = [&p](int x, int y, int w, int h, const QString& t, const QColor& c, double pt,
+                     int weight = 400) {
+        p.setPen(c);
+        p.setFont(look::uiFont(pt, weight));
+        p.drawText(QRect(x, y, w, h), Qt::AlignLeft | Qt::AlignVCenter, t);
+    };
+    const QColor dark(0x1e, 0x24, 0x30);
+    // Mode words beside the option buttons.
+    text(look::twips(3120) + 19, 110, 60, 24, QStringLiteral("승인"), dark, 11);
+    text(look::twips(4440) + 19, 110, 60, 24, QStringLiteral("취소"), dark, 11);
+    text(look::twips(5640) + 19, 110, 80, 24, QStringLiteral("잔액조회"), dark, 11);
+    // Dashes between the card boxes.
+    for (int left : {3810, 4800, 5850})
+        text(look::twips(left) + 3, 190, 14, 29, QStringLiteral("-"), dark, 14);
+    text(look::twips(5535) + 10, 226, 330, 40,
+         QStringLiteral("(선택시, 학습지원강사&금액이 자동선택 됩니다)"), note, 9);
+    text(look::twips(4560) + 6, 308, 20, 28, QStringLiteral("원"), dark, 12);
+    text(look::twips(6255) + 10, 302, 300, 40, QStringLiteral("(금액 변경 시, 변경사유를 입력해 주세요)"),
+         note, 9);
+    text(look::twips(3060), 343, 80, 30, QStringLiteral("변경사유"), dark, 10, 700);
+    text(look::twips(3060), 376, 80, 28, QStringLiteral("기타사유란"), dark, 10, 700);
+    text(look::twips(4575) + 10, 410, 300, 40, QStringLiteral("(취소거래시 입력)"), note, 9);
+    text(look::twips(4575) + 10, 450, 300, 40, QStringLiteral("(취소거래시 YYYYMMDD)"), note, 9);
+    p.restore();
+}
+
+// ---- reset and modes
+
+void Form1::ResetPanel(bool clearResultList)
+{
+    for (QLineEdit* c : {Card1, Card2, Card3, Card4})
+        c->clear();
+    cmbCare1->clear();
+    closeCombo(cmbCare1, look::kInactiveTitle);
+    txtTeacher1->clear();
+    txtCare_Amount1->clear();
+    if (clearResultList)
+        lstResult->clear();
+    txtOrg_approval_no->clear();
+    txtOrg_auth_date->clear();
+    Command3->setEnabled(false);
+    txtCare_Amount1->setEnabled(false);
+    closeCombo(Combo1, look::kInactiveTitle);
+    Combo1->clear();
+    look::setBackColor(txtCare_Amount1, look::kInactiveTitle);
+    look::setBorder(txtCare_Amount1, false);
+    txtreson->clear();
+    look::setClosed(txtreson, look::kButtonFace);
+}
+
+void Form1::Command1_Click()
+{
+    ResetPanel();
+    card::showCardReader(this);
+}
+
+void Form1::Command2_Click()
+{
+    ResetPanel();
+    card::showManualEntry(this);
+}
+
+void Form1::Option1_Click()
+{
+    ResetPanel();
+    txtOrg_auth_date->clear();
+    look::setClosed(txtOrg_approval_no, look::kButtonFace);
+    look::setClosed(txtOrg_auth_date, look::kButtonFace);
+}
+
+void Form1::Option2_Click()
+{
+    ResetPanel();
+    look::setOpen(txtOrg_approval_no);
+    look::setOpen(txtOrg_auth_date);
+}
+
+void Form1::Option3_Click()
+{
+    ResetPanel();
+    look::setClosed(txtOrg_approval_no, look::kButtonFace);
+    look::setClosed(txtOrg_auth_date, look::kButtonFace);
+}
+
+TransactionMode Form1::mode() const
+{
+    if (Option1->isChecked())
+        return TransactionMode::Approval;
+    if (Option2->isChecked())
+        return TransactionMode::Cancellation;
+    return TransactionMode::Balance;
+}
+
+QString Form1::cardNumber() const
+{
+    return Card1->text() + Card2->text() + Card3->text() + Card4->text();
+}
+
+// ---- item, amount, reason
+
+void Form1::cmbCare1_Click()
+{
+    const int i = cmbCare1->currentIndex();
+    if (i < 0 || i >= kTherapyItemCount)
+        return;
+    txtTeacher1->setText(Teacher[size_t(i)]);
+    txtCare_Amount1->setText(FormatAmount(Care_Amount[size_t(i)]));
+}
+
+void Form1::Command3_Click()
+{
+    txtreson->clear();
+    look::setClosed(txtreson, look::kButtonFace);
+    txtCare_Amount1->setEnabled(true);
+    Combo1->clear();
+    Combo1->setEnabled(true);
+    Combo1->addItems(changeReasons());
+    Combo1->setCurrentIndex(-1);
+    look::setBackColor(Combo1, look::kWhite);
+    look::setOpen(txtCare_Amount1);
+}
+
+void Form1::Combo1_Click()
+{
+    if (Combo1->currentIndex() == 3) {
+        look::setOpen(txtreson);
+        return;
+    }
+    txtreson->clear();
+    look::setClosed(txtreson, look::kButtonFace);
+}
+
+bool Form1::txtCare_Amount1_KeyPress(QKeyEvent* event)
+{
+    // Keys that type nothing (arrows, Home, Delete) and the Tab that moves
+    // on to the next control are no keystrokes of the box; of the rest only
+    // digits and backspace pass.
+    const QString typed = event->text();
+    switch (event->key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return false;
+    default:
+        break;
+    }
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (typed.isEmpty() && !isReturn)
+        return false;
+    if (!isReturn && typed.size() == 1 && typed[0] >= u'0' && typed[0] <= u'9')
+        return false;
+    MessageBox::show(this, QStringLiteral("숫자만 입력하세요"), MessageBox::Icon::None,
+                     QStringLiteral("수정"));
+    return true;
+}
+
+// ---- earlier approval date
+
+void Form1::txtOrg_auth_date_GotFocus()
+{
+    MonthView1->setSelectedDate(Clock::now().date());
+    MonthView1->show();
+    MonthView1->raise();
+}
+
+void Form1::MonthView1_DateClick()
+{
+    const QString shortDate = MonthView1->selectedDate().toString(QStringLiteral("yyyy-MM-dd"));
+    QString digits = shortDate;
+    digits.remove(u'-');
+    txtOrg_auth_date->setText(digits.trimmed());
+    MonthView1->hide();
+}
+
+void Form1::MonthView1_LostFocus()
+{
+    // The calendar's own grid and its month menu keep the focus inside it.
+    if (partOf(MonthView1, QApplication::focusWidget()))
+        return;
+    MonthView1->hide();
+}
+
+// ---- pay
+
+void Form1::Command4_Click()
+{
+    Command4->setEnabled(false);
+    const QString card = cardNumber();
+    // A second click in the very second the last request was built, with no
+    // merchant number to tell them apart, goes no further; the button is
+    // usable again at once.
+    if (Clock::timeText() == MessageStore::value(QStringLiteral("trace_no"))) {
+        Command4->setEnabled(true);
+        return;
+    }
+    if (card.size() < 16) {
+        MessageBox::show(this, QStringLiteral("카드번호를 정확히 입력해주세요"));
+        Command4->setEnabled(true);
+        return;
+    }
+    if (Combo1->currentIndex() == 3 && Option1->isChecked() &&
+        (txtreson->text() == QString() || txtreson->text() == QStringLiteral(" "))) {
+        MessageBox::show(this, QStringLiteral("치료금액 변경사유를 입력해주세요"));
+        Command4->setEnabled(true);
+        return;
+    }
+    if (!connectToHost(sckMain))
+        Command4->setEnabled(true);
+}
+
+} // namespace sorna
