@@ -1,0 +1,399 @@
+// The frame of the main window: tray icon, closing, logout, web page, the
+// answer time-out of sckMain, and the ways to the merchant information.
+
+#include "fakehost.h"
+
+#include "foundation/gui/messagebox.h"
+#include "foundation/paths.h"
+#include "hostlink/winsock.h"
+#include "login/gui/form1.h"
+#include "login/gui/form3.h"
+#include "login/gui/session.h"
+#include "merchant/gui/form4.h"
+#include "support/testsupport.h"
+#include "transaction/reversalqueue.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using namespace sorna;
+using namespace sorna::test;
+
+namespace {
+
+const QString kNoConnection = QStringLiteral("연결할 수 없습니다");
+
+QByteArray settingsText(quint16 port, const QByteArray& extraKolbrinInfo = {})
+{
+    return "[KolbrinInfo]\r\nsorna_Ip=127.0.0.1\r\nsorna_Port=" + QByteArray::number(port) +
+           "\r\nsorna_Issue_code=3901\r\n" + extraKolbrinInfo + "[ComInfo]\r\n" +
+           expectedBytes(QStringLiteral("Name=해솔아동발달센터········\r\n")) +
+           "Number=7100012345\r\nPrint=1\r\n";
+}
+
+// What the merchant information window showed when it came up, closing it.
+struct ModalWatch
+{
+    QString seen;
+    bool modal = false;
+    bool ownerMinimised = true;
+    void arm()
+    {
+        QTimer::singleShot(0, qApp, [this] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (!w)
+                return;
+            seen = w->objectName();
+            modal = w->isModal();
+            ownerMinimised = w->parentWidget() && w->parentWidget()->isMinimized();
+            w->close();
+        });
+    }
+};
+
+} // namespace
+
+class TestMainWindowShell : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    // Stands in for the default browser.
+    void openInBrowser(const QUrl& url) { m_opened.append(url); }
+
+private:
+    std::unique_ptr<TempRoot> m_root;
+    std::unique_ptr<FakeHost> m_host; // never answers
+    QList<QUrl> m_opened;
+
+    Form1* openMain(const QByteArray& extraKolbrinInfo = {})
+    {
+        m_root->write(QStringLiteral("Sorna_setting.ini"), settingsText(m_host->port(), extraKolbrinInfo));
+        Form1* main = session::openMainWindow();
+        return QTest::qWaitForWindowExposed(main) ? main : nullptr;
+    }
+
+    // A request that the host leaves unanswered, started with the pay button
+    // in the mode of `option`.
+    static void payWithoutAnswer(Form1* main, const QString& option)
+    {
+        main->findChild<QRadioButton*>(option)->click();
+        main->Card1->setText(QStringLiteral("9410"));
+        main->Card2->setText(QStringLiteral("1200"));
+        main->Card3->setText(QStringLiteral("0000"));
+        main->Card4->setText(QStringLiteral("0019"));
+        main->Command4->click();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // As the client names itself: the title of a box without a caption.
+        QApplication::setApplicationName(QStringLiteral("소르나"));
+    }
+
+    void init()
+    {
+        m_root = std::make_unique<TempRoot>();
+        m_host = std::make_unique<FakeHost>();
+        m_opened.clear();
+        MessageBox::startRecording();
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
+    }
+
+    void cleanup()
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QList<QPointer<QWidget>> windows;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            windows.append(w);
+        for (const QPointer<QWidget>& w : windows)
+            if (w && !w->parentWidget())
+                delete w;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+        MessageBox::stopRecording();
+        m_host.reset();
+        m_root.reset();
+    }
+
+    // ---- tray
+
+    void minimiseAddsOneTrayIcon()
+    {
+        Form1* main = openMain();
+        QVERIFY(main);
+        QVERIFY(!main->trayIconShown());
+
+        main->showMinimized();
+        QVERIFY(main->trayIconShown());
+        QCOMPARE(main->findChildren<QSystemTrayIcon*>().size(), 1);
+        const QSystemTrayIcon* tray = main->findChild<QSystemTrayIcon*>();
+        QCOMPARE(tray->toolTip(), QStringLiteral("소르나"));
+        QVERIFY(!tray->icon().isNull());
+
+        // Back and minimised again: the same one icon, which stays through
+        // the restore.
+        main->showNormal();
+        QVERIFY(main->trayIconShown());
+        main->showMinimized();
+        main->showNormal();
+        main->showMinimized();
+        QCOMPARE(main->findChildren<QSystemTrayIcon*>().size(), 1);
+        QCOMPARE(main->findChild<QSystemTrayIcon*>(), tray);
+    }
+
+    void trayActivation_data()
+    {
+        QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+        QTest::addColumn<bool>("restores");
+
+        QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << true;
+        QTest::newRow("single click") << QSystemTrayIcon::Trigger << false;
+        QTest::newRow("right click") << QSystemTrayIcon::Context << false;
+        QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << false;
+    }
+
+    void trayActivation()
+    {
+        QFETCH(QSystemTrayIcon::ActivationReason, reason);
+        QFETCH(bool, restores);
+
+        Form1* main = openMain();
+        QVERIFY(main);
+        main->showMinimized();
+        QSystemTrayIcon* tray = main->findChild<QSystemTrayIcon*>();
+        QVERIFY(tray);
+
+        emit tray->activated(reason);
+        QCOMPARE(main->windowState().testFlag(Qt::WindowMinimized), !restores);
+        QVERIFY(main->isVisible());
+        QVERIFY(main->trayIconShown());
+    }
+
+    void trayMenu()
+    {
+        Form1* main = openMain();
+        QVERIFY(main);
+        main->showMinimized();
+        QMenu* menu = main->findChild<QSystemTrayIcon*>()->contextMenu();
+        QVERIFY(menu);
+        const QList<QAction*> actions = menu->actions();
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions.at(0)->text(), QStringLiteral("열기"));
+        QCOMPARE(actions.at(1)->text(), QStringLiteral("가맹점 정보"));
+
+        ModalWatch watch;
+        watch.arm();
+        actions.at(1)->trigger();
+        QCOMPARE(watch.seen, QStringLiteral("Form4"));
+        QVERIFY(watch.modal);
+        // Over the window brought back, not over a minimised one.
+        QVERIFY(!watch.ownerMinimised);
+
+        main->showMinimized();
+        actions.at(0)->trigger();
+        QVERIFY(!main->windowState().testFlag(Qt::WindowMinimized));
+        QVERIFY(main->trayIconShown());
+    }
+
+    void ctrlIOpensMerchantInfo()
+    {
+        Form1* main = openMain();
+        QVERIFY(main);
+        main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(main));
+
+        ModalWatch watch;
+        watch.arm();
+        QTest::keyClick(main, Qt::Key_I, Qt::ControlModifier);
+        QCOMPARE(watch.seen, QStringLiteral("Form4"));
+        QVERIFY(watch.modal);
+        QVERIFY(!watch.ownerMinimised);
+    }
+
+    // ---- closing
+
+    void closeBoxEndsTheProgram()
+    {
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        QPointer<Form1> main = openMain();
+        QVERIFY(main);
+        main->showMinimized();
+        QPointer<QSystemTrayIcon> tray = main->findChild<QSystemTrayIcon*>();
+        QVERIFY(tray);
+
+        // The program's own event loop, as it runs at the counter: closing
+        // the window must end it, well before the guard would.
+        bool trayGoneOnClose = false;
+        QTimer::singleShot(0, main, [&] {
+            main->close();
+            trayGoneOnClose = tray.isNull();
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+        guard.start(5000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(guard.isActive());
+        QVERIFY(trayGoneOnClose);
+        QCOMPARE(lastClosed.size(), 1);
+        QTRY_VERIFY(main.isNull());
+        // No login window came back.
+        QVERIFY(!session::loginWindow());
+    }
+
+    // An approval still waiting for its answer when the window goes is
+    // reversed like one that timed out; nothing else is.
+    void closingWhileARequestWaits_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("logout");
+        QTest::addColumn<int>("reversals");
+
+        QTest::newRow("approval, logout") << QStringLiteral("Option1") << true << 1;
+        QTest::newRow("approval, close box") << QStringLiteral("Option1") << false << 1;
+        QTest::newRow("cancellation, close box") << QStringLiteral("Option2") << false << 0;
+        QTest::newRow("balance inquiry, logout") << QStringLiteral("Option3") << true << 0;
+    }
+
+    void closingWhileARequestWaits()
+    {
+        QFETCH(QString, option);
+        QFETCH(bool, logout);
+        QFETCH(int, reversals);
+
+        QPointer<Form1> main = openMain();
+        QVERIFY(main);
+        main->timeMain->setInterval(300);
+        payWithoutAnswer(main, option);
+        QTRY_COMPARE(m_host->requests().size(), 1);
+        QTRY_VERIFY(main->timeMain->isActive());
+
+        if (logout)
+            main->btnLogout->click();
+        else
+            main->close();
+        QTRY_VERIFY(main.isNull());
+        QCOMPARE(bool(session::loginWindow()), logout);
+
+        const QList<PendingReversal> queued = ReversalQueue::load();
+        QCOMPARE(queued.size(), reversals);
+        if (reversals) {
+            QCOMPARE(queued.first().input.mode, TransactionMode::Approval);
+            QCOMPARE(queued.first().input.cardNumber, QStringLiteral("9410120000000019"));
+            QCOMPARE(queued.first().number, QStringLiteral("7100012345"));
+        }
+        // The time-out of a window that is gone says nothing.
+        QTest::qWait(500);
+        QCOMPARE(MessageBox::recordedTexts(), QStringList());
+    }
+
+    // ---- web page
+
+    void webPage_data()
+    {
+        QTest::addColumn<QByteArray>("setting");
+        QTest::addColumn<QString>("url");
+
+        const QString path = QStringLiteral("/tarnove/login/mng/main.qnd");
+        QTest::newRow("no setting") << QByteArray() << QStringLiteral("https://www.sorna.kr") + path;
+        QTest::newRow("empty setting")
+            << QByteArray("sorna_Web=\r\n") << QStringLiteral("https://www.sorna.kr") + path;
+        QTest::newRow("host name") << QByteArray("sorna_Web=portal.example.kr\r\n")
+                                   << QStringLiteral("https://portal.example.kr") + path;
+        QTest::newRow("host name and port") << QByteArray("sorna_Web=portal.example.kr:8443\r\n")
+                                            << QStringLiteral("https://portal.example.kr:8443") + path;
+        QTest::newRow("whole address: its host is taken")
+            << QByteArray("sorna_Web=https://portal.example.kr/other/page\r\n")
+            << QStringLiteral("https://portal.example.kr") + path;
+        QTest::newRow("address given with http: still https")
+            << QByteArray("sorna_Web=http://portal.example.kr\r\n")
+            << QStringLiteral("https://portal.example.kr") + path;
+        QTest::newRow("blanks around")
+            << QByteArray("sorna_Web=  10.0.0.5  \r\n") << QStringLiteral("https://10.0.0.5") + path;
+    }
+
+    void webPage()
+    {
+        QFETCH(QByteArray, setting);
+        QFETCH(QString, url);
+
+        Form1* main = openMain(setting);
+        QVERIFY(main);
+        QCOMPARE(Form1::webPageUrl().toString(), url);
+        main->Command6->click();
+        QCOMPARE(m_opened, QList<QUrl>{QUrl(url)});
+        QCOMPARE(MessageBox::recordedTexts(), QStringList());
+    }
+
+    // ---- answer time-out
+
+    void answerTimeout_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QByteArray>("msgType");
+        QTest::addColumn<bool>("reversed");
+
+        QTest::newRow("approval: message, then the cancellation on sckMain2")
+            << QStringLiteral("Option1") << QByteArray("0500") << true;
+        QTest::newRow("cancellation: only the message")
+            << QStringLiteral("Option2") << QByteArray("0600") << false;
+        QTest::newRow("balance inquiry: only the message")
+            << QStringLiteral("Option3") << QByteArray("0700") << false;
+    }
+
+    void answerTimeout()
+    {
+        QFETCH(QString, option);
+        QFETCH(QByteArray, msgType);
+        QFETCH(bool, reversed);
+
+        Form1* main = openMain();
+        QVERIFY(main);
+        QVERIFY(!main->timeMain->isActive());
+        QCOMPARE(main->timeMain->interval(), 10000);
+        main->timeMain->setInterval(300);
+        payWithoutAnswer(main, option);
+
+        QTRY_COMPARE(m_host->requests().size(), 1);
+        QCOMPARE(m_host->requests().first().mid(4, 4), msgType);
+        QVERIFY(main->timeMain->isActive());
+
+        QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
+        // No caption of its own: the program's title.
+        QCOMPARE(MessageBox::recorded().first().caption, QApplication::applicationDisplayName());
+        QVERIFY(MessageBox::recorded().first().caption != MessageBox::kCaption);
+        QVERIFY(!main->timeMain->isActive());
+        QVERIFY(!main->sckMain->isBusy());
+
+        if (reversed) {
+            QTRY_COMPARE(m_host->requests().size(), 2);
+            QCOMPARE(m_host->connections(), 2);
+            QCOMPARE(m_host->requests().at(1).mid(4, 4), QByteArray("0600"));
+        } else {
+            QVERIFY(!main->sckMain2->isBusy());
+        }
+        // Once: the timer is off.
+        QTest::qWait(700);
+        QCOMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
+        QCOMPARE(m_host->connections(), reversed ? 2 : 1);
+        QVERIFY(main->Command4->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestMainWindowShell)
+#include "tst_mainwindowshell.moc"

@@ -1,0 +1,134 @@
+// One running copy of the client per root folder: the real program started
+// twice.
+
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace sorna::test;
+
+namespace {
+
+const QByteArray kAlreadyRunning = QByteArrayLiteral("MESSAGE: 프로그램이 이미 실행중입니다");
+
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Where the copies keep their lock, so that the test knows when the first
+    // copy holds it.
+    std::unique_ptr<QTemporaryDir> m_lockDir;
+    QList<QProcess*> m_started;
+
+    QProcess* startClient(const QString& root)
+    {
+        auto* p = new QProcess(this);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QUENDAL_ROOT"), root);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("SORNA_MESSAGES_TO_STDERR"), QStringLiteral("1"));
+        env.insert(QStringLiteral("TMPDIR"), m_lockDir->path());
+        p->setProcessEnvironment(env);
+        p->setProgram(QStringLiteral(SORNA_CLIENT_BINARY));
+        p->start();
+        m_started.append(p);
+        return p;
+    }
+
+    QStringList locks() const
+    {
+        return QDir(m_lockDir->path()).entryList({QStringLiteral("sorna-*.lock")}, QDir::Files);
+    }
+    int lockCount() const { return int(locks().size()); }
+    // The process id a lock file names on its first line.
+    qint64 lockHolder() const
+    {
+        QFile f(m_lockDir->filePath(locks().value(0)));
+        return f.open(QIODevice::ReadOnly) ? f.readLine().trimmed().toLongLong() : 0;
+    }
+
+private slots:
+    void init() { m_lockDir = std::make_unique<QTemporaryDir>(); }
+
+    void cleanup()
+    {
+        for (QProcess* p : std::as_const(m_started)) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+            delete p;
+        }
+        m_started.clear();
+        m_lockDir.reset();
+    }
+
+    void secondCopy_data()
+    {
+        QTest::addColumn<bool>("sameRoot");
+        QTest::addColumn<bool>("refused");
+
+        QTest::newRow("same root folder: refused") << true << true;
+        QTest::newRow("another root folder: runs") << false << false;
+    }
+
+    void secondCopy()
+    {
+        QFETCH(bool, sameRoot);
+        QFETCH(bool, refused);
+
+        TempRoot rootA;
+        TempRoot rootB;
+        QProcess* first = startClient(rootA.path());
+        QVERIFY(first->waitForStarted(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(lockCount(), 1, 15000);
+
+        QProcess* second = startClient(sameRoot ? rootA.path() : rootB.path());
+        QVERIFY(second->waitForStarted(10000));
+        if (refused) {
+            QVERIFY(second->waitForFinished(15000));
+            QVERIFY(second->exitCode() != 0);
+            const QByteArray said = second->readAllStandardError();
+            QVERIFY2(said.contains(kAlreadyRunning), said.constData());
+            QCOMPARE(said.count("MESSAGE: "), 1);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(lockCount(), 2, 15000);
+            QVERIFY(!second->readAllStandardError().contains(kAlreadyRunning));
+            QCOMPARE(second->state(), QProcess::Running);
+        }
+        // The first copy is untouched.
+        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(!first->readAllStandardError().contains("MESSAGE: "));
+    }
+
+    // A copy that was killed leaves its lock behind; the next start takes it
+    // over.
+    void startAfterAKilledCopy()
+    {
+        TempRoot root;
+        QProcess* first = startClient(root.path());
+        QVERIFY(first->waitForStarted(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first->processId(), 15000);
+        first->kill();
+        QVERIFY(first->waitForFinished(5000));
+        QCOMPARE(lockCount(), 1);
+
+        QProcess* next = startClient(root.path());
+        QVERIFY(next->waitForStarted(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), next->processId(), 15000);
+        QCOMPARE(next->state(), QProcess::Running);
+        QVERIFY(!next->readAllStandardError().contains(kAlreadyRunning));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"

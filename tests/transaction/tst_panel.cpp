@@ -1,0 +1,721 @@
+// The transaction panel of the main window: its start state, the reset and
+// the three modes, item choice, amount change with its reasons, the digit
+// filter of the amount box, the calendar of the earlier approval date and
+// the pay button's checks, including every way back to a usable pay button.
+// No host is needed: a port where nothing listens, or a server of this test
+// that accepts and never answers.
+
+#include "card/gui/cardwindows.h"
+#include "foundation/clock.h"
+#include "foundation/gui/look.h"
+#include "foundation/gui/messagebox.h"
+#include "foundation/paths.h"
+#include "foundation/settings.h"
+#include "hostlink/record.h"
+#include "hostlink/winsock.h"
+#include "login/gui/form1.h"
+#include "support/testsupport.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace sorna;
+using sorna::test::TempRoot;
+
+namespace {
+
+const QColor kTitleGrey(191, 205, 219); // system colour 3
+const QColor kFaceGrey(240, 240, 240);  // system colour 15
+const QColor kWhite(255, 255, 255);
+
+enum class Look
+{
+    Open,
+    ClosedFace,
+    ClosedTitle
+};
+
+QColor backColor(const QWidget* w)
+{
+    return w->property("backColor").value<QColor>();
+}
+
+// A port on which nothing listens: taken from the system, then let go.
+quint16 deadPort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost);
+    const quint16 port = s.serverPort();
+    s.close();
+    return port;
+}
+
+void writeSetting(const char* section, const char* key, const QString& value)
+{
+    WriteSetting(QString::fromLatin1(section), QString::fromLatin1(key), value, paths::settingsFile());
+}
+
+// Accepts connections and never answers: the host that went quiet.
+class SilentHost : public QObject
+{
+public:
+    SilentHost()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = m_server.nextPendingConnection()) {
+                ++connections;
+                connect(s, &QTcpSocket::readyRead, s, [this, s] { received += s->readAll(); });
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    int connections = 0;
+    QByteArray received;
+
+private:
+    QTcpServer m_server;
+};
+
+} // namespace
+
+class TestPanel : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TempRoot> m_root;
+    QPointer<Form1> m_main;
+
+    Form1* w() { return m_main.data(); }
+
+    void checkLook(QLineEdit* box, Look look)
+    {
+        QVERIFY2(box->isEnabled() == (look == Look::Open), qPrintable(box->objectName()));
+        QCOMPARE(box->hasFrame(), look == Look::Open);
+        const QColor expected = look == Look::Open         ? kWhite
+                                : look == Look::ClosedFace ? kFaceGrey
+                                                           : kTitleGrey;
+        QCOMPARE(backColor(box), expected);
+    }
+
+    // What the card inquiry leaves behind: four card groups, nine items,
+    // the first chosen, the item table, the item list and Command3 open.
+    void loadCard()
+    {
+        const QStringList groups = {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
+                                    QStringLiteral("0019")};
+        w()->Card1->setText(groups[0]);
+        w()->Card2->setText(groups[1]);
+        w()->Card3->setText(groups[2]);
+        w()->Card4->setText(groups[3]);
+        for (int n = 0; n < kTherapyItemCount; ++n) {
+            w()->cmbCare1->addItem(QStringLiteral("치료%1").arg(n + 1));
+            w()->Teacher[size_t(n)] = QStringLiteral("교사%1").arg(n + 1);
+            w()->Teacher_code[size_t(n)] = QStringLiteral("T%1").arg(n + 1);
+            w()->Care_code[size_t(n)] = QStringLiteral("C0%1").arg(n + 1);
+            w()->Care_Amount[size_t(n)] = QString::number((n + 1) * 10000).rightJustified(6, u'0');
+        }
+        w()->Care_Amount[3] = QStringLiteral("1200000");
+        w()->Care_Amount[6] = QString();
+        w()->Care_Amount[7] = QStringLiteral("      ");
+        w()->cmbCare1->setCurrentIndex(0);
+        w()->txtTeacher1->setText(QStringLiteral("교사1"));
+        w()->txtCare_Amount1->setText(QStringLiteral("10,000"));
+        w()->cmbCare1->setEnabled(true);
+        look::setBackColor(w()->cmbCare1, kWhite);
+        w()->Command3->setEnabled(true);
+        w()->SendData_Quendal_101_WCC = QStringLiteral("0");
+        w()->lstResult->addItems(
+            {QStringLiteral("카드정보조회가 정상처리 되었습니다."), QStringLiteral("학생이름   : 김서연")});
+    }
+
+    void chooseReason(int index)
+    {
+        w()->Combo1->setCurrentIndex(index);
+        emit w()->Combo1->activated(index);
+    }
+
+    void showActive()
+    {
+        w()->show();
+        w()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w()));
+    }
+
+    // The request of a passing click goes to a port where nothing listens:
+    // the failure is said and the pay button comes back.
+    void expectConnectionAttempt()
+    {
+        QVERIFY(!w()->Command4->isEnabled());
+        QVERIFY(w()->sckMain->isBusy());
+        QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{QStringLiteral("연결할 수 없습니다")});
+        QVERIFY(w()->Command4->isEnabled());
+    }
+
+private slots:
+    void init()
+    {
+        m_root = std::make_unique<TempRoot>();
+        writeSetting("KolbrinInfo", "sorna_Ip", QStringLiteral("127.0.0.1"));
+        writeSetting("KolbrinInfo", "sorna_Port", QString::number(deadPort()));
+        writeSetting("KolbrinInfo", "sorna_Issue_code", QStringLiteral("3901"));
+        writeSetting("ComInfo", "Number", QStringLiteral("7100012345"));
+        writeSetting("ComInfo", "Name", QStringLiteral("해솔아동발달센터"));
+        MessageBox::startRecording();
+        MessageStore::clear();
+        m_main = new Form1;
+    }
+
+    void cleanup()
+    {
+        delete m_main.data();
+        MessageBox::stopRecording();
+        Clock::reset();
+        MessageStore::clear();
+        for (QWidget* t : QApplication::topLevelWidgets())
+            QVERIFY2(!t->isVisible(), qPrintable(t->objectName()));
+        m_root.reset();
+    }
+
+    void startState()
+    {
+        QVERIFY(w()->Option1->isChecked());
+        QVERIFY(!w()->Option2->isChecked());
+        QVERIFY(!w()->Option3->isChecked());
+        for (QLineEdit* box :
+             {w()->Card1, w()->Card2, w()->Card3, w()->Card4, w()->txtTeacher1, w()->txtCare_Amount1})
+            checkLook(box, Look::ClosedTitle);
+        for (QLineEdit* box : {w()->txtreson, w()->txtOrg_approval_no, w()->txtOrg_auth_date})
+            checkLook(box, Look::ClosedFace);
+        for (QComboBox* c : {w()->cmbCare1, w()->Combo1}) {
+            QVERIFY(!c->isEnabled());
+            QCOMPARE(backColor(c), kTitleGrey);
+            QVERIFY(c->isEditable());
+        }
+        QCOMPARE(w()->cmbCare1->count(), 0);
+        QCOMPARE(w()->Combo1->count(), 4);
+        QCOMPARE(w()->Combo1->currentIndex(), -1);
+        QVERIFY(!w()->Command3->isEnabled());
+        QVERIFY(w()->Command4->isEnabled());
+        QVERIFY(w()->MonthView1->isHidden());
+        QVERIFY(w()->SendData_Quendal_101_WCC.isEmpty());
+        QCOMPARE(w()->Command1->text(), QStringLiteral("카드리더기"));
+        QCOMPARE(w()->Command2->text(), QStringLiteral("수기입력"));
+        QCOMPARE(w()->Command3->text(), QStringLiteral("금액 변경"));
+        QCOMPARE(w()->Command4->text(), QStringLiteral("결제하기"));
+        const QFont item = w()->cmbCare1->font();
+        QCOMPARE(item.family(), QStringLiteral("NanumSquare_ac"));
+        QCOMPARE(item.weight(), QFont::Weight(800));
+        QCOMPARE(item.pointSizeF(), 14.25);
+        QCOMPARE(w()->Card1->font().family(), QStringLiteral("나눔바른고딕"));
+        QCOMPARE(w()->Card1->font().pointSizeF(), 14.25);
+        QCOMPARE(w()->Command4->font().pointSizeF(), 11.25);
+    }
+
+    void positions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips"); // left, top, width, height as laid out on the counter PC
+        auto row = [](const char* name, int l, int t, int wd, int h) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QRect(l, t, wd, h);
+        };
+        row("Option1", 3120, 1740, 255, 255);
+        row("Option2", 4440, 1740, 255, 255);
+        row("Option3", 5640, 1740, 255, 255);
+        row("Command1", 3060, 2220, 1300, 470);
+        row("Command2", 4680, 2220, 1155, 470);
+        row("Card1", 3060, 2850, 750, 435);
+        row("Card2", 4050, 2850, 750, 435);
+        row("Card3", 5100, 2850, 750, 435);
+        row("Card4", 6120, 2850, 750, 435);
+        row("cmbCare1", 3060, 3450, 2475, 435);
+        row("txtTeacher1", 3060, 4050, 1500, 420);
+        row("txtCare_Amount1", 3060, 4620, 1500, 420);
+        row("Command3", 5100, 4620, 1155, 470);
+        row("Combo1", 4305, 5145, 5640, 450);
+        row("txtreson", 4300, 5640, 5610, 420);
+        row("txtOrg_approval_no", 3060, 6240, 1515, 420);
+        row("txtOrg_auth_date", 3060, 6820, 1515, 420);
+        row("Command4", 9720, 7390, 1155, 470);
+    }
+    void positions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        auto* c = w()->findChild<QWidget*>(name);
+        QVERIFY(c);
+        QCOMPARE(c->geometry(),
+                 QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+    }
+
+    // Every way the panel returns to its no-card state, from a loaded card
+    // with the amount unlocked, reason "4 : 기타" typed and an earlier
+    // approval given.
+    void reset_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("modeAfter"); // 1, 2 or 3
+        QTest::newRow("Option1") << "Option1" << 1;
+        QTest::newRow("Option2") << "Option2" << 2;
+        QTest::newRow("Option3") << "Option3" << 3;
+        QTest::newRow("Command1, reader window cancelled") << "Command1" << 2;
+        QTest::newRow("Command2, manual window cancelled") << "Command2" << 2;
+    }
+    void reset()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, modeAfter);
+        w()->Option2->click(); // cancellation: the earlier approval boxes open
+        loadCard();
+        w()->txtOrg_approval_no->setText(QStringLiteral("12345678"));
+        w()->txtOrg_auth_date->setText(QStringLiteral("20250301"));
+        w()->Command3->click();
+        chooseReason(3);
+        w()->txtreson->setText(QStringLiteral("보강"));
+        w()->Combo1->setEditText(QStringLiteral("4 : 기타"));
+        QVERIFY(w()->txtreson->isEnabled());
+
+        bool windowSeen = false;
+        if (action.startsWith(u"Command")) {
+            // The panel is reset before the capture window opens; the
+            // window is cancelled at once.
+            QTimer::singleShot(0, this, [&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                QVERIFY(modal);
+                windowSeen = true;
+                QCOMPARE(modal->objectName(),
+                         action == u"Command1" ? QStringLiteral("Form6") : QStringLiteral("Form2"));
+                QVERIFY(w()->Card1->text().isEmpty());
+                QCOMPARE(w()->lstResult->count(), 0);
+                auto* cancel = modal->findChild<QPushButton*>(
+                    action == u"Command1" ? QStringLiteral("Command1") : QStringLiteral("btnClose"));
+                QVERIFY(cancel);
+                cancel->click();
+            });
+        }
+        w()->findChild<QAbstractButton*>(action)->click();
+        QCOMPARE(windowSeen, action.startsWith(u"Command"));
+
+        QCOMPARE(w()->Option1->isChecked(), modeAfter == 1);
+        QCOMPARE(w()->Option2->isChecked(), modeAfter == 2);
+        QCOMPARE(w()->Option3->isChecked(), modeAfter == 3);
+        for (QLineEdit* box :
+             {w()->Card1, w()->Card2, w()->Card3, w()->Card4, w()->txtTeacher1, w()->txtCare_Amount1,
+              w()->txtreson, w()->txtOrg_approval_no, w()->txtOrg_auth_date})
+            QVERIFY2(box->text().isEmpty(), qPrintable(box->objectName()));
+        QCOMPARE(w()->cmbCare1->count(), 0);
+        QCOMPARE(w()->cmbCare1->currentText(), QString());
+        QCOMPARE(w()->Combo1->count(), 0);
+        QCOMPARE(w()->Combo1->currentText(), QString());
+        QCOMPARE(w()->lstResult->count(), 0);
+        QVERIFY(!w()->cmbCare1->isEnabled());
+        QCOMPARE(backColor(w()->cmbCare1), kTitleGrey);
+        QVERIFY(!w()->Combo1->isEnabled());
+        QCOMPARE(backColor(w()->Combo1), kTitleGrey);
+        QVERIFY(!w()->Command3->isEnabled());
+        checkLook(w()->txtCare_Amount1, Look::ClosedTitle);
+        checkLook(w()->txtreson, Look::ClosedFace);
+        // The earlier approval boxes are open in cancellation mode only; the
+        // capture buttons leave their look alone.
+        checkLook(w()->txtOrg_approval_no, modeAfter == 2 ? Look::Open : Look::ClosedFace);
+        checkLook(w()->txtOrg_auth_date, modeAfter == 2 ? Look::Open : Look::ClosedFace);
+        QVERIFY(w()->Command4->isEnabled());
+        QVERIFY(MessageBox::recordedTexts().isEmpty());
+    }
+
+    void itemChoice_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("teacher");
+        QTest::addColumn<QString>("amount");
+        QTest::newRow("first") << 0 << "교사1"
+                               << "10,000";
+        QTest::newRow("index 3, 1200000") << 3 << "교사4"
+                                          << "1,200,000";
+        QTest::newRow("empty amount") << 6 << "교사7"
+                                      << "";
+        QTest::newRow("blank amount kept") << 7 << "교사8"
+                                           << "      ";
+        QTest::newRow("last") << 8 << "교사9"
+                              << "90,000";
+    }
+    void itemChoice()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, teacher);
+        QFETCH(QString, amount);
+        loadCard();
+        w()->txtTeacher1->setText(QStringLiteral("이전"));
+        w()->cmbCare1->setCurrentIndex(index);
+        emit w()->cmbCare1->activated(index);
+        QCOMPARE(w()->txtTeacher1->text(), teacher);
+        QCOMPARE(w()->txtCare_Amount1->text(), amount);
+    }
+
+    // An index past the ninth entry has no item of the table: nothing changes.
+    void itemChoiceBeyondTable()
+    {
+        loadCard();
+        w()->cmbCare1->addItem(QStringLiteral("열번째"));
+        w()->cmbCare1->setCurrentIndex(9);
+        emit w()->cmbCare1->activated(9);
+        QCOMPARE(w()->txtTeacher1->text(), QStringLiteral("교사1"));
+        QCOMPARE(w()->txtCare_Amount1->text(), QStringLiteral("10,000"));
+    }
+
+    void amountChangeTwice()
+    {
+        loadCard();
+        w()->Command3->click();
+        chooseReason(3);
+        w()->txtreson->setText(QStringLiteral("기타 사유"));
+        w()->Command3->click();
+        const QStringList expected = {
+            QStringLiteral("1 : 이전 회차분 동시결제"),
+            QStringLiteral("2 : 포인트 잔액 사용 후 나머지 본인 부담 결제"),
+            QStringLiteral("3 : 교육청 승인 일시 결제"),
+            QStringLiteral("4 : 기타"),
+        };
+        QStringList items;
+        for (int i = 0; i < w()->Combo1->count(); ++i)
+            items << w()->Combo1->itemText(i);
+        QCOMPARE(items, expected);
+        QCOMPARE(w()->Combo1->currentIndex(), -1);
+        QCOMPARE(w()->Combo1->currentText(), QString());
+        QVERIFY(w()->Combo1->isEnabled());
+        QCOMPARE(backColor(w()->Combo1), kWhite);
+        checkLook(w()->txtCare_Amount1, Look::Open);
+        QCOMPARE(w()->txtCare_Amount1->text(), QStringLiteral("10,000"));
+        QVERIFY(w()->txtreson->text().isEmpty());
+        checkLook(w()->txtreson, Look::ClosedFace);
+    }
+
+    void reasonChoice_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("1 : 이전 회차분") << 0 << false;
+        QTest::newRow("2 : 포인트") << 1 << false;
+        QTest::newRow("3 : 교육청") << 2 << false;
+        QTest::newRow("4 : 기타") << 3 << true;
+    }
+    void reasonChoice()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, open);
+        loadCard();
+        w()->Command3->click();
+        chooseReason(3);
+        w()->txtreson->setText(QStringLiteral("앞의 사유"));
+        chooseReason(index);
+        checkLook(w()->txtreson, open ? Look::Open : Look::ClosedFace);
+        QCOMPARE(w()->txtreson->text(), open ? QStringLiteral("앞의 사유") : QString());
+    }
+
+    void amountFilter_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("digit") << int(Qt::Key_7) << "10,0007" << false;
+        QTest::newRow("zero") << int(Qt::Key_0) << "10,0000" << false;
+        QTest::newRow("backspace") << int(Qt::Key_Backspace) << "10,00" << false;
+        QTest::newRow("letter") << int(Qt::Key_A) << "10,000" << true;
+        QTest::newRow("comma") << int(Qt::Key_Comma) << "10,000" << true;
+        QTest::newRow("minus") << int(Qt::Key_Minus) << "10,000" << true;
+        QTest::newRow("blank") << int(Qt::Key_Space) << "10,000" << true;
+        QTest::newRow("Enter") << int(Qt::Key_Return) << "10,000" << true;
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << "10,000" << true;
+        QTest::newRow("Esc") << int(Qt::Key_Escape) << "10,000" << true;
+        QTest::newRow("left arrow") << int(Qt::Key_Left) << "10,000" << false;
+        QTest::newRow("Delete at the end") << int(Qt::Key_Delete) << "10,000" << false;
+    }
+    void amountFilter()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, after);
+        QFETCH(bool, refused);
+        loadCard();
+        showActive();
+        w()->Command3->click();
+        w()->txtCare_Amount1->setFocus();
+        w()->txtCare_Amount1->end(false);
+        QTest::keyClick(w()->txtCare_Amount1, Qt::Key(key));
+        QCOMPARE(w()->txtCare_Amount1->text(), after);
+        const QList<MessageBox::Shown> shown = MessageBox::recorded();
+        QCOMPARE(shown.size(), refused ? 1 : 0);
+        if (refused) {
+            QCOMPARE(shown[0].text, QStringLiteral("숫자만 입력하세요"));
+            QCOMPARE(shown[0].caption, QStringLiteral("수정"));
+        }
+    }
+
+    // Tab leaves the amount box for the next control, without a message.
+    void amountTabMovesOn()
+    {
+        loadCard();
+        showActive();
+        w()->Command3->click();
+        w()->txtCare_Amount1->setFocus();
+        QTest::keyClick(w()->txtCare_Amount1, Qt::Key_Tab);
+        QVERIFY(MessageBox::recorded().isEmpty());
+        QVERIFY(!w()->txtCare_Amount1->hasFocus());
+    }
+
+    void calendar()
+    {
+        Clock::setFixed(QDateTime(QDate(2025, 3, 20), QTime(10, 15, 0)));
+        showActive();
+        w()->Option2->click();
+        QCalendarWidget* cal = w()->MonthView1;
+        QVERIFY(cal->isHidden());
+
+        w()->txtOrg_auth_date->setFocus(Qt::MouseFocusReason);
+        QVERIFY(cal->isVisible());
+        QCOMPARE(cal->selectedDate(), QDate(2025, 3, 20));
+
+        // Click on the 5th of March in the grid.
+        auto* view = cal->findChild<QTableView*>();
+        QVERIFY(view);
+        QAbstractItemModel* model = view->model();
+        QModelIndex fifth;
+        bool inMonth = false;
+        for (int r = 0; r < model->rowCount() && !fifth.isValid(); ++r)
+            for (int c = 0; c < model->columnCount() && !fifth.isValid(); ++c) {
+                const QString day = model->index(r, c).data().toString();
+                if (day == u"1")
+                    inMonth = true;
+                else if (inMonth && day == u"5")
+                    fifth = model->index(r, c);
+            }
+        QVERIFY(fifth.isValid());
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(fifth).center());
+        QCOMPARE(w()->txtOrg_auth_date->text(), QStringLiteral("20250305"));
+        QVERIFY(cal->isHidden());
+
+        // Each focus of the box jumps back to today, whatever the box holds.
+        w()->txtOrg_approval_no->setFocus(Qt::TabFocusReason);
+        w()->txtOrg_auth_date->setFocus(Qt::TabFocusReason);
+        QVERIFY(cal->isVisible());
+        QCOMPARE(cal->selectedDate(), QDate(2025, 3, 20));
+        QCOMPARE(w()->txtOrg_auth_date->text(), QStringLiteral("20250305"));
+
+        // Leaving the box by the keyboard leaves the calendar shown ...
+        w()->txtOrg_approval_no->setFocus(Qt::TabFocusReason);
+        QVERIFY(cal->isVisible());
+        // ... it goes once it has had the focus and lost it.
+        view->setFocus(Qt::MouseFocusReason);
+        QVERIFY(cal->isVisible());
+        w()->txtOrg_approval_no->setFocus(Qt::MouseFocusReason);
+        QVERIFY(cal->isHidden());
+        QVERIFY(MessageBox::recorded().isEmpty());
+    }
+
+    // The calendar's own month menu is part of the calendar: choosing a
+    // month there does not hide it.
+    void calendarMonthMenu()
+    {
+        Clock::setFixed(QDateTime(QDate(2025, 3, 20), QTime(10, 15, 0)));
+        showActive();
+        w()->Option2->click();
+        QCalendarWidget* cal = w()->MonthView1;
+        w()->txtOrg_auth_date->setFocus(Qt::MouseFocusReason);
+        QVERIFY(cal->isVisible());
+        auto* monthButton = cal->findChild<QToolButton*>(QStringLiteral("qt_calendar_monthbutton"));
+        QVERIFY(monthButton);
+        QTimer::singleShot(0, this, [] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            QTest::keyClick(menu, Qt::Key_Down); // January
+            QTest::keyClick(menu, Qt::Key_Down); // February
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        QTest::mouseClick(monthButton, Qt::LeftButton);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QVERIFY(cal->isVisible());
+        QCOMPARE(cal->monthShown(), 2);
+    }
+
+    // The reason check applies to approvals only, and only to an empty or
+    // one-blank reason.
+    void payReason_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<bool>("stopped");
+        const char* modes[] = {"Option1", "Option2", "Option3"};
+        for (const char* m : modes) {
+            const bool approval = QByteArray(m) == "Option1";
+            QTest::addRow("%s, 기타, empty", m) << m << 3 << "" << approval;
+            QTest::addRow("%s, 기타, one blank", m) << m << 3 << " " << approval;
+            QTest::addRow("%s, 기타, two blanks", m) << m << 3 << "  " << false;
+            QTest::addRow("%s, 기타, typed", m) << m << 3 << "보강 수업" << false;
+        }
+        QTest::newRow("Option1, reason 1, empty") << "Option1" << 0 << "" << false;
+        QTest::newRow("Option1, no reason picked, empty") << "Option1" << -1 << "" << false;
+    }
+    void payReason()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, reason);
+        QFETCH(QString, other);
+        QFETCH(bool, stopped);
+        w()->findChild<QRadioButton*>(mode)->click();
+        loadCard();
+        w()->Command3->click();
+        if (reason >= 0)
+            chooseReason(reason);
+        w()->txtreson->setText(other);
+        w()->Command4->click();
+        if (stopped) {
+            QCOMPARE(MessageBox::recordedTexts(),
+                     QStringList{QStringLiteral("치료금액 변경사유를 입력해주세요")});
+            QCOMPARE(MessageBox::recorded().first().caption, QStringLiteral("소르나 승인 시스템"));
+            QVERIFY(w()->Command4->isEnabled());
+            QVERIFY(!w()->sckMain->isBusy());
+            QCOMPARE(w()->txtreson->text(), other);
+            QCOMPARE(w()->Card1->text(), QStringLiteral("9410"));
+        } else {
+            expectConnectionAttempt();
+        }
+    }
+
+    void payCardLength_data()
+    {
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("15 characters") << "001" << true;
+        QTest::newRow("16 characters") << "0019" << false;
+        QTest::newRow("17 characters") << "00199" << false;
+    }
+    void payCardLength()
+    {
+        QFETCH(QString, last);
+        QFETCH(bool, stopped);
+        loadCard();
+        w()->Card4->setText(last);
+        w()->Command4->click();
+        if (stopped) {
+            QCOMPARE(MessageBox::recordedTexts(),
+                     QStringList{QStringLiteral("카드번호를 정확히 입력해주세요")});
+            QCOMPARE(MessageBox::recorded().first().caption, QStringLiteral("소르나 승인 시스템"));
+            QVERIFY(w()->Command4->isEnabled());
+            QVERIFY(!w()->sckMain->isBusy());
+            QCOMPARE(w()->Card4->text(), last);
+        } else {
+            expectConnectionAttempt();
+        }
+    }
+
+    void payWithoutCard()
+    {
+        w()->Command4->click();
+        QCOMPARE(MessageBox::recordedTexts(), QStringList{QStringLiteral("카드번호를 정확히 입력해주세요")});
+        QVERIFY(w()->Command4->isEnabled());
+    }
+
+    // A click in the very second of the last request, with no merchant
+    // number to tell the two apart, goes no further; the button stays usable.
+    void payKeptTraceNumber_data()
+    {
+        QTest::addColumn<int>("secondsLater");
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("same second") << 0 << true;
+        QTest::newRow("next second") << 1 << false;
+    }
+    void payKeptTraceNumber()
+    {
+        QFETCH(int, secondsLater);
+        QFETCH(bool, stopped);
+        writeSetting("ComInfo", "Number", QString());
+        const QDateTime t(QDate(2025, 3, 20), QTime(14, 5, 9));
+        Clock::setFixed(t);
+        BuildCardInquiry(QStringLiteral("9410120000000019"), QStringLiteral("3901"), kEntryReader, QString());
+        QCOMPARE(MessageStore::value(QStringLiteral("trace_no")), QStringLiteral("140509"));
+        loadCard();
+        Clock::setFixed(t.addSecs(secondsLater));
+        w()->Command4->click();
+        if (stopped) {
+            QVERIFY(MessageBox::recorded().isEmpty());
+            QVERIFY(!w()->sckMain->isBusy());
+            QVERIFY(w()->Command4->isEnabled());
+            QCOMPARE(w()->lstResult->count(), 2);
+        } else {
+            expectConnectionAttempt();
+        }
+    }
+
+    void payBadPort_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::newRow("empty") << "";
+        QTest::newRow("letters") << "abc";
+        QTest::newRow("zero") << "0";
+        QTest::newRow("too large") << "70000";
+    }
+    void payBadPort()
+    {
+        QFETCH(QString, port);
+        writeSetting("KolbrinInfo", "sorna_Port", port);
+        loadCard();
+        w()->Command4->click();
+        QCOMPARE(MessageBox::recordedTexts(),
+                 QStringList{QStringLiteral("통신 설정(포트)이 올바르지 않습니다")});
+        QVERIFY(w()->Command4->isEnabled());
+        QVERIFY(!w()->sckMain->isBusy());
+        // Put right, the next click connects.
+        writeSetting("KolbrinInfo", "sorna_Port", QString::number(deadPort()));
+        MessageBox::clearRecorded();
+        w()->Command4->click();
+        expectConnectionAttempt();
+    }
+
+    // The request left and no answer came: the time-out says so and the pay
+    // button is usable again (an unanswered approval is reversed as well).
+    void payAnswerTimeOut_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("connections");
+        QTest::newRow("approval") << "Option1" << 2;
+        QTest::newRow("balance inquiry") << "Option3" << 1;
+    }
+    void payAnswerTimeOut()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, connections);
+        SilentHost host;
+        writeSetting("KolbrinInfo", "sorna_Port", QString::number(host.port()));
+        w()->timeMain->setInterval(300);
+        w()->findChild<QRadioButton*>(mode)->click();
+        loadCard();
+        w()->Command4->click();
+        QVERIFY(!w()->Command4->isEnabled());
+        QTRY_VERIFY(host.received.size() > 100);
+        QVERIFY(w()->timeMain->isActive());
+        QVERIFY(!w()->Command4->isEnabled());
+        QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{QStringLiteral("연결할 수 없습니다")});
+        QVERIFY(w()->Command4->isEnabled());
+        QVERIFY(!w()->timeMain->isActive());
+        QTRY_COMPARE(host.connections, connections);
+    }
+};
+
+QTEST_MAIN(TestPanel)
+#include "tst_panel.moc"
