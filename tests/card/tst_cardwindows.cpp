@@ -40,6 +40,9 @@
 using namespace sorna;
 using sorna::test::RefHost;
 using sorna::test::TempRoot;
+using sorna::test::backColor;
+using sorna::test::deadPort;
+using sorna::test::writeSetting;
 namespace demo = sorna::host::demo;
 
 namespace {
@@ -54,25 +57,6 @@ QString blanks(int n)
 QString pad(const char16_t* text, int n)
 {
     return QString::fromUtf16(text) + blanks(n);
-}
-
-QColor backColor(const QWidget* w)
-{
-    return w->property("backColor").value<QColor>();
-}
-
-quint16 deadPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost);
-    const quint16 port = s.serverPort();
-    s.close();
-    return port;
-}
-
-void writeSetting(const char* section, const char* key, const QString& value)
-{
-    WriteSetting(QString::fromLatin1(section), QString::fromLatin1(key), value, paths::settingsFile());
 }
 
 // The nine therapy items of the demo card 9410120000000019 as the answer

@@ -1,10 +1,15 @@
 #include "support/testsupport.h"
 
 #include "foundation/cp949.h"
+#include "foundation/paths.h"
+#include "foundation/settings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
+#include <QVariant>
+#include <QWidget>
 
 namespace sorna::test {
 
@@ -42,5 +47,21 @@ QByteArray expectedBytes(const QString& textWithDots)
     t.replace(u'·', u' ');
     return cp949::encode(t);
 }
+
+quint16 deadPort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost);
+    const quint16 port = s.serverPort();
+    s.close();
+    return port;
+}
+
+void writeSetting(const char* section, const char* key, const QString& value)
+{
+    WriteSetting(QString::fromLatin1(section), QString::fromLatin1(key), value, paths::settingsFile());
+}
+
+QColor backColor(const QWidget* w) { return w->property("backColor").value<QColor>(); }
 
 } // namespace sorna::test

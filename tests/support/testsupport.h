@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QColor>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <memory>
+
+class QWidget;
 
 namespace sorna::test {
 
@@ -30,5 +33,12 @@ private:
 // text converted to CP949, so that expected messages can be written by hand
 // with their blanks visible.
 QByteArray expectedBytes(const QString& textWithDots);
+
+// A local port on which nothing listens: taken from the system, then let go.
+quint16 deadPort();
+// Writes one key of the client's Sorna_setting.ini below the current root.
+void writeSetting(const char* section, const char* key, const QString& value);
+// The back colour an input was given by its open or closed look.
+QColor backColor(const QWidget* w);
 
 } // namespace sorna::test

@@ -37,6 +37,9 @@
 
 using namespace sorna;
 using sorna::test::TempRoot;
+using sorna::test::backColor;
+using sorna::test::deadPort;
+using sorna::test::writeSetting;
 
 namespace {
 
@@ -50,26 +53,6 @@ enum class Look
     ClosedFace,
     ClosedTitle
 };
-
-QColor backColor(const QWidget* w)
-{
-    return w->property("backColor").value<QColor>();
-}
-
-// A port on which nothing listens: taken from the system, then let go.
-quint16 deadPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost);
-    const quint16 port = s.serverPort();
-    s.close();
-    return port;
-}
-
-void writeSetting(const char* section, const char* key, const QString& value)
-{
-    WriteSetting(QString::fromLatin1(section), QString::fromLatin1(key), value, paths::settingsFile());
-}
 
 // Accepts connections and never answers: the host that went quiet.
 class SilentHost : public QObject

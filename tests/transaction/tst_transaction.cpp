@@ -43,6 +43,8 @@
 using namespace sorna;
 using sorna::test::expectedBytes;
 using sorna::test::TempRoot;
+using sorna::test::deadPort;
+using sorna::test::writeSetting;
 
 namespace {
 
@@ -209,21 +211,6 @@ private:
     QList<QPointer<QTcpSocket>> m_sockets;
     QPointer<QTcpSocket> m_held;
 };
-
-// A port on which nothing listens: taken from the system, then let go.
-quint16 deadPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost);
-    const quint16 port = s.serverPort();
-    s.close();
-    return port;
-}
-
-void writeSetting(const char* section, const char* key, const QString& value)
-{
-    WriteSetting(QString::fromLatin1(section), QString::fromLatin1(key), value, paths::settingsFile());
-}
 
 // Types text key by key, Hangul as the input method delivers it.
 void typeText(QWidget* w, const QString& text)
