@@ -230,20 +230,52 @@ HostReply HostLogic::handle(const QByteArray& plain, const QDateTime& now)
                         QStringLiteral("(fault mode %1)").arg(m_global.toString()));
     } else if (m_global.kind == FaultMode::Kind::Reset) {
         reply.summary = QStringLiteral("%1: left undone (fault mode reset)").arg(typeName(msgType));
-    } else if (msgType == u"0100") {
-        reply = login(plain, now);
-    } else if (msgType == u"0200") {
-        reply = cardInquiry(plain, now);
-    } else if (msgType == u"0500") {
-        reply = approval(plain, now);
-    } else if (msgType == u"0600") {
-        reply = cancellation(plain, now);
+    } else if (const FaultMode typed = m_global.isSet() ? FaultMode() : takeTypeFault(msgType, plain);
+               typed.kind == FaultMode::Kind::Refuse) {
+        reply = refused(msgType, plain, typed.code, now,
+                        QStringLiteral("(fault mode %1 for %2)").arg(typed.toString(), msgType));
+    } else if (typed.kind == FaultMode::Kind::Reset) {
+        reply = {{},
+                 typed,
+                 QStringLiteral("%1: left undone (fault mode reset for %2)").arg(typeName(msgType), msgType)};
     } else {
-        reply = balance(plain, now);
+        if (msgType == u"0100")
+            reply = login(plain, now);
+        else if (msgType == u"0200")
+            reply = cardInquiry(plain, now);
+        else if (msgType == u"0500")
+            reply = approval(plain, now);
+        else if (msgType == u"0600")
+            reply = cancellation(plain, now);
+        else
+            reply = balance(plain, now);
+        if (typed.isSet() && !reply.answer.isEmpty()) {
+            reply.fault = typed;
+            reply.summary += QStringLiteral(" [fault mode %1 for %2]").arg(typed.toString(), msgType);
+        }
     }
     if (m_global.isSet())
         reply.fault = m_global;
     return reply;
+}
+
+void HostLogic::addTypeFault(const QString& msgType, const FaultMode& fault, int count)
+{
+    m_typeFaults.append({msgType, fault, count > 0 ? count : -1});
+}
+
+FaultMode HostLogic::takeTypeFault(const QString& msgType, const QByteArray& plain)
+{
+    for (TypeFault& t : m_typeFaults) {
+        if (t.msgType != msgType || t.remaining == 0)
+            continue;
+        if (msgType == u"0600" && TransactionRecord::cut(plain)[tx::cancel_kind] == u"2")
+            continue;
+        if (t.remaining > 0)
+            --t.remaining;
+        return t.fault;
+    }
+    return {};
 }
 
 FaultMode HostLogic::cardFault(const Card& card, QString* note) const

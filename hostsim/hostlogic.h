@@ -40,6 +40,18 @@ public:
     void setGlobalFault(const FaultMode& fault) { m_global = fault; }
     const FaultMode& globalFault() const { return m_global; }
 
+    // A fault mode for the requests of one message type ("0100", "0200",
+    // "0500", "0600", "0700"), so that one exchange fails while those around
+    // it (the login before it, the automatic cancellation after it) are
+    // served.  Meant for cards without a fault mode of their own: where both
+    // apply, the card's refusal or reset comes first, and otherwise this one
+    // decides how the answer goes.  The fault for all traffic wins over it.
+    // Automatic cancellations (cancel_kind "2") never
+    // meet it: they repair what a fault has left.  `count` > 0 limits it to
+    // the first `count` requests of that type; 0 applies it to every one.
+    // Reset here drops the connection after the request has been read.
+    void addTypeFault(const QString& msgType, const FaultMode& fault, int count = 0);
+
     HostReply handle(const QByteArray& plainRequest, const QDateTime& now);
 
 private:
@@ -52,8 +64,19 @@ private:
     // The fault that applies to a request about `card`.
     FaultMode cardFault(const Card& card, QString* note) const;
 
+    // The fault of the type that applies to this request, counted as used.
+    FaultMode takeTypeFault(const QString& msgType, const QByteArray& plain);
+
+    struct TypeFault
+    {
+        QString msgType;
+        FaultMode fault;
+        int remaining; // requests still to meet it; < 0: every one
+    };
+
     HostDatabase& m_db;
     FaultMode m_global;
+    QList<TypeFault> m_typeFaults;
 };
 
 } // namespace sorna::host

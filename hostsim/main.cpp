@@ -3,8 +3,8 @@
 // balance inquiries) over its own SQLite data, for the demo and for the
 // end-to-end tests.
 //
-//   sorna-host --port N --db FILE [--demo] [--fault MODE] [--listen ADDR]
-//              [--log FILE] [--clock YYYY-MM-DDTHH:MM:SS]
+//   sorna-host --port N --db FILE [--demo] [--fault MODE] [--fault-on TYPE:MODE]...
+//              [--fault-count N] [--listen ADDR] [--log FILE] [--clock YYYY-MM-DDTHH:MM:SS]
 //   sorna-host --db FILE [--demo] --init-only
 //
 // The first line on standard output is "listening on ADDR:PORT".  With
@@ -92,6 +92,16 @@ int main(int argc, char* argv[])
         QStringLiteral("Fault mode for all traffic: delay:N, silent, close, pieces:K:MS, garbage, truncated, "
                        "refuse:CODE, reset, prefix:TEXT, msglength:TEXT."),
         QStringLiteral("MODE"));
+    const QCommandLineOption faultOnOpt(
+        QStringLiteral("fault-on"),
+        QStringLiteral("Fault mode for one message type only (0100, 0200, 0500, 0600, 0700), e.g. "
+                       "0500:delay:9000; may be given more than once.  Automatic cancellations never "
+                       "meet it."),
+        QStringLiteral("TYPE:MODE"));
+    const QCommandLineOption faultCountOpt(
+        QStringLiteral("fault-count"),
+        QStringLiteral("A --fault-on fault meets only the first N requests of its type (0: every one)."),
+        QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on."),
                                        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption logOpt(QStringLiteral("log"),
@@ -107,7 +117,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption initOpt(
         QStringLiteral("init-only"),
         QStringLiteral("Prepare the database file (with --demo, the demo data) and end."));
-    parser.addOptions({portOpt, dbOpt, demoOpt, faultOpt, listenOpt, logOpt, clockOpt, idleOpt, initOpt});
+    parser.addOptions({portOpt, dbOpt, demoOpt, faultOpt, faultOnOpt, faultCountOpt, listenOpt, logOpt,
+                       clockOpt, idleOpt, initOpt});
     parser.process(app);
 
     const bool initOnly = parser.isSet(initOpt);
@@ -123,6 +134,22 @@ int main(int argc, char* argv[])
     const std::optional<FaultMode> fault = FaultMode::parse(parser.value(faultOpt));
     if (!fault)
         return fail(QStringLiteral("bad fault mode \"%1\"").arg(parser.value(faultOpt)), 2);
+    const int faultCount = parser.value(faultCountOpt).toInt(&ok);
+    if (!ok || faultCount < 0)
+        return fail(QStringLiteral("bad fault count \"%1\"").arg(parser.value(faultCountOpt)), 2);
+    QList<std::pair<QString, FaultMode>> typeFaults;
+    for (const QString& given : parser.values(faultOnOpt)) {
+        static const QStringList kTypes = {QStringLiteral("0100"), QStringLiteral("0200"),
+                                           QStringLiteral("0500"), QStringLiteral("0600"),
+                                           QStringLiteral("0700")};
+        const QString type = given.section(u':', 0, 0);
+        const std::optional<FaultMode> mode = FaultMode::parse(given.section(u':', 1));
+        if (!kTypes.contains(type) || !mode || !mode->isSet())
+            return fail(QStringLiteral("bad --fault-on \"%1\" (TYPE:MODE, TYPE one of %2)")
+                            .arg(given, kTypes.join(u", ")),
+                        2);
+        typeFaults.append({type, *mode});
+    }
     const int idleMs = parser.value(idleOpt).toInt(&ok);
     if (!ok || idleMs <= 0)
         return fail(QStringLiteral("bad idle time-out \"%1\"").arg(parser.value(idleOpt)), 2);
@@ -170,6 +197,8 @@ int main(int argc, char* argv[])
 
     HostLogic logic(db);
     logic.setGlobalFault(*fault);
+    for (const auto& [type, mode] : typeFaults)
+        logic.addTypeFault(type, mode, faultCount);
     HostServer server(logic, log);
     server.setIdleTimeout(idleMs);
     if (!server.listen(address, quint16(port)))
@@ -190,6 +219,10 @@ int main(int argc, char* argv[])
                     .arg(server.address().toString())
                     .arg(server.port())
                     .arg(fault->isSet() ? QStringLiteral(", fault mode ") + fault->toString() : QString()));
+    for (const auto& [type, mode] : typeFaults)
+        log.note(0, QStringLiteral("fault mode %1 for %2 requests%3")
+                        .arg(mode.toString(), type,
+                             faultCount > 0 ? QStringLiteral(" (the first %1)").arg(faultCount) : QString()));
     const int rc = app.exec();
     log.note(0, QStringLiteral("stopped"));
     return rc;

@@ -186,6 +186,10 @@ void HostConnection::deliver(const QByteArray& plainAnswer, const FaultMode& fau
                              .arg(frame.size())
                              .arg(k));
         m_log.sent(m_id, plain);
+        // Each piece goes out as a segment of its own, not gathered up with
+        // the next while the first waits for its acknowledgement.
+        if (m_socket)
+            m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         qsizetype from = 0;
         for (qsizetype i = 0; i < k; ++i) {
             const qsizetype to = frame.size() * (i + 1) / k;

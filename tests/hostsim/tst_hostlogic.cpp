@@ -814,6 +814,84 @@ private slots:
         QCOMPARE(approved.answer.isEmpty(), reset);
         QCOMPARE(used(card), reset ? 0 : 50000);
     }
+
+    // A fault for one message type strikes that exchange only (and, with a
+    // count, only its first requests): the login before it and the
+    // automatic cancellation after it are served as usual.
+    void typeFaultStrikesItsExchangeOnly_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("count");
+        // For login, inquiry, approval A, approval B, reversal of B,
+        // cancellation of A, balance inquiry: the fault each one meets and
+        // its response code ("" for no answer at all).
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QStringList>("codes");
+        QTest::addColumn<int>("usedAfter");
+        const QString ok = u"00"_s;
+        QTest::newRow("approval silent, once")
+            << u"0500"_s << u"silent"_s << 1 << QStringList{{}, {}, u"silent"_s, {}, {}, {}, {}}
+            << QStringList{ok, ok, ok, ok, ok, ok, ok} << 0;
+        QTest::newRow("approval reset, every one")
+            << u"0500"_s << u"reset"_s << 0 << QStringList{{}, {}, u"reset"_s, u"reset"_s, {}, {}, {}}
+            << QStringList{ok, ok, {}, {}, u"22"_s, u"22"_s, ok} << 0;
+        QTest::newRow("cancellation refused, reversal spared")
+            << u"0600"_s << u"refuse:92"_s << 0 << QStringList{{}, {}, {}, {}, {}, {}, {}}
+            << QStringList{ok, ok, ok, ok, ok, u"92"_s, ok} << 50000;
+        QTest::newRow("login garbage")
+            << u"0100"_s << u"garbage"_s << 1 << QStringList{u"garbage"_s, {}, {}, {}, {}, {}, {}}
+            << QStringList{ok, ok, ok, ok, ok, ok, ok} << 0;
+        QTest::newRow("inquiry blank msg_length, first two")
+            << u"0200"_s << u"msglength:blank"_s << 2
+            << QStringList{{}, u"msglength:blank"_s, {}, {}, {}, {}, {}}
+            << QStringList{ok, ok, ok, ok, ok, ok, ok} << 0;
+        QTest::newRow("balance delayed")
+            << u"0700"_s << u"delay:9000"_s << 0 << QStringList{{}, {}, {}, {}, {}, {}, u"delay:9000"_s}
+            << QStringList{ok, ok, ok, ok, ok, ok, ok} << 0;
+    }
+    void typeFaultStrikesItsExchangeOnly()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, mode);
+        QFETCH(int, count);
+        QFETCH(QStringList, faults);
+        QFETCH(QStringList, codes);
+        QFETCH(int, usedAfter);
+        m_logic->addTypeFault(type, *FaultMode::parse(mode), count);
+
+        QStringList seenFaults, seenCodes;
+        int step = 0;
+        auto send = [&](const QString& record) {
+            const HostReply r = m_logic->handle(cp949::encode(WithLengthField(record)), kNow.addSecs(step++));
+            seenFaults << r.fault.toString();
+            seenCodes << (r.answer.isEmpty() ? QString() : code(r.answer));
+            return r.answer;
+        };
+        send(BuildLoginRequest(kIssue, {}, demo::kBusinessNo, demo::kAuthNo).record);
+        send(BuildCardInquiry(demo::kCardNineItems, kIssue, u"0"_s, kMerchant));
+        const TransactionInput a = speechTherapy(u"50,000"_s);
+        const TransactionInput b = speechTherapy(u"40,000"_s);
+        const QString numberOfA = approvalNo(send(BuildTransactionRequest(a, kIssue, kMerchant)));
+        send(BuildTransactionRequest(b, kIssue, kMerchant));
+        send(BuildTransactionRequest(reversalOf(b), kIssue, kMerchant));
+        send(BuildTransactionRequest(cancellationOf(a, u"20250305"_s, numberOfA), kIssue, kMerchant));
+        send(BuildTransactionRequest(input(TransactionMode::Balance, demo::kCardNineItems, u"0"_s), kIssue,
+                                     kMerchant));
+        QCOMPARE(seenFaults, faults);
+        QCOMPARE(seenCodes, codes);
+        QCOMPARE(used(), usedAfter);
+    }
+
+    void faultForAllTrafficWinsOverTypeFault()
+    {
+        m_logic->addTypeFault(u"0500"_s, *FaultMode::parse(u"silent"_s));
+        m_logic->setGlobalFault(*FaultMode::parse(u"garbage"_s));
+        const HostReply r = m_logic->handle(cp949::encode(WithLengthField(BuildTransactionRequest(
+                                                speechTherapy(u"50,000"_s), kIssue, kMerchant))),
+                                            kNow);
+        QCOMPARE(r.fault.toString(), u"garbage"_s);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHostLogic)

@@ -418,6 +418,14 @@ private slots:
         QTest::newRow("bad port") << QStringList({u"--port"_s, u"70000"_s, u"--db"_s, u":memory:"_s});
         QTest::newRow("bad fault") << QStringList(
             {u"--port"_s, u"0"_s, u"--db"_s, u":memory:"_s, u"--fault"_s, u"refuse:7"_s});
+        QTest::newRow("fault for an unknown message type") << QStringList(
+            {u"--port"_s, u"0"_s, u"--db"_s, u":memory:"_s, u"--fault-on"_s, u"0900:silent"_s});
+        QTest::newRow("fault for a type without a mode")
+            << QStringList({u"--port"_s, u"0"_s, u"--db"_s, u":memory:"_s, u"--fault-on"_s, u"0500"_s});
+        QTest::newRow("fault for a type with a bad mode") << QStringList(
+            {u"--port"_s, u"0"_s, u"--db"_s, u":memory:"_s, u"--fault-on"_s, u"0500:delay:soon"_s});
+        QTest::newRow("negative fault count")
+            << QStringList({u"--port"_s, u"0"_s, u"--db"_s, u":memory:"_s, u"--fault-count"_s, u"-1"_s});
         QTest::newRow("bad clock") << QStringList(
             {u"--port"_s, u"0"_s, u"--db"_s, u":memory:"_s, u"--clock"_s, u"yesterday"_s});
     }

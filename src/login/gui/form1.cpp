@@ -86,6 +86,9 @@ void Form1::buildFrame()
     timeMain = new QTimer(this);
     timeMain->setObjectName(QStringLiteral("timeMain"));
     timeMain->setInterval(10000);
+    // Ten seconds, not "about ten": a coarse timer may end the wait up to
+    // half a second early and cut off an answer that comes in time.
+    timeMain->setTimerType(Qt::PreciseTimer);
     connect(timeMain, &QTimer::timeout, this, &Form1::timeMain_Timer);
 
     sckMain = new Winsock(this);

@@ -101,6 +101,9 @@ Form3::Form3(QWidget* parent) : QWidget(parent)
     timeLogin->setObjectName(QStringLiteral("timeLogin"));
     timeLogin->setSingleShot(true);
     timeLogin->setInterval(10000);
+    // Ten seconds, not "about ten": a coarse timer may end the wait up to
+    // half a second early and cut off an answer that comes in time.
+    timeLogin->setTimerType(Qt::PreciseTimer);
     connect(timeLogin, &QTimer::timeout, this, &Form3::timeLogin_Timer);
 
     Text1->setFocus();
