@@ -27,9 +27,31 @@ QByteArrayView trimmed(QByteArrayView v)
     return v.sliced(b, e - b);
 }
 
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// Names compare without regard to the case of ASCII letters.  A double-byte
+// character compares as it is: its trail byte may look like an ASCII letter
+// ("\x81\x41" and "\x81\x61" are two different Hangul syllables).
 bool sameName(QByteArrayView a, QByteArrayView b)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size();) {
+        const int len = cp949::charLength(a, i);
+        if (len != cp949::charLength(b, i))
+            return false;
+        if (len == 2) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1])
+                return false;
+        } else if (asciiLower(a[i]) != asciiLower(b[i])) {
+            return false;
+        }
+        i += len;
+    }
+    return true;
 }
 
 // One physical line of the file: [begin, end) without its line break,

@@ -27,7 +27,9 @@ QByteArrayView trimmedView(QByteArrayView v)
 // A cipher text of the link: standard Base64 of whole 16-byte blocks that
 // decipher under the link's key with valid padding.  The first part of a
 // longer cipher text is Base64 of whole blocks often enough (every 64
-// characters), but it practically never ends in valid padding.
+// characters, where no "=" ends it), and one in about 256 of those ends in
+// valid padding too.  So a text without "=" must also decipher to a message
+// of the link: the 4-byte length field, then the four digits of msg_type.
 bool decipherableCipher(QByteArrayView text)
 {
     if (text.isEmpty() || text.size() % 4 != 0)
@@ -37,7 +39,16 @@ bool decipherableCipher(QByteArrayView text)
     if (!decoded || decoded.decoded.isEmpty() || decoded.decoded.size() % 16 != 0)
         return false;
     QByteArray plain;
-    return seed::cbcDecrypt(decoded.decoded, &plain);
+    if (!seed::cbcDecrypt(decoded.decoded, &plain))
+        return false;
+    if (text.endsWith('='))
+        return true;
+    if (plain.size() < 8)
+        return false;
+    for (qsizetype i = 4; i < 8; ++i)
+        if (!isDigit(plain[i]))
+            return false;
+    return true;
 }
 
 enum class Verdict
