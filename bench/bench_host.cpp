@@ -9,6 +9,8 @@
 // The host runs as its own process (the real `sorna-host`) on a fresh demo
 // database, with its log written to a file as in normal use.
 
+#include "hostprocess.h"
+
 #include "card/cardinquiry.h"
 #include "foundation/cp949.h"
 #include "hostlink/envelope.h"
@@ -16,11 +18,7 @@
 #include "transaction/transactionmessages.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -56,38 +54,7 @@ enum class Kind
     Approval
 };
 
-class Host
-{
-public:
-    Host()
-    {
-        m_process.setProgram(QStringLiteral(SORNA_HOST_BINARY));
-        m_process.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
-                                m_dir.filePath(QStringLiteral("host.db")), QStringLiteral("--demo"),
-                                QStringLiteral("--log"), m_dir.filePath(QStringLiteral("host.log"))});
-        m_process.start();
-        QByteArray out;
-        const QDeadlineTimer deadline(15000);
-        while (!out.contains('\n') && !deadline.hasExpired() && m_process.waitForReadyRead(1000))
-            out += m_process.readAllStandardOutput();
-        static const QRegularExpression re(QStringLiteral("^listening on [^:]+:(\\d+)"));
-        const auto m = re.match(QString::fromLatin1(out));
-        m_port = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
-    }
-    ~Host()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    quint16 m_port = 0;
-};
+using Host = bench::HostProcess;
 
 Host* host = nullptr;
 

@@ -1,4 +1,4 @@
-// Writes the seed corpora of the fuzz targets from real messages: requests
+// Writes seed corpora of the fuzz targets from real messages: requests
 // made by the client's builders, the reference host's answers to them (on its
 // demo data), the frames they travel in, settings files as the program writes
 // them, and Hangul texts.

@@ -162,7 +162,7 @@ int main(int argc, char* argv[])
     if (!cp949::available())
         return fail(QStringLiteral("the CP949 converter (windows-949) is missing"));
     if (!seed::available())
-        return fail(QStringLiteral("the SEED cipher is missing (OpenSSL legacy provider)"));
+        return fail(QStringLiteral("SEED cipher missing (OpenSSL legacy provider)"));
 
     // The folders named on the command line are made when missing.
     for (const QString& file : {parser.value(dbOpt), parser.value(logOpt)})

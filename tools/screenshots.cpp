@@ -1,33 +1,193 @@
-// Grabs every window of the client to PNG files, for the guide and for a
-// look at what was built.  Run under a display (xvfb-run) with QUENDAL_ROOT
-// set to a folder with demo settings:
-//   sorna-screenshots OUTPUT_FOLDER
+// Pictures of every window for the user guide, taken from the real windows
+// going through real exchanges with a host: the login (with two of its
+// messages), the main window empty, the card-reader window, the main window
+// with a card loaded, the receipt window, the result list after an approval,
+// the manual entry window, the amount change, a cancellation with its
+// calendar, a balance inquiry, a refused card, a message of the main window
+// and the merchant information window.  The receipt is printed as the
+// receipt window's "예" prints it, into the PDF file named by
+// SORNA_RECEIPT_PDF.
+//
+//   sorna-screenshots OUTPUT_FOLDER [CLOCK]
+//
+// Run under a display (xvfb-run) with QUENDAL_ROOT set to a folder whose
+// Sorna_setting.ini points at a reference host that has the demo data and a
+// fresh ledger (scripts/guide-screenshots.sh does all of this).  CLOCK (ISO
+// 8601, e.g. 2026-03-16T10:30:00) runs the program's clock from that moment,
+// as the host's --clock does, so that the pictures are the same on every run.
+// Ends with a non-zero status, saying which step failed, when any step does
+// not come out as expected.
+
+#include "card/gui/cardwindows.h"
+#include "foundation/clock.h"
 #include "foundation/gui/look.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
+#include "login/gui/artwork.h"
 #include "login/gui/form1.h"
 #include "login/gui/form3.h"
+#include "login/gui/session.h"
 #include "merchant/gui/form4.h"
+#include "receipt/gui/form5.h"
 
 #include <QApplication>
+#include <QCalendarWidget>
+#include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPixmap>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTest>
 #include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
 
 using namespace sorna;
 
 namespace {
 
-void save(QWidget* w, const QString& folder, const QString& name)
+// The demo merchant and cards of the reference host (docs/demo-data.md).
+const QString kBusinessNo = QStringLiteral("2148712345");
+const QString kAuthNo = QStringLiteral("482915");
+const QString kCard = QStringLiteral("9410120000000019");       // 김서연, nine items
+const QString kCardByHand = QStringLiteral("9410120000000035"); // 박지우, three items
+const QString kCardStolen = QStringLiteral("9410120000000043"); // refused with "20"
+
+QString g_out;
+int g_saved = 0;
+
+[[noreturn]] void fail(const QString& step)
 {
-    w->show();
-    QApplication::processEvents();
-    QTimer::singleShot(50, [] {});
-    for (int i = 0; i < 5; ++i)
+    std::fprintf(stderr, "sorna-screenshots: %s\n", step.toUtf8().constData());
+    std::exit(1);
+}
+
+void settle()
+{
+    for (int i = 0; i < 5; ++i) {
         QApplication::processEvents();
-    w->grab().save(folder + u'/' + name);
+        QTest::qWait(20);
+    }
+}
+
+void save(QWidget* w, const QString& name)
+{
+    settle();
+    const QString path = g_out + u'/' + name;
+    if (!w->grab().save(path))
+        fail(QStringLiteral("cannot write ") + path);
+    std::printf("%s\n", path.toUtf8().constData());
+    std::fflush(stdout);
+    ++g_saved;
+}
+
+// No window waits for an answer: nothing modal is up but the login window
+// (which is modal itself while it is shown).
+bool noDialog()
+{
+    QWidget* m = QApplication::activeModalWidget();
+    return !m || qobject_cast<Form3*>(m);
+}
+
+void waitFor(const std::function<bool()>& condition, const QString& what, int ms = 15000)
+{
+    if (!QTest::qWaitFor(condition, ms))
+        fail(QStringLiteral("timed out waiting for ") + what);
+}
+
+// Runs `act` on the next modal window of type T as soon as it is up.  The
+// window is opened (and waited for) by whatever the caller does next; the
+// returned watch is gone once it has acted.
+template <class T> QPointer<QTimer> onNextModal(std::function<void(T*)> act)
+{
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        auto* w = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!w || !w->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        act(w);
+    });
+    poll->start();
+    return poll;
+}
+
+// Does `action`, which is to bring up a message box with `text`; the box is
+// pictured (when a name is given) and closed.
+void expectMessage(const std::function<void()>& action, const QString& text, const QString& picture = {})
+{
+    auto seen = std::make_shared<bool>(false);
+    onNextModal<QMessageBox>([text, picture, seen](QMessageBox* box) {
+        if (box->text() != text)
+            fail(QStringLiteral("message \"%1\" where \"%2\" was expected").arg(box->text(), text));
+        if (!picture.isEmpty())
+            save(box, picture);
+        *seen = true;
+        box->accept();
+    });
+    action();
+    waitFor([seen] { return *seen; }, QStringLiteral("the message \"%1\"").arg(text));
+}
+
+QStringList lines(const QListWidget* list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out.append(list->item(i)->text());
+    return out;
+}
+
+// The card-reader window: pictured when asked, then the card swiped into it
+// as the reader types it; returns once the inquiry's answer has closed it.
+void swipe(Form1* w, const QString& card, const QString& picture = {})
+{
+    onNextModal<Form6>([card, picture](Form6* reader) {
+        if (!picture.isEmpty())
+            save(reader, picture);
+        QTest::keyClicks(reader->Text1, card + QStringLiteral("="));
+    });
+    w->Command1->click();
+    if (w->cardNumber() != card)
+        fail(QStringLiteral("the card-reader window did not load card ") + card);
+}
+
+// Presses "결제하기" and waits until the answer has been handled.  An
+// accepted approval or cancellation brings the receipt window, which is
+// pictured (when asked) and answered; a balance inquiry brings none.
+enum class Receipt
+{
+    None,
+    Print,
+    DoNotPrint
+};
+QStringList g_receiptFields;
+void pay(Form1* w, Receipt receipt, const QString& receiptPicture = {})
+{
+    g_receiptFields.clear();
+    const bool print = receipt == Receipt::Print;
+    QPointer<QTimer> watch = onNextModal<Form5>([print, receiptPicture](Form5* f) {
+        for (QLineEdit* t : {f->Text1, f->Text2, f->Text3, f->Text4, f->Text5, f->Text6, f->Text7, f->Text8})
+            g_receiptFields.append(t->text());
+        if (!receiptPicture.isEmpty())
+            save(f, receiptPicture);
+        (print ? f->Command1 : f->Command2)->click();
+    });
+    w->Command4->click();
+    waitFor([w] { return w->Command4->isEnabled() && noDialog(); }, QStringLiteral("the answer"));
+    if ((receipt == Receipt::None) != g_receiptFields.isEmpty())
+        fail(receipt == Receipt::None ? QStringLiteral("a receipt window where none belongs")
+                                      : QStringLiteral("no receipt window"));
+    delete watch.data();
 }
 
 } // namespace
@@ -35,24 +195,139 @@ void save(QWidget* w, const QString& folder, const QString& name)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // As the client starts (app/gui/startup.cpp).
+    QApplication::setApplicationName(QStringLiteral("소르나"));
+    QApplication::setWindowIcon(artwork::appIcon());
     look::installFontSubstitutions();
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-    QDir().mkpath(out);
 
-    Form3 login;
-    login.Text1->setText(QStringLiteral("2148712345"));
-    login.Text4->setText(QStringLiteral("482915"));
-    save(&login, out, QStringLiteral("login.png"));
-    login.hide();
-
-    auto* main = new Form1;
-    main->lstResult->addItem(QStringLiteral("프로그램이 정상적으로 실행되었습니다"));
-    save(main, out, QStringLiteral("main.png"));
-
-    {
-        Form4 info(main);
-        save(&info, out, QStringLiteral("merchant.png"));
+    g_out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    if (!QDir().mkpath(g_out))
+        fail(QStringLiteral("cannot make ") + g_out);
+    if (argc > 2) {
+        const QDateTime t = QDateTime::fromString(QString::fromLocal8Bit(argv[2]), Qt::ISODate);
+        if (!t.isValid())
+            fail(QStringLiteral("bad clock ") + QString::fromLocal8Bit(argv[2]));
+        Clock::setRunningFrom(t);
     }
-    delete main;
+    // A window nobody answers would hold the run for ever.
+    QTimer::singleShot(180000,
+                       [] { fail(QStringLiteral("the run took more than 3 minutes: a window is stuck")); });
+    if (qEnvironmentVariableIsEmpty("SORNA_RECEIPT_PDF"))
+        fail(QStringLiteral("SORNA_RECEIPT_PDF names no file: the receipt would go to a printer"));
+
+    // ---- login window, its two messages, the login
+    Form3* login = session::showLoginWindow();
+    if (!QTest::qWaitForWindowExposed(login))
+        fail(QStringLiteral("the login window was not shown"));
+    QTest::keyClicks(login->Text1, kBusinessNo);
+    expectMessage([login] { login->btnLogin->click(); }, QStringLiteral("인증번호를 입력해주세요"),
+                  QStringLiteral("message-box.png"));
+    QTest::keyClicks(login->Text4, QStringLiteral("111111"));
+    expectMessage([login] { login->btnLogin->click(); },
+                  QStringLiteral("사업자번호 또는 인증번호를 정확히 입력해주세요"),
+                  QStringLiteral("message-login-refused.png"));
+    waitFor([login] { return login->btnLogin->isEnabled() && noDialog(); },
+            QStringLiteral("the refusal of a wrong authentication number"));
+    login->Text4->clear();
+    QTest::keyClicks(login->Text4, kAuthNo);
+    save(login, QStringLiteral("login.png"));
+    login->btnLogin->click();
+    waitFor([] { return session::mainWindow() && session::mainWindow()->isVisible(); },
+            QStringLiteral("the main window after login"));
+    Form1* w = session::mainWindow();
+    if (!QTest::qWaitForWindowExposed(w))
+        fail(QStringLiteral("the main window was not shown"));
+    save(w, QStringLiteral("main-empty.png"));
+
+    // ---- approval by card reader
+    swipe(w, kCard, QStringLiteral("card-reader.png"));
+    if (!lines(w->lstResult).contains(QStringLiteral("카드정보조회가 정상처리 되었습니다.")))
+        fail(QStringLiteral("the card inquiry was not accepted: ") + lines(w->lstResult).join(u'|'));
+    save(w, QStringLiteral("main-card.png"));
+    pay(w, Receipt::Print, QStringLiteral("receipt-window.png"));
+    if (lines(w->lstResult).value(0) != QStringLiteral("승인요청이 정상처리 되었습니다"))
+        fail(QStringLiteral("the approval was not accepted: ") + lines(w->lstResult).join(u'|'));
+    const QString approvalNo = g_receiptFields[3];
+    const QString approvalDate = g_receiptFields[2].left(8);
+    save(w, QStringLiteral("main-approved.png"));
+
+    // ---- a message of the main window: pay without a card
+    expectMessage([w] { w->Command4->click(); }, QStringLiteral("카드번호를 정확히 입력해주세요"),
+                  QStringLiteral("message-no-card.png"));
+
+    // ---- manual entry, and the amount change with a reason of its own
+    onNextModal<Form2>([](Form2* f) {
+        QLineEdit* boxes[] = {f->Card1, f->Card2, f->Card3, f->Card4};
+        for (int i = 0; i < 4; ++i)
+            QTest::keyClicks(boxes[i], kCardByHand.mid(4 * i, 4));
+        save(f, QStringLiteral("manual-entry.png"));
+        f->btnOk->click();
+    });
+    w->Command2->click();
+    if (w->cardNumber() != kCardByHand)
+        fail(QStringLiteral("the manual entry window did not load card ") + kCardByHand);
+    w->Command3->click();
+    w->Combo1->setCurrentIndex(3);
+    w->Combo1_Click();
+    w->txtCare_Amount1->clear();
+    QTest::keyClicks(w->txtCare_Amount1, QStringLiteral("90000"));
+    // Korean text comes through the input method, which keystrokes cannot
+    // stand in for.
+    w->txtreson->insert(QStringLiteral("2회기 연속 치료"));
+    save(w, QStringLiteral("main-amount-change.png"));
+
+    // ---- cancellation of the approval: mode, card, approval number, date
+    w->Option2->click();
+    swipe(w, kCard);
+    QTest::keyClicks(w->txtOrg_approval_no, approvalNo);
+    // Without a window manager nothing makes the window active by itself.
+    QApplication::setActiveWindow(w);
+    QTest::mouseClick(w->txtOrg_auth_date, Qt::LeftButton);
+    waitFor([w] { return w->MonthView1->isVisible(); }, QStringLiteral("the calendar"));
+    save(w, QStringLiteral("main-cancel-calendar.png"));
+    w->MonthView1->setSelectedDate(QDate::fromString(approvalDate, QStringLiteral("yyyyMMdd")));
+    w->MonthView1_DateClick();
+    if (w->txtOrg_auth_date->text() != approvalDate)
+        fail(QStringLiteral("the calendar gave ") + w->txtOrg_auth_date->text());
+    save(w, QStringLiteral("main-cancel.png"));
+    pay(w, Receipt::DoNotPrint);
+    if (lines(w->lstResult).value(0) != QStringLiteral("취소요청이 정상처리 되었습니다"))
+        fail(QStringLiteral("the cancellation was not accepted: ") + lines(w->lstResult).join(u'|'));
+    save(w, QStringLiteral("main-cancelled.png"));
+
+    // ---- balance inquiry
+    w->Option3->click();
+    swipe(w, kCard);
+    pay(w, Receipt::None);
+    if (lines(w->lstResult).value(0) != QStringLiteral("잔액조회가 정상처리 되었습니다"))
+        fail(QStringLiteral("the balance inquiry was not accepted: ") + lines(w->lstResult).join(u'|'));
+    save(w, QStringLiteral("main-balance.png"));
+
+    // ---- a card the host refuses
+    w->Option1->click();
+    onNextModal<Form6>(
+        [](Form6* reader) { QTest::keyClicks(reader->Text1, kCardStolen + QStringLiteral("=")); });
+    w->Command1->click();
+    if (lines(w->lstResult).value(0) != QStringLiteral("카드정보조회가 거절 되었습니다."))
+        fail(QStringLiteral("the stolen card was not refused: ") + lines(w->lstResult).join(u'|'));
+    save(w, QStringLiteral("main-refused.png"));
+
+    // ---- merchant information window.  It shows what Kolbrin.ini holds;
+    // the service writes that file when it sets the program up, and here it
+    // is written from what the login has stored.
+    for (const char* key : {"Name", "Number", "Telephone", "Address"})
+        WriteSetting(
+            QStringLiteral("ComInfo"), QString::fromLatin1(key),
+            ReadSetting(QStringLiteral("ComInfo"), QString::fromLatin1(key), paths::settingsFile()).trimmed(),
+            paths::merchantInfoFile());
+    onNextModal<Form4>([](Form4* f) {
+        save(f, QStringLiteral("merchant.png"));
+        f->reject();
+    });
+    w->ShowMerchantInfo();
+
+    w->close();
+    settle();
+    std::printf("%d pictures at %.0f dpi\n", g_saved, QApplication::primaryScreen()->logicalDotsPerInch());
     return 0;
 }

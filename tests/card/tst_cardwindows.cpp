@@ -38,10 +38,10 @@
 #include <memory>
 
 using namespace sorna;
-using sorna::test::RefHost;
-using sorna::test::TempRoot;
 using sorna::test::backColor;
 using sorna::test::deadPort;
+using sorna::test::RefHost;
+using sorna::test::TempRoot;
 using sorna::test::writeSetting;
 namespace demo = sorna::host::demo;
 

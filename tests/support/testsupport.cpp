@@ -62,6 +62,9 @@ void writeSetting(const char* section, const char* key, const QString& value)
     WriteSetting(QString::fromLatin1(section), QString::fromLatin1(key), value, paths::settingsFile());
 }
 
-QColor backColor(const QWidget* w) { return w->property("backColor").value<QColor>(); }
+QColor backColor(const QWidget* w)
+{
+    return w->property("backColor").value<QColor>();
+}
 
 } // namespace sorna::test

@@ -36,9 +36,9 @@
 #include <memory>
 
 using namespace sorna;
-using sorna::test::TempRoot;
 using sorna::test::backColor;
 using sorna::test::deadPort;
+using sorna::test::TempRoot;
 using sorna::test::writeSetting;
 
 namespace {

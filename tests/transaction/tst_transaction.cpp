@@ -41,9 +41,9 @@
 #include <memory>
 
 using namespace sorna;
+using sorna::test::deadPort;
 using sorna::test::expectedBytes;
 using sorna::test::TempRoot;
-using sorna::test::deadPort;
 using sorna::test::writeSetting;
 
 namespace {

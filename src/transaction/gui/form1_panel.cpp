@@ -205,11 +205,12 @@ void Form1::paintPanel(QPainter& p)
         p.setFont(look::uiFont(11, 700));
         p.drawText(QRect(kLabelLeft + 14, row.top, kLabelWidth - 20, row.bottom - row.top),
                    Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf16(row.label));
-        p.setPen(QPen(QColor(0x2a, 0x34, 0x48), 1));
-        p.drawLine(kLabelLeft, row.bottom, right, row.bottom);
     }
+    // The thin lines between the rows, over all the bands and within them.
     p.setPen(QPen(QColor(0x2a, 0x34, 0x48), 1));
-    p.drawLine(kLabelLeft, kRows[0].top, right, kRows[0].top);
+    p.drawLine(kLabelLeft, kRows[0].top, right - 1, kRows[0].top);
+    for (const PanelRow& row : kRows)
+        p.drawLine(kLabelLeft, row.bottom, right - 1, row.bottom);
 
     const QColor note(0x55, 0x60, 0x74);
     auto text = [&p](int x, int y, int w, int h, const QString& t, const QColor& c, double pt,

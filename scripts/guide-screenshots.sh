@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The pictures of the user guide (docs/guide/*.png), taken from the real
+# windows under Xvfb: builds the client's libraries, the reference host and
+# sorna-screenshots, starts the host with the demo data on a fresh ledger and
+# a fixed clock, lets sorna-screenshots go through login, card inquiry,
+# approval, receipt, cancellation, balance inquiry and the other windows,
+# and renders the printed receipt with pdftoppm.
+#
+#   scripts/guide-screenshots.sh [BUILD_DIR]      (default build-rel)
+#
+# Everything else the run writes (settings, logs, the host's data) stays in
+# a temporary folder that is removed at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build-rel}"
+out="$PWD/docs/guide"
+clock="2026-03-16T10:30:00"
+
+for tool in xvfb-run pdftoppm cmake ninja; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)" >&2; exit 1; }
+done
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORNA_WERROR=ON >/dev/null
+fi
+cmake --build "$build" --target sorna-host sorna-screenshots -- -j2
+
+work="$(mktemp -d)"
+host_pid=""
+cleanup() {
+  [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null && wait "$host_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$build/sorna-host" --port 0 --db "$work/host.db" --demo --log "$work/host.log" --clock "$clock" \
+  > "$work/host.out" &
+host_pid=$!
+port=""
+for _ in $(seq 1 100); do
+  port=$(sed -n 's/^listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/host.out" | head -n 1)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "the reference host did not start:" >&2; cat "$work/host.out" "$work/host.log" >&2; exit 1; }
+
+export QUENDAL_ROOT="$work/Quendal"
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export SORNA_RECEIPT_PDF="$work/receipt.pdf"
+mkdir -p "$QUENDAL_ROOT" "$out"
+printf '[KolbrinInfo]\r\nsorna_Ip=127.0.0.1\r\nsorna_Port=%s\r\nsorna_Issue_code=3901\r\n' "$port" \
+  > "$QUENDAL_ROOT/Sorna_setting.ini"
+
+# The same screen and fonts on every machine: 1024 x 768, 24 bits, the
+# Fusion style, no desktop scaling.
+export QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion QT_SCALE_FACTOR=1 QT_AUTO_SCREEN_SCALE_FACTOR=0
+if ! xvfb-run -a -s "-screen 0 1024x768x24" "$build/sorna-screenshots" "$out" "$clock"; then
+  echo "sorna-screenshots failed; the host's log:" >&2
+  cat "$work/host.log" >&2
+  exit 1
+fi
+
+[ -f "$SORNA_RECEIPT_PDF" ] || { echo "no receipt was printed" >&2; exit 1; }
+pdftoppm -png -r 150 -singlefile "$SORNA_RECEIPT_PDF" "$out/receipt"
+echo "$out/receipt.png"
+# What went over the link, as the client's own log has it.
+log=$(ls "$QUENDAL_ROOT"/Log/*.log)
+echo "client log $(basename "$log"): $(grep -c '^\[ Send ' "$log") sent, $(grep -c '^\[ Serc ' "$log") card inquiries, $(grep -c '^\[ Resp ' "$log") answers"
