@@ -330,13 +330,7 @@ private slots:
     void cleanup()
     {
         ReversalSender::instance()->stop();
-        QList<QPointer<QWidget>> windows;
-        for (QWidget* t : QApplication::topLevelWidgets())
-            if (!t->parentWidget())
-                windows.append(t);
-        for (const QPointer<QWidget>& t : windows)
-            delete t.data();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        sorna::test::closeAllWindows();
         MessageBox::stopRecording();
     }
 

@@ -801,13 +801,7 @@ private slots:
     {
         m_receiptWatch.stop();
         ReversalSender::instance()->stop();
-        QList<QPointer<QWidget>> windows;
-        for (QWidget* t : QApplication::topLevelWidgets())
-            if (!t->parentWidget())
-                windows.append(t);
-        for (const QPointer<QWidget>& t : windows)
-            delete t.data();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        sorna::test::closeAllWindows();
         MessageBox::stopRecording();
         m_host.reset();
         m_root.reset();

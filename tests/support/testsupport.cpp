@@ -4,9 +4,11 @@
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTcpServer>
 #include <QVariant>
 #include <QWidget>
@@ -60,6 +62,17 @@ quint16 deadPort()
 void writeSetting(const char* section, const char* key, const QString& value)
 {
     WriteSetting(QString::fromLatin1(section), QString::fromLatin1(key), value, paths::settingsFile());
+}
+
+void closeAllWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* t : QApplication::topLevelWidgets())
+        if (!t->parentWidget())
+            windows.append(t);
+    for (const QPointer<QWidget>& t : windows)
+        delete t.data();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QColor backColor(const QWidget* w)

@@ -38,6 +38,8 @@ QByteArray expectedBytes(const QString& textWithDots);
 quint16 deadPort();
 // Writes one key of the client's Sorna_setting.ini below the current root.
 void writeSetting(const char* section, const char* key, const QString& value);
+// Deletes every top-level window a test left behind, modal ones included.
+void closeAllWindows();
 // The back colour an input was given by its open or closed look.
 QColor backColor(const QWidget* w);
 
