@@ -394,6 +394,29 @@ public:
                            [](const QString& a) { return a.startsWith(QStringLiteral("matrix:")); });
     }
 
+    // Parent: starts a child for every case of the table (initTestCase).
+    template <class Cases> void startCases(const Cases& cases)
+    {
+        if (runsHere())
+            return;
+        QList<std::pair<QString, int>> rows;
+        for (const auto& c : cases)
+            rows.append({c.tag(), expectedSeconds(c.fault)});
+        startChildren(rows);
+    }
+
+    // Writes the table's rows to the document and says the wall time
+    // (cleanupTestCase).
+    template <class Cases> void finishCases(const Cases& cases, const QString& title, const QString& intro)
+    {
+        QStringList tags;
+        for (const auto& c : cases)
+            tags << c.tag();
+        writeDocument(title, intro, tags);
+        if (!runsHere())
+            qInfo("fault matrix (%s): %lld ms wall time", qPrintable(title), wallMs());
+    }
+
     // Parent: starts a child for every row (longest first), so many at once.
     void startChildren(const QList<std::pair<QString, int>>& rows)
     {

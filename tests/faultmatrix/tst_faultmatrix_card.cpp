@@ -295,23 +295,12 @@ class TestFaultMatrixCard : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        if (fm::Matrix::runsHere())
-            return;
-        QList<std::pair<QString, int>> rows;
-        for (const CardCase& c : cardCases())
-            rows.append({c.tag(), fm::expectedSeconds(c.fault)});
-        m_matrix.startChildren(rows);
-    }
+    void initTestCase() { m_matrix.startCases(cardCases()); }
 
     void cleanupTestCase()
     {
-        QStringList tags;
-        for (const CardCase& c : cardCases())
-            tags << c.tag();
-        m_matrix.writeDocument(
-            QStringLiteral("Card inquiry"),
+        m_matrix.finishCases(
+            cardCases(), QStringLiteral("Card inquiry"),
             QStringLiteral(
                 "The merchant logs in, opens the card-reader window (`Form6`, \"카드리더기\") or the manual "
                 "entry window (`Form2`, \"수기입력\") and inquires the card 9410120000000019 (김서연, nine "
@@ -321,10 +310,7 @@ private slots:
                 "window open for a new swipe or 확인; an answer, accepted or refused, closes the window and "
                 "fills the result lines. The card windows have no answer time-out: they wait for a late or "
                 "missing answer until it comes or the merchant presses 취소 (rows \"silent\" and \"answer "
-                "after 12 s\"). The second try shows that the window, or a new one, still works."),
-            tags);
-        if (!fm::Matrix::runsHere())
-            qInfo("fault matrix (card inquiry): %lld ms wall time", m_matrix.wallMs());
+                "after 12 s\"). The second try shows that the window, or a new one, still works."));
     }
 
     void cleanup()

@@ -144,32 +144,18 @@ class TestFaultMatrixLogin : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        if (fm::Matrix::runsHere())
-            return;
-        QList<std::pair<QString, int>> rows;
-        for (const LoginCase& c : loginCases())
-            rows.append({c.tag(), fm::expectedSeconds(c.fault)});
-        m_matrix.startChildren(rows);
-    }
+    void initTestCase() { m_matrix.startCases(loginCases()); }
 
     void cleanupTestCase()
     {
-        QStringList tags;
-        for (const LoginCase& c : loginCases())
-            tags << c.tag();
-        m_matrix.writeDocument(
-            QStringLiteral("Login"),
+        m_matrix.finishCases(
+            loginCases(), QStringLiteral("Login"),
             QStringLiteral(
                 "The login window (`Form3`) logs in as 2148712345 / 482915. The login gives the "
                 "host 10 s to answer (`timeLogin`); a connection error or a frame that cannot be "
                 "read says \"연결할 수 없습니다\" at once. Faults strike the first login request "
                 "only (`--fault-on 0100:MODE --fault-count 1`), so the merchant's second try, made "
-                "with the window as the fault left it, shows that the window is still usable."),
-            tags);
-        if (!fm::Matrix::runsHere())
-            qInfo("fault matrix (login): %lld ms wall time", m_matrix.wallMs());
+                "with the window as the fault left it, shows that the window is still usable."));
     }
 
     void cleanup()

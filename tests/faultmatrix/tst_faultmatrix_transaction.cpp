@@ -742,23 +742,12 @@ class TestFaultMatrixTransaction : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        if (fm::Matrix::runsHere())
-            return;
-        QList<std::pair<QString, int>> rows;
-        for (const TxCase& c : transactionCases())
-            rows.append({c.tag(), fm::expectedSeconds(c.fault)});
-        m_matrix.startChildren(rows);
-    }
+    void initTestCase() { m_matrix.startCases(transactionCases()); }
 
     void cleanupTestCase()
     {
-        QStringList tags;
-        for (const TxCase& c : transactionCases())
-            tags << c.tag();
-        m_matrix.writeDocument(
-            QStringLiteral("Approval, cancellation, balance inquiry"),
+        m_matrix.finishCases(
+            transactionCases(), QStringLiteral("Approval, cancellation, balance inquiry"),
             QStringLiteral(
                 "The merchant logs in, swipes the card 9410120000000019 (김서연, 300,000 a month) in the "
                 "card-reader window, keeps the first item (언어치료 50,000) and presses 결제하기 in the mode "
@@ -774,10 +763,7 @@ private slots:
                 "still holds was shown to the merchant. Afterwards 결제하기 is enabled, no modal window and "
                 "no "
                 "receipt window is left, and only the main window is open. The last column is the next try "
-                "(swipe again, same mode) once the fault has passed."),
-            tags);
-        if (!fm::Matrix::runsHere())
-            qInfo("fault matrix (transactions): %lld ms wall time", m_matrix.wallMs());
+                "(swipe again, same mode) once the fault has passed."));
     }
 
     void init()
