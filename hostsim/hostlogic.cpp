@@ -290,6 +290,40 @@ FaultMode HostLogic::cardFault(const Card& card, QString* note) const
     return *f;
 }
 
+HostLogic::Parties HostLogic::parties(const QString& msgType, const QByteArray& plain, const QDateTime& now,
+                                      QString* what, Checks checks)
+{
+    const TransactionRecord req = TransactionRecord::cut(plain);
+    Parties p;
+    const auto stop = [&](const QString& code, const QString& more = {}) {
+        p.stop = refused(msgType, plain, code, now, *what + more);
+        return p;
+    };
+    const std::optional<Merchant> m = m_db.merchantByNumber(req[tx::merchant_id].trimmed());
+    if (!m)
+        return stop(kUnknownMerchant);
+    if (checks.typedInquiry && !m->manualInquiry)
+        return stop(kNoTypedInquiry);
+    const std::optional<Card> card = m_db.card(cardNumberOf(req));
+    if (!card)
+        return stop(kUnknownCard);
+    if (const QString code = checks.status ? statusRefusal(card->status) : QString(); !code.isEmpty())
+        return stop(code);
+    p.merchant = *m;
+    p.card = *card;
+    if (!checks.fault)
+        return p;
+    p.fault = cardFault(*card, what);
+    if (p.fault.kind == FaultMode::Kind::Refuse)
+        return stop(p.fault.code, QStringLiteral(" (fault mode)"));
+    if (p.fault.kind == FaultMode::Kind::Reset)
+        p.stop =
+            HostReply{{},
+                      p.fault,
+                      QStringLiteral("%1 %2: left undone (fault mode reset)").arg(typeName(msgType), *what)};
+    return p;
+}
+
 HostReply HostLogic::login(const QByteArray& plain, const QDateTime& now)
 {
     QString businessNo = MidBytes(plain, 41, 15).trimmed();
@@ -313,29 +347,22 @@ HostReply HostLogic::cardInquiry(const QByteArray& plain, const QDateTime& now)
     const QString type = QStringLiteral("0200");
     const TransactionRecord req = TransactionRecord::cut(plain);
     const QString cardNo = cardNumberOf(req);
-    const QString what = QStringLiteral("of card %1").arg(cardNo);
-
-    const std::optional<Merchant> m = m_db.merchantByNumber(req[tx::merchant_id].trimmed());
-    if (!m)
-        return refused(type, plain, kUnknownMerchant, now, what);
+    QString what = QStringLiteral("of card %1").arg(cardNo);
     const bool typed = req[tx::issue_code] == u"TAVK" || req[tx::entry_mode] == u"2";
-    if (typed && !m->manualInquiry)
-        return refused(type, plain, kNoTypedInquiry, now, what);
-    const std::optional<Card> card = m_db.card(cardNo);
-    if (!card)
-        return refused(type, plain, kUnknownCard, now, what);
-    if (const QString code = statusRefusal(card->status); !code.isEmpty())
-        return refused(type, plain, code, now, what);
+    const Parties p = parties(type, plain, now, &what, {.typedInquiry = typed, .fault = false});
+    if (p.stop)
+        return *p.stop;
+    const Card& card = p.card;
 
     TransactionRecord a = answerRecord(req, kAccepted, now);
-    const qint64 used = m_db.usedInMonth(card->number, monthOf(now));
-    fillMonth(a, *card, used);
-    return {inquiryAnswer(a, card->items),
+    const qint64 used = m_db.usedInMonth(card.number, monthOf(now));
+    fillMonth(a, card, used);
+    return {inquiryAnswer(a, card.items),
             {},
             QStringLiteral("card inquiry %1: 00, %2 items, remaining %3")
                 .arg(what)
-                .arg(card->items.size())
-                .arg(card->monthlySupport - used)};
+                .arg(card.items.size())
+                .arg(card.monthlySupport - used)};
 }
 
 HostReply HostLogic::approval(const QByteArray& plain, const QDateTime& now)
@@ -349,35 +376,27 @@ HostReply HostLogic::approval(const QByteArray& plain, const QDateTime& now)
     QString what = QStringLiteral("of card %1, item %2/%3, amount %4")
                        .arg(cardNo, careCode, teacherCode, req[tx::amount].trimmed());
 
-    const std::optional<Merchant> m = m_db.merchantByNumber(req[tx::merchant_id].trimmed());
-    if (!m)
-        return refused(type, plain, kUnknownMerchant, now, what);
-    const std::optional<Card> card = m_db.card(cardNo);
-    if (!card)
-        return refused(type, plain, kUnknownCard, now, what);
-    if (const QString code = statusRefusal(card->status); !code.isEmpty())
-        return refused(type, plain, code, now, what);
-    const FaultMode fault = cardFault(*card, &what);
-    if (fault.kind == FaultMode::Kind::Refuse)
-        return refused(type, plain, fault.code, now, what + QStringLiteral(" (fault mode)"));
-    if (fault.kind == FaultMode::Kind::Reset)
-        return {{}, fault, QStringLiteral("approval %1: left undone (fault mode reset)").arg(what)};
+    const Parties p = parties(type, plain, now, &what, {});
+    if (p.stop)
+        return *p.stop;
+    const Merchant& m = p.merchant;
+    const Card& card = p.card;
+    const FaultMode& fault = p.fault;
 
     if (amount <= 0)
         return refused(type, plain, kAmountNotAllowed, now, what);
     const QString month = monthOf(now);
-    if (amount > card->monthlySupport - m_db.usedInMonth(card->number, month))
+    if (amount > card.monthlySupport - m_db.usedInMonth(card.number, month))
         return refused(type, plain, kMonthlyLimit, now, what);
-    const bool knownItem =
-        std::any_of(card->items.cbegin(), card->items.cend(), [&](const TherapyItemRow& it) {
-            return it.code == careCode && it.teacherCode == teacherCode;
-        });
+    const bool knownItem = std::any_of(card.items.cbegin(), card.items.cend(), [&](const TherapyItemRow& it) {
+        return it.code == careCode && it.teacherCode == teacherCode;
+    });
     if (!knownItem)
         return refused(type, plain, kUnknownItem, now, what);
 
     LedgerEntry entry;
-    switch (m_db.recordApproval({m->merchantNo, card->number, careCode, teacherCode, amount},
-                                card->monthlySupport, now, req[tx::trace_no], &entry)) {
+    switch (m_db.recordApproval({m.merchantNo, card.number, careCode, teacherCode, amount},
+                                card.monthlySupport, now, req[tx::trace_no], &entry)) {
     case HostDatabase::Outcome::OverLimit:
         return refused(type, plain, kMonthlyLimit, now, what);
     case HostDatabase::Outcome::Failed:
@@ -387,12 +406,12 @@ HostReply HostLogic::approval(const QByteArray& plain, const QDateTime& now)
     }
     TransactionRecord a = answerRecord(req, kAccepted, now);
     a[tx::approval_no] = entry.approvalNo;
-    const qint64 used = m_db.usedInMonth(card->number, month);
-    fillMonth(a, *card, used);
+    const qint64 used = m_db.usedInMonth(card.number, month);
+    fillMonth(a, card, used);
     return {transactionAnswer(a), fault,
             QStringLiteral("approval %1: 00, approval number %2 committed, remaining %3")
                 .arg(what, entry.approvalNo)
-                .arg(card->monthlySupport - used)};
+                .arg(card.monthlySupport - used)};
 }
 
 HostReply HostLogic::cancellation(const QByteArray& plain, const QDateTime& now)
@@ -412,35 +431,30 @@ HostReply HostLogic::cancellation(const QByteArray& plain, const QDateTime& now)
         return refused(type, plain, kMessageError, now,
                        what + QStringLiteral(" with cancel_kind \"%1\"").arg(kind));
 
-    const std::optional<Merchant> m = m_db.merchantByNumber(req[tx::merchant_id].trimmed());
-    if (!m)
-        return refused(type, plain, kUnknownMerchant, now, what);
-    const std::optional<Card> card = m_db.card(cardNo);
-    if (!card)
-        return refused(type, plain, kUnknownCard, now, what);
-
-    // An automatic cancellation repairs an approval whose answer was lost; a
+    // A cancellation takes back what was approved whatever the card's status
+    // now; an automatic one repairs an approval whose answer was lost, and a
     // card's fault mode must not stand in its way.
-    const FaultMode fault = automatic ? FaultMode() : cardFault(*card, &what);
-    if (fault.kind == FaultMode::Kind::Refuse)
-        return refused(type, plain, fault.code, now, what + QStringLiteral(" (fault mode)"));
-    if (fault.kind == FaultMode::Kind::Reset)
-        return {{}, fault, QStringLiteral("cancellation %1: left undone (fault mode reset)").arg(what)};
+    const Parties p = parties(type, plain, now, &what, {.status = false, .fault = !automatic});
+    if (p.stop)
+        return *p.stop;
+    const Merchant& m = p.merchant;
+    const Card& card = p.card;
+    const FaultMode& fault = p.fault;
 
     std::optional<LedgerEntry> original;
     if (automatic) {
         const qint64 amount = amountOf(req[tx::amount]);
         if (amount > 0)
-            original = m_db.reversible({m->merchantNo, card->number, req[tx::care_code].trimmed(),
+            original = m_db.reversible({m.merchantNo, card.number, req[tx::care_code].trimmed(),
                                         req[tx::teacher_code].trimmed(), amount},
                                        now.addSecs(-kReversalWindowSeconds));
         if (!original)
             return refused(type, plain, kNoOriginal, now, what);
     } else {
-        original = m_db.approval(m->merchantNo, req[tx::org_approval_no].trimmed(),
-                                 req[tx::org_auth_date].trimmed());
+        original =
+            m_db.approval(m.merchantNo, req[tx::org_approval_no].trimmed(), req[tx::org_auth_date].trimmed());
         // An approval of another card is not this card's to cancel.
-        if (!original || original->cardNo != card->number)
+        if (!original || original->cardNo != card.number)
             return refused(type, plain, kNoOriginal, now, what);
         if (original->state != EntryState::Approved)
             return refused(type, plain, kAlreadyCancelled, now, what);
@@ -459,15 +473,15 @@ HostReply HostLogic::cancellation(const QByteArray& plain, const QDateTime& now)
         a[tx::org_auth_date] = original->authDate;
         a[tx::org_approval_no] = original->approvalNo;
     }
-    const qint64 used = m_db.usedInMonth(card->number, monthOf(now));
-    fillMonth(a, *card, used);
+    const qint64 used = m_db.usedInMonth(card.number, monthOf(now));
+    fillMonth(a, card, used);
     return {transactionAnswer(a), fault,
             QStringLiteral(
                 "cancellation %1: 00, approval %2 of %3 (%4 won) cancelled under number %5, remaining %6")
                 .arg(what, original->approvalNo, original->authDate)
                 .arg(original->amount)
                 .arg(entry.approvalNo)
-                .arg(card->monthlySupport - used)};
+                .arg(card.monthlySupport - used)};
 }
 
 HostReply HostLogic::balance(const QByteArray& plain, const QDateTime& now)
@@ -477,37 +491,28 @@ HostReply HostLogic::balance(const QByteArray& plain, const QDateTime& now)
     const QString cardNo = cardNumberOf(req);
     QString what = QStringLiteral("of card %1").arg(cardNo);
 
-    const std::optional<Merchant> m = m_db.merchantByNumber(req[tx::merchant_id].trimmed());
-    if (!m)
-        return refused(type, plain, kUnknownMerchant, now, what);
-    const std::optional<Card> card = m_db.card(cardNo);
-    if (!card)
-        return refused(type, plain, kUnknownCard, now, what);
-    if (const QString code = statusRefusal(card->status); !code.isEmpty())
-        return refused(type, plain, code, now, what);
-    const FaultMode fault = cardFault(*card, &what);
-    if (fault.kind == FaultMode::Kind::Refuse)
-        return refused(type, plain, fault.code, now, what + QStringLiteral(" (fault mode)"));
-    if (fault.kind == FaultMode::Kind::Reset)
-        return {{}, fault, QStringLiteral("balance inquiry %1: left undone (fault mode reset)").arg(what)};
+    const Parties p = parties(type, plain, now, &what, {});
+    if (p.stop)
+        return *p.stop;
+    const Card& card = p.card;
 
     TransactionRecord a = answerRecord(req, kAccepted, now);
-    const qint64 used = m_db.usedInMonth(card->number, monthOf(now));
-    fillMonth(a, *card, used);
+    const qint64 used = m_db.usedInMonth(card.number, monthOf(now));
+    fillMonth(a, card, used);
     // Therapy support, then after-school support: a mark ("1" when the card
     // carries that support), the amount used this month and the remainder.
     // After-school payments are not taken at therapy merchants, so nothing of
     // it is used here.
     a[tx::balance_area] =
-        PadField(QStringLiteral("1") + money(used) + money(std::max<qint64>(0, card->monthlySupport - used)) +
-                     (card->afterschoolSupport > 0 ? QStringLiteral("1") : QStringLiteral("0")) + money(0) +
-                     money(card->afterschoolSupport),
+        PadField(QStringLiteral("1") + money(used) + money(std::max<qint64>(0, card.monthlySupport - used)) +
+                     (card.afterschoolSupport > 0 ? QStringLiteral("1") : QStringLiteral("0")) + money(0) +
+                     money(card.afterschoolSupport),
                  Fill::Blank, kBalanceAreaBytes);
-    return {transactionAnswer(a), fault,
+    return {transactionAnswer(a), p.fault,
             QStringLiteral("balance inquiry %1: 00, used %2, remaining %3")
                 .arg(what)
                 .arg(used)
-                .arg(card->monthlySupport - used)};
+                .arg(card.monthlySupport - used)};
 }
 
 } // namespace sorna::host

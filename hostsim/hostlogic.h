@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
+
 // What the approval host does with one deciphered request: the plain bytes of
 // the request in, the plain bytes of its answer out, given the data and the
 // host's clock.  No sockets here, so every answer is testable byte for byte.
@@ -60,6 +62,27 @@ private:
     HostReply approval(const QByteArray& plain, const QDateTime& now);
     HostReply cancellation(const QByteArray& plain, const QDateTime& now);
     HostReply balance(const QByteArray& plain, const QDateTime& now);
+
+    // What a transaction request must pass before its own checks, alike for
+    // every type.
+    struct Checks
+    {
+        bool typedInquiry = false; // a card number typed by hand
+        bool status = true;        // the card's status (stolen, lost, ...)
+        bool fault = true;         // the card's refusing or resetting fault mode
+    };
+    // The merchant and card a transaction request names.  When `stop` is
+    // set the request goes no further and `stop` is the reply (a refusal, or
+    // nothing at all for a reset).
+    struct Parties
+    {
+        Merchant merchant;
+        Card card;
+        FaultMode fault;
+        std::optional<HostReply> stop;
+    };
+    Parties parties(const QString& msgType, const QByteArray& plain, const QDateTime& now, QString* what,
+                    Checks checks);
 
     // The fault that applies to a request about `card`.
     FaultMode cardFault(const Card& card, QString* note) const;
