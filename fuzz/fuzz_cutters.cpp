@@ -7,12 +7,6 @@
 
 using namespace sorna;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzz::prepareEnvironment();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray raw(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -17,21 +17,7 @@ namespace {
 
 constexpr qsizetype kMaxPlain = 1400;
 
-bool onlyBlanks(QByteArrayView v)
-{
-    for (char c : v)
-        if (c != ' ')
-            return false;
-    return true;
-}
-
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzz::prepareEnvironment();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -57,10 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(answer == OpenFrame(received));
     QByteArray cipher;
     if (!ParseFrame(received, &cipher))
-        FUZZ_CHECK(onlyBlanks(answer));
+        FUZZ_CHECK(fuzz::onlyBlanks(answer));
     if (mode & 1) {
         FUZZ_CHECK(answer.first(payload.size()) == payload);
-        FUZZ_CHECK(onlyBlanks(QByteArrayView(answer).sliced(payload.size())));
+        FUZZ_CHECK(fuzz::onlyBlanks(QByteArrayView(answer).sliced(payload.size())));
     }
 
     fuzz::cutEveryAnswer(answer);

@@ -20,21 +20,7 @@ namespace {
 // Plain texts longer than this do not fit the cipher's 2000-byte buffer.
 constexpr qsizetype kMaxPlain = 1400;
 
-bool onlyBlanks(QByteArrayView v)
-{
-    for (char c : v)
-        if (c != ' ')
-            return false;
-    return true;
-}
-
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzz::prepareEnvironment();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -98,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const QByteArray opened = OpenFrame(reader.received());
         FUZZ_CHECK(opened.size() == kZSeedBufferSize);
         FUZZ_CHECK(opened.first(payload.size()) == payload);
-        FUZZ_CHECK(onlyBlanks(QByteArrayView(opened).sliced(payload.size())));
+        FUZZ_CHECK(fuzz::onlyBlanks(QByteArrayView(opened).sliced(payload.size())));
     }
 
     // The same bytes in one piece reach the same verdict.
