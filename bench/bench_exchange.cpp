@@ -23,6 +23,8 @@
 #include "hostlink/winsock.h"
 #include "transaction/transactionmessages.h"
 
+#include "hostsim/demodata.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -52,14 +54,14 @@ constexpr int kWarmUpRounds = 20;
 
 // The demo merchant, and a card in good standing with one of its items
 // (hostsim/demodata.h).
-const QString kMerchant = QStringLiteral("7100012345");
-const QString kIssueCode = QStringLiteral("3901");
-const QString kCard = QStringLiteral("9410120000000019");
+const QString kMerchant = host::demo::kMerchantNo;
+const QString kIssueCode = host::demo::kIssueCode;
+const QString kCard = host::demo::kCardNineItems;
 const QString kCareCode = QStringLiteral("101");
 const QString kTeacherCode = QStringLiteral("TC25010001");
 const QString kTeacherName = QStringLiteral("박소윤");
 
-bench::HostProcess* host = nullptr;
+bench::HostProcess* refHost = nullptr;
 
 // ---- the echo server: reads the request's bytes, writes as many bytes as
 // the answer has back (the request's own bytes, repeated when the answer is
@@ -264,12 +266,12 @@ Figures figures(std::vector<qint64> ns)
 
 void BM_ExchangeLatency(benchmark::State& state)
 {
-    if (!host || host->port() == 0) {
+    if (!refHost || refHost->port() == 0) {
         state.SkipWithError("the reference host did not start");
         return;
     }
-    LinkClient approval(TransactionMode::Approval, host->port());
-    LinkClient balance(TransactionMode::Balance, host->port());
+    LinkClient approval(TransactionMode::Approval, refHost->port());
+    LinkClient balance(TransactionMode::Balance, refHost->port());
 
     int errors = 0;
     LinkResult firstApproval, firstBalance;
@@ -377,9 +379,9 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     bench::HostProcess h;
-    host = &h;
+    refHost = &h;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    host = nullptr;
+    refHost = nullptr;
     return 0;
 }

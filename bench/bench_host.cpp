@@ -17,6 +17,8 @@
 #include "hostlink/winsock.h"
 #include "transaction/transactionmessages.h"
 
+#include "hostsim/demodata.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -34,8 +36,8 @@ constexpr int kCounters = 50;
 constexpr int kExchangesPerCounter = 20;
 
 // The demo merchant and its three cards in good standing (hostsim/demodata.h).
-const QString kMerchant = QStringLiteral("7100012345");
-const QString kIssueCode = QStringLiteral("3901");
+const QString kMerchant = host::demo::kMerchantNo;
+const QString kIssueCode = host::demo::kIssueCode;
 struct CardUse
 {
     const char* card;
@@ -56,7 +58,7 @@ enum class Kind
 
 using Host = bench::HostProcess;
 
-Host* host = nullptr;
+Host* refHost = nullptr;
 
 // One counter: its exchanges one after another, each on a new connection.
 class Counter : public QObject
@@ -66,7 +68,7 @@ public:
         : m_index(index), m_kind(kind), m_loop(loop), m_pending(pending), m_errors(errors)
     {
         m_socket.RemoteHost = QStringLiteral("127.0.0.1");
-        m_socket.RemotePort = host->port();
+        m_socket.RemotePort = refHost->port();
         connect(&m_socket, &Winsock::Connected, this, [this] { m_socket.SendData(m_frame); });
         connect(&m_socket, &Winsock::DataArrival, this, [this] {
             const QByteArray answer = OpenFrame(m_socket.GetData());
@@ -133,7 +135,7 @@ private:
 void BM_HostThroughput(benchmark::State& state)
 {
     const Kind kind = state.range(0) == 0 ? Kind::CardInquiry : Kind::Approval;
-    if (!host || host->port() == 0) {
+    if (!refHost || refHost->port() == 0) {
         state.SkipWithError("the reference host did not start");
         return;
     }
@@ -169,9 +171,9 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     Host h;
-    host = &h;
+    refHost = &h;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    host = nullptr;
+    refHost = nullptr;
     return 0;
 }
