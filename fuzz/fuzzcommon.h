@@ -24,12 +24,6 @@
 
 namespace sorna::fuzz {
 
-// Every fuzzer starts with the same environment (fuzzcommon.cpp): the message
-// log is written below the root folder on every answer opened, and a root
-// that cannot be created makes every log write fail at once, so the failure
-// path is exercised and no log grows while fuzzing; the converter and the
-// cipher are set up once, outside the measured runs.
-
 // True when every byte is a blank (the pad of fixed-width fields).
 inline bool onlyBlanks(QByteArrayView v)
 {
