@@ -17,7 +17,7 @@
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "login/gui/artwork.h"
-#include "login/gui/form1.h"
+#include "transaction/gui/form1.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
 #include "transaction/reversalqueue.h"

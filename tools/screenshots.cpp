@@ -24,11 +24,12 @@
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "login/gui/artwork.h"
-#include "login/gui/form1.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
 #include "merchant/gui/form4.h"
 #include "receipt/gui/form5.h"
+#include "support/maincontrols.h"
+#include "transaction/gui/form1.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
@@ -51,6 +52,7 @@
 #include <memory>
 
 using namespace sorna;
+using sorna::test::ui;
 
 namespace {
 
@@ -156,7 +158,7 @@ void swipe(Form1* w, const QString& card, const QString& picture = {})
             save(reader, picture);
         QTest::keyClicks(reader->Text1, card + QStringLiteral("="));
     });
-    w->Command1->click();
+    ui(w).Command1->click();
     if (w->cardNumber() != card)
         fail(QStringLiteral("the card-reader window did not load card ") + card);
 }
@@ -182,8 +184,8 @@ void pay(Form1* w, Receipt receipt, const QString& receiptPicture = {})
             save(f, receiptPicture);
         (print ? f->Command1 : f->Command2)->click();
     });
-    w->Command4->click();
-    waitFor([w] { return w->Command4->isEnabled() && noDialog(); }, QStringLiteral("the answer"));
+    ui(w).Command4->click();
+    waitFor([w] { return ui(w).Command4->isEnabled() && noDialog(); }, QStringLiteral("the answer"));
     if ((receipt == Receipt::None) != g_receiptFields.isEmpty())
         fail(receipt == Receipt::None ? QStringLiteral("a receipt window where none belongs")
                                       : QStringLiteral("no receipt window"));
@@ -241,18 +243,18 @@ int main(int argc, char** argv)
 
     // ---- approval by card reader
     swipe(w, kCard, QStringLiteral("card-reader.png"));
-    if (!lines(w->lstResult).contains(QStringLiteral("카드정보조회가 정상처리 되었습니다.")))
-        fail(QStringLiteral("the card inquiry was not accepted: ") + lines(w->lstResult).join(u'|'));
+    if (!lines(ui(w).lstResult).contains(QStringLiteral("카드정보조회가 정상처리 되었습니다.")))
+        fail(QStringLiteral("the card inquiry was not accepted: ") + lines(ui(w).lstResult).join(u'|'));
     save(w, QStringLiteral("main-card.png"));
     pay(w, Receipt::Print, QStringLiteral("receipt-window.png"));
-    if (lines(w->lstResult).value(0) != QStringLiteral("승인요청이 정상처리 되었습니다"))
-        fail(QStringLiteral("the approval was not accepted: ") + lines(w->lstResult).join(u'|'));
+    if (lines(ui(w).lstResult).value(0) != QStringLiteral("승인요청이 정상처리 되었습니다"))
+        fail(QStringLiteral("the approval was not accepted: ") + lines(ui(w).lstResult).join(u'|'));
     const QString approvalNo = g_receiptFields[3];
     const QString approvalDate = g_receiptFields[2].left(8);
     save(w, QStringLiteral("main-approved.png"));
 
     // ---- a message of the main window: pay without a card
-    expectMessage([w] { w->Command4->click(); }, QStringLiteral("카드번호를 정확히 입력해주세요"),
+    expectMessage([w] { ui(w).Command4->click(); }, QStringLiteral("카드번호를 정확히 입력해주세요"),
                   QStringLiteral("message-no-card.png"));
 
     // ---- manual entry, and the amount change with a reason of its own
@@ -263,53 +265,53 @@ int main(int argc, char** argv)
         save(f, QStringLiteral("manual-entry.png"));
         f->btnOk->click();
     });
-    w->Command2->click();
+    ui(w).Command2->click();
     if (w->cardNumber() != kCardByHand)
         fail(QStringLiteral("the manual entry window did not load card ") + kCardByHand);
-    w->Command3->click();
-    w->Combo1->setCurrentIndex(3);
-    w->Combo1_Click();
-    w->txtCare_Amount1->clear();
-    QTest::keyClicks(w->txtCare_Amount1, QStringLiteral("90000"));
+    ui(w).Command3->click();
+    ui(w).Combo1->setCurrentIndex(3);
+    emit ui(w).Combo1->activated(3);
+    ui(w).txtCare_Amount1->clear();
+    QTest::keyClicks(ui(w).txtCare_Amount1, QStringLiteral("90000"));
     // Korean text comes through the input method, which keystrokes cannot
     // stand in for.
-    w->txtreson->insert(QStringLiteral("2회기 연속 치료"));
+    ui(w).txtreson->insert(QStringLiteral("2회기 연속 치료"));
     save(w, QStringLiteral("main-amount-change.png"));
 
     // ---- cancellation of the approval: mode, card, approval number, date
-    w->Option2->click();
+    ui(w).Option2->click();
     swipe(w, kCard);
-    QTest::keyClicks(w->txtOrg_approval_no, approvalNo);
+    QTest::keyClicks(ui(w).txtOrg_approval_no, approvalNo);
     // Without a window manager nothing makes the window active by itself.
     QApplication::setActiveWindow(w);
-    QTest::mouseClick(w->txtOrg_auth_date, Qt::LeftButton);
-    waitFor([w] { return w->MonthView1->isVisible(); }, QStringLiteral("the calendar"));
+    QTest::mouseClick(ui(w).txtOrg_auth_date, Qt::LeftButton);
+    waitFor([w] { return ui(w).MonthView1->isVisible(); }, QStringLiteral("the calendar"));
     save(w, QStringLiteral("main-cancel-calendar.png"));
-    w->MonthView1->setSelectedDate(QDate::fromString(approvalDate, QStringLiteral("yyyyMMdd")));
-    w->MonthView1_DateClick();
-    if (w->txtOrg_auth_date->text() != approvalDate)
-        fail(QStringLiteral("the calendar gave ") + w->txtOrg_auth_date->text());
+    ui(w).MonthView1->setSelectedDate(QDate::fromString(approvalDate, QStringLiteral("yyyyMMdd")));
+    emit ui(w).MonthView1->clicked(ui(w).MonthView1->selectedDate());
+    if (ui(w).txtOrg_auth_date->text() != approvalDate)
+        fail(QStringLiteral("the calendar gave ") + ui(w).txtOrg_auth_date->text());
     save(w, QStringLiteral("main-cancel.png"));
     pay(w, Receipt::DoNotPrint);
-    if (lines(w->lstResult).value(0) != QStringLiteral("취소요청이 정상처리 되었습니다"))
-        fail(QStringLiteral("the cancellation was not accepted: ") + lines(w->lstResult).join(u'|'));
+    if (lines(ui(w).lstResult).value(0) != QStringLiteral("취소요청이 정상처리 되었습니다"))
+        fail(QStringLiteral("the cancellation was not accepted: ") + lines(ui(w).lstResult).join(u'|'));
     save(w, QStringLiteral("main-cancelled.png"));
 
     // ---- balance inquiry
-    w->Option3->click();
+    ui(w).Option3->click();
     swipe(w, kCard);
     pay(w, Receipt::None);
-    if (lines(w->lstResult).value(0) != QStringLiteral("잔액조회가 정상처리 되었습니다"))
-        fail(QStringLiteral("the balance inquiry was not accepted: ") + lines(w->lstResult).join(u'|'));
+    if (lines(ui(w).lstResult).value(0) != QStringLiteral("잔액조회가 정상처리 되었습니다"))
+        fail(QStringLiteral("the balance inquiry was not accepted: ") + lines(ui(w).lstResult).join(u'|'));
     save(w, QStringLiteral("main-balance.png"));
 
     // ---- a card the host refuses
-    w->Option1->click();
+    ui(w).Option1->click();
     onNextModal<Form6>(
         [](Form6* reader) { QTest::keyClicks(reader->Text1, kCardStolen + QStringLiteral("=")); });
-    w->Command1->click();
-    if (lines(w->lstResult).value(0) != QStringLiteral("카드정보조회가 거절 되었습니다."))
-        fail(QStringLiteral("the stolen card was not refused: ") + lines(w->lstResult).join(u'|'));
+    ui(w).Command1->click();
+    if (lines(ui(w).lstResult).value(0) != QStringLiteral("카드정보조회가 거절 되었습니다."))
+        fail(QStringLiteral("the stolen card was not refused: ") + lines(ui(w).lstResult).join(u'|'));
     save(w, QStringLiteral("main-refused.png"));
 
     // ---- merchant information window.  It shows what Kolbrin.ini holds;

@@ -17,9 +17,10 @@
 #include "foundation/textbytes.h"
 #include "hostlink/record.h"
 #include "hostlink/winsock.h"
-#include "login/gui/form1.h"
+#include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
+#include "transaction/gui/form1.h"
 #include "transaction/transactionmessages.h"
 
 #include <QApplication>
@@ -42,6 +43,7 @@ using sorna::test::backColor;
 using sorna::test::deadPort;
 using sorna::test::RefHost;
 using sorna::test::TempRoot;
+using sorna::test::ui;
 using sorna::test::writeSetting;
 namespace demo = sorna::host::demo;
 
@@ -136,9 +138,12 @@ QStringList comboItems(const QComboBox* c)
     return out;
 }
 
-QStringList tableColumn(const std::array<QString, kTherapyItemCount>& a)
+QStringList tableColumn(const std::array<TherapyItem, kTherapyItemCount>& items, QString TherapyItem::*field)
 {
-    return QStringList(a.begin(), a.end());
+    QStringList column;
+    for (const TherapyItem& item : items)
+        column.append(item.*field);
+    return column;
 }
 
 } // namespace
@@ -242,7 +247,7 @@ private slots:
 
     void readerWindowLayout()
     {
-        runWindow(w()->Command1, [](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command1, [](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form6*>(window);
             QVERIFY(f);
             QCOMPARE(f->size(), QSize(340, 140));
@@ -260,7 +265,7 @@ private slots:
 
     void manualWindowLayout()
     {
-        runWindow(w()->Command2, [](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command2, [](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form2*>(window);
             QVERIFY(f);
             QCOMPARE(f->size(), QSize(340, 140));
@@ -336,17 +341,17 @@ private slots:
         const bool accepted = !items.names.isEmpty();
         writeSetting("ComInfo", "Number", merchant);
         if (balance)
-            w()->Option3->click();
+            ui(w()).Option3->click();
         const QStringList groups = {card.mid(0, 4), card.mid(4, 4), card.mid(8, 4), card.mid(12, 4)};
 
         if (manual) {
-            runWindow(w()->Command2, [&](CardInquiryWindow* window) {
+            runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
                 auto* f = qobject_cast<Form2*>(window);
                 typeCard(f, groups);
                 f->btnOk->click();
             });
         } else {
-            runWindow(w()->Command1, [&](CardInquiryWindow* window) {
+            runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
                 swipe(qobject_cast<Form6*>(window), card + QStringLiteral("=2512101000"));
             });
         }
@@ -360,40 +365,44 @@ private slots:
         QCOMPARE(MidBytes(sent[0], 72, 1), manual ? QStringLiteral("2") : QStringLiteral("0"));
         QCOMPARE(MidBytes(sent[0], 73, 37), card + blanks(21));
 
-        QCOMPARE(w()->Card1->text(), groups[0]);
-        QCOMPARE(w()->Card2->text(), groups[1]);
-        QCOMPARE(w()->Card3->text(), groups[2]);
-        QCOMPARE(w()->Card4->text(), groups[3]);
-        QCOMPARE(w()->SendData_Quendal_101_WCC, manual ? QStringLiteral("2") : QStringLiteral("0"));
-        QCOMPARE(listLines(w()->lstResult), lines);
+        QCOMPARE(ui(w()).Card1->text(), groups[0]);
+        QCOMPARE(ui(w()).Card2->text(), groups[1]);
+        QCOMPARE(ui(w()).Card3->text(), groups[2]);
+        QCOMPARE(ui(w()).Card4->text(), groups[3]);
+        QCOMPARE(w()->payDesk().entryMode(), manual ? QStringLiteral("2") : QStringLiteral("0"));
+        QCOMPARE(listLines(ui(w()).lstResult), lines);
 
-        QCOMPARE(comboItems(w()->cmbCare1), items.names);
-        QCOMPARE(tableColumn(w()->Teacher), accepted ? items.teachers : QStringList(9, QString()));
-        QCOMPARE(tableColumn(w()->Teacher_code), accepted ? items.teacherCodes : QStringList(9, QString()));
-        QCOMPARE(tableColumn(w()->Care_Amount), accepted ? items.amounts : QStringList(9, QString()));
-        QCOMPARE(tableColumn(w()->Care_code), accepted ? items.codes : QStringList(9, QString()));
+        QCOMPARE(comboItems(ui(w()).cmbCare1), items.names);
+        QCOMPARE(tableColumn(w()->payDesk().items(), &TherapyItem::teacher),
+                 accepted ? items.teachers : QStringList(9, QString()));
+        QCOMPARE(tableColumn(w()->payDesk().items(), &TherapyItem::teacherCode),
+                 accepted ? items.teacherCodes : QStringList(9, QString()));
+        QCOMPARE(tableColumn(w()->payDesk().items(), &TherapyItem::amount),
+                 accepted ? items.amounts : QStringList(9, QString()));
+        QCOMPARE(tableColumn(w()->payDesk().items(), &TherapyItem::code),
+                 accepted ? items.codes : QStringList(9, QString()));
 
         const bool open = accepted && !balance;
-        QCOMPARE(w()->cmbCare1->isEnabled(), open);
-        QCOMPARE(backColor(w()->cmbCare1), open ? kWhite : kLightGrey);
-        QCOMPARE(w()->Command3->isEnabled(), accepted);
+        QCOMPARE(ui(w()).cmbCare1->isEnabled(), open);
+        QCOMPARE(backColor(ui(w()).cmbCare1), open ? kWhite : kLightGrey);
+        QCOMPARE(ui(w()).Command3->isEnabled(), accepted);
         if (open) {
-            QCOMPARE(w()->cmbCare1->currentIndex(), 0);
-            QCOMPARE(w()->cmbCare1->currentText(), items.names[0]);
-            QCOMPARE(w()->txtTeacher1->text(), items.teachers[0]);
-            QCOMPARE(w()->txtCare_Amount1->text(),
+            QCOMPARE(ui(w()).cmbCare1->currentIndex(), 0);
+            QCOMPARE(ui(w()).cmbCare1->currentText(), items.names[0]);
+            QCOMPARE(ui(w()).txtTeacher1->text(), items.teachers[0]);
+            QCOMPARE(ui(w()).txtCare_Amount1->text(),
                      card == demo::kCardNineItems ? QStringLiteral("50,000") : QStringLiteral("45,000"));
-            QCOMPARE(backColor(w()->Command3), kWhite);
+            QCOMPARE(backColor(ui(w()).Command3), kWhite);
         } else {
-            QCOMPARE(w()->cmbCare1->currentText(), QString());
-            QVERIFY(w()->txtTeacher1->text().isEmpty());
-            QVERIFY(w()->txtCare_Amount1->text().isEmpty());
+            QCOMPARE(ui(w()).cmbCare1->currentText(), QString());
+            QVERIFY(ui(w()).txtTeacher1->text().isEmpty());
+            QVERIFY(ui(w()).txtCare_Amount1->text().isEmpty());
         }
         // The log holds the inquiry under "[ Serc " and the answer.
         const QByteArray log = todaysLog();
         QCOMPARE(log.count("[ Serc "), 1);
         QCOMPARE(log.count("[ Resp "), 1);
-        QVERIFY(w()->Command4->isEnabled());
+        QVERIFY(ui(w()).Command4->isEnabled());
     }
 
     // A card whose month is used up: nine zeros of remaining amount show as 0.
@@ -415,17 +424,17 @@ private slots:
         QCOMPARE(MidBytes(approval, 39, 2), QStringLiteral("00"));
         m_requestsBefore = int(m_host->requests().size());
 
-        runWindow(w()->Command1, [](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command1, [](CardInquiryWindow* window) {
             swipe(qobject_cast<Form6*>(window), demo::kCardTwoItems + QStringLiteral("=2512"));
         });
         QCOMPARE(MidBytes(m_host->answers().last(), 186, 9), QStringLiteral("000000000"));
-        QCOMPARE(listLines(w()->lstResult),
+        QCOMPARE(listLines(ui(w()).lstResult),
                  (QStringList{QStringLiteral("카드정보조회가 정상처리 되었습니다."),
                               QStringLiteral("학생이름   : 이준호") + blanks(4),
                               QStringLiteral("학교명     : 부산해운중학교") + blanks(26),
                               QStringLiteral("월잔여금액 : 0")}));
-        QCOMPARE(w()->cmbCare1->count(), 9);
-        QCOMPARE(w()->txtCare_Amount1->text(), QStringLiteral("50,000"));
+        QCOMPARE(ui(w()).cmbCare1->count(), 9);
+        QCOMPARE(ui(w()).txtCare_Amount1->text(), QStringLiteral("50,000"));
     }
 
     // Short swipes are refused when the connection is up; nothing goes out,
@@ -453,7 +462,7 @@ private slots:
         QFETCH(QString, first);
         QFETCH(bool, firstEnter);
         QFETCH(QStringList, groups);
-        runWindow(w()->Command1, [&](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form6*>(window);
             swipe(f, first, firstEnter);
             QTRY_COMPARE(MessageBox::recordedTexts(),
@@ -461,7 +470,7 @@ private slots:
             QCOMPARE(MessageBox::recorded().first().caption, QStringLiteral("소르나 승인 시스템"));
             QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget*>(f));
             QCOMPARE(f->Text1->text(), first);
-            QVERIFY(w()->Card1->text().isEmpty());
+            QVERIFY(ui(w()).Card1->text().isEmpty());
             QVERIFY(!todaysLog().contains("[ Serc "));
             QVERIFY(!f->Winsock1->isBusy());
             swipe(f, demo::kCardNineItems + QStringLiteral("=2512"));
@@ -470,10 +479,10 @@ private slots:
         const QList<QByteArray> sent = newRequests();
         QCOMPARE(sent.size(), 1);
         QCOMPARE(MidBytes(sent[0], 73, 16), groups.join(QString()));
-        QCOMPARE(w()->Card1->text(), groups[0]);
-        QCOMPARE(w()->Card2->text(), groups[1]);
-        QCOMPARE(w()->Card3->text(), groups[2]);
-        QCOMPARE(w()->Card4->text(), groups[3]);
+        QCOMPARE(ui(w()).Card1->text(), groups[0]);
+        QCOMPARE(ui(w()).Card2->text(), groups[1]);
+        QCOMPARE(ui(w()).Card3->text(), groups[2]);
+        QCOMPARE(ui(w()).Card4->text(), groups[3]);
     }
 
     // A host that drops a connection on which nothing is sent must not
@@ -483,7 +492,7 @@ private slots:
         RefHost impatient({QStringLiteral("--idle-timeout"), QStringLiteral("200")});
         QVERIFY2(impatient.isRunning(), qPrintable(impatient.error()));
         impatient.writeClientSettings(*m_root);
-        runWindow(w()->Command1, [&](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form6*>(window);
             swipe(f, QStringLiteral("9410120000"));
             QTRY_COMPARE(MessageBox::recorded().size(), 1);
@@ -497,7 +506,7 @@ private slots:
 
     void keystrokesAloneNeverConnect()
     {
-        runWindow(w()->Command1, [&](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form6*>(window);
             QTest::keyClicks(f->Text1,
                              QStringLiteral("%B9410120000000019^KIM/SEOYEON^2512101?;9410120000000019"));
@@ -511,13 +520,13 @@ private slots:
         });
         QTest::qWait(200);
         QVERIFY(newRequests().isEmpty());
-        QVERIFY(w()->Card1->text().isEmpty());
+        QVERIFY(ui(w()).Card1->text().isEmpty());
         QVERIFY(MessageBox::recorded().isEmpty());
     }
 
     void cancelWhileConnecting()
     {
-        runWindow(w()->Command1, [&](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form6*>(window);
             swipe(f, demo::kCardNineItems + QStringLiteral("=2512"));
             QVERIFY(f->Winsock1->isBusy());
@@ -526,10 +535,10 @@ private slots:
         QTest::qWait(300);
         QVERIFY(newRequests().isEmpty());
         QVERIFY(!todaysLog().contains("[ Serc "));
-        for (QLineEdit* box : {w()->Card1, w()->Card2, w()->Card3, w()->Card4})
+        for (QLineEdit* box : {ui(w()).Card1, ui(w()).Card2, ui(w()).Card3, ui(w()).Card4})
             QVERIFY(box->text().isEmpty());
-        QVERIFY(w()->SendData_Quendal_101_WCC.isEmpty());
-        QCOMPARE(w()->lstResult->count(), 0);
+        QVERIFY(w()->payDesk().entryMode().isEmpty());
+        QCOMPARE(ui(w()).lstResult->count(), 0);
         QVERIFY(MessageBox::recorded().isEmpty());
     }
 
@@ -550,7 +559,7 @@ private slots:
         QFETCH(bool, retry);
         writeSetting("KolbrinInfo", "sorna_Port", QString::number(deadPort()));
         const QStringList cannot{QStringLiteral("연결할 수 없습니다")};
-        runWindow(manual ? w()->Command2 : w()->Command1, [&](CardInquiryWindow* window) {
+        runWindow(manual ? ui(w()).Command2 : ui(w()).Command1, [&](CardInquiryWindow* window) {
             auto* reader = qobject_cast<Form6*>(window);
             auto* typed = qobject_cast<Form2*>(window);
             auto attempt = [&] {
@@ -569,7 +578,7 @@ private slots:
             // Still nothing there: said once more.
             attempt();
             QTRY_COMPARE(MessageBox::recordedTexts(), cannot + cannot);
-            QVERIFY(w()->Card1->text().isEmpty());
+            QVERIFY(ui(w()).Card1->text().isEmpty());
             if (!retry) {
                 (manual ? typed->btnClose : reader->Command1)->click();
                 return;
@@ -579,8 +588,8 @@ private slots:
         });
         QCOMPARE(MessageBox::recorded().size(), 2);
         QCOMPARE(newRequests().size(), retry ? 1 : 0);
-        QCOMPARE(w()->Card4->text(), retry ? QStringLiteral("0019") : QString());
-        QCOMPARE(w()->lstResult->count(), retry ? 4 : 0);
+        QCOMPARE(ui(w()).Card4->text(), retry ? QStringLiteral("0019") : QString());
+        QCOMPARE(ui(w()).lstResult->count(), retry ? 4 : 0);
     }
 
     void manualEntry_data()
@@ -604,7 +613,7 @@ private slots:
         QFETCH(QStringList, boxes);
         QFETCH(QString, sentCard);
         bool closedAfterMessage = false;
-        runWindow(w()->Command2, [&](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form2*>(window);
             typeCard(f, boxes);
             f->btnOk->click();
@@ -620,24 +629,24 @@ private slots:
                      QStringList{QStringLiteral("카드번호를 정확히 입력해주세요")});
             QTest::qWait(200);
             QVERIFY(newRequests().isEmpty());
-            QVERIFY(w()->Card1->text().isEmpty());
-            QVERIFY(w()->SendData_Quendal_101_WCC.isEmpty());
-            QCOMPARE(w()->lstResult->count(), 0);
+            QVERIFY(ui(w()).Card1->text().isEmpty());
+            QVERIFY(w()->payDesk().entryMode().isEmpty());
+            QCOMPARE(ui(w()).lstResult->count(), 0);
             return;
         }
         QVERIFY(MessageBox::recorded().isEmpty());
         const QList<QByteArray> sent = newRequests();
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent[0].mid(72, 37), cp949::encode(sentCard + blanks(21)).left(37));
-        QCOMPARE(w()->Card1->text(), boxes[0]);
-        QCOMPARE(w()->Card3->text(), boxes[2]);
-        QCOMPARE(w()->SendData_Quendal_101_WCC, QStringLiteral("2"));
+        QCOMPARE(ui(w()).Card1->text(), boxes[0]);
+        QCOMPARE(ui(w()).Card3->text(), boxes[2]);
+        QCOMPARE(w()->payDesk().entryMode(), QStringLiteral("2"));
     }
 
     // The second press drops the first connection: one request.
     void manualOkTwice()
     {
-        runWindow(w()->Command2, [&](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form2*>(window);
             typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
                          QStringLiteral("0019")});
@@ -647,15 +656,15 @@ private slots:
         });
         QTest::qWait(200);
         QCOMPARE(newRequests().size(), 1);
-        QCOMPARE(w()->lstResult->count(), 4);
-        QCOMPARE(w()->cmbCare1->count(), 9);
+        QCOMPARE(ui(w()).lstResult->count(), 4);
+        QCOMPARE(ui(w()).cmbCare1->count(), 9);
     }
 
     // A port setting that cannot be used is said; the window stays usable.
     void badPort()
     {
         writeSetting("KolbrinInfo", "sorna_Port", QStringLiteral("91a0"));
-        runWindow(w()->Command1, [&](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form6*>(window);
             swipe(f, demo::kCardNineItems + QStringLiteral("=2512"));
             QCOMPARE(MessageBox::recordedTexts(),
@@ -666,7 +675,7 @@ private slots:
             QTest::keyClick(f->Text1, Qt::Key_Return);
         });
         QCOMPARE(newRequests().size(), 1);
-        QCOMPARE(w()->cmbCare1->count(), 9);
+        QCOMPARE(ui(w()).cmbCare1->count(), 9);
     }
 
     // Every byte of both inquiries, written from the record layout, as the
@@ -710,7 +719,7 @@ private slots:
         QFETCH(QByteArray, expected);
         QCOMPARE(expected.size(), 454);
         Clock::setFixed(QDateTime(QDate(2025, 3, 20), QTime(9, 5, 7)));
-        runWindow(manual ? w()->Command2 : w()->Command1, [&](CardInquiryWindow* window) {
+        runWindow(manual ? ui(w()).Command2 : ui(w()).Command1, [&](CardInquiryWindow* window) {
             if (manual) {
                 auto* f = qobject_cast<Form2*>(window);
                 typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
@@ -742,17 +751,17 @@ private slots:
         };
         w()->show();
         QVERIFY(QTest::qWaitForWindowExposed(w()));
-        runWindow(w()->Command1, [&](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             QVERIFY(QTest::qWaitForWindowExposed(window));
             save(window, "form6.png");
             swipe(qobject_cast<Form6*>(window), demo::kCardNineItems + QStringLiteral("=2512"));
         });
-        w()->cmbCare1->setCurrentIndex(3);
-        emit w()->cmbCare1->activated(3);
+        ui(w()).cmbCare1->setCurrentIndex(3);
+        emit ui(w()).cmbCare1->activated(3);
         save(w(), "main-card.png");
         // The manual window over the main window, boxes filled; then the
         // panel again as it was.
-        runWindow(w()->Command2, [&](CardInquiryWindow* window) {
+        runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form2*>(window);
             QVERIFY(QTest::qWaitForWindowExposed(window));
             typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),

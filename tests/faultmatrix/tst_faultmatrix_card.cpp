@@ -12,11 +12,12 @@
 #include "foundation/gui/messagebox.h"
 #include "hostlink/winsock.h"
 #include "hostsim/demodata.h"
-#include "login/gui/form1.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
+#include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
+#include "transaction/gui/form1.h"
 #include "transaction/reversalqueue.h"
 
 #include <QApplication>
@@ -291,7 +292,7 @@ class TestFaultMatrixCard : public QObject
                 w->reject();
             }
         });
-        (manual ? main->Command2 : main->Command1)->click();
+        (manual ? ui(main).Command2 : ui(main).Command1)->click();
     }
 
 private slots:
@@ -390,7 +391,7 @@ private slots:
             QTest::qWait(200); // anything more would be seen now
 
             const QStringList messages = MessageBox::recordedTexts();
-            const QStringList lines = fm::listLines(main->lstResult);
+            const QStringList lines = fm::listLines(ui(main).lstResult);
             for (const QString& m : messages)
                 row.sees << QStringLiteral("box: ") + m;
             row.sees += lines;
@@ -432,7 +433,7 @@ private slots:
                 host.writeClientSettings(root); // the line to the working host is back
             confirmAgain(w);
             QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 10000);
-            QCOMPARE(fm::listLines(main->lstResult), kSeoyeon);
+            QCOMPARE(fm::listLines(ui(main).lstResult), kSeoyeon);
             row.retry = QStringLiteral("again in the same window: ") + kSeoyeon.first();
         });
         if (QTest::currentTestFailed())
@@ -449,7 +450,7 @@ private slots:
             });
             if (QTest::currentTestFailed())
                 return;
-            QCOMPARE(fm::listLines(main->lstResult), kSeoyeon);
+            QCOMPARE(fm::listLines(ui(main).lstResult), kSeoyeon);
             row.retry = (c.fault == Fault::Silent ? QStringLiteral("취소, then a new window: ")
                          : c.manual && !useManual ? QStringLiteral("the card reader window: ")
                                                   : QStringLiteral("a new window: ")) +
@@ -459,7 +460,8 @@ private slots:
         }
         QCOMPARE(MessageBox::recordedTexts(), c.messages);
         QCOMPARE(fm::visibleWindows(), QStringList{QStringLiteral("Form1")});
-        QVERIFY(main->Command1->isEnabled() && main->Command2->isEnabled() && main->Command4->isEnabled());
+        QVERIFY(ui(main).Command1->isEnabled() && ui(main).Command2->isEnabled() &&
+                ui(main).Command4->isEnabled());
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
 };

@@ -10,11 +10,12 @@
 #include "foundation/gui/messagebox.h"
 #include "hostlink/winsock.h"
 #include "hostsim/demodata.h"
-#include "login/gui/form1.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
+#include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
+#include "transaction/gui/form1.h"
 #include "transaction/reversalqueue.h"
 
 #include <QApplication>
@@ -222,7 +223,7 @@ private slots:
             row.sees << QStringLiteral("box: ") + m;
         if (main)
             row.sees << QStringLiteral("main window: ") +
-                            fm::listLines(main->lstResult).join(QStringLiteral(" / "));
+                            fm::listLines(ui(main).lstResult).join(QStringLiteral(" / "));
         QCOMPARE(messages, c.messages);
         QCOMPARE(bool(main), c.loggedIn);
         if (c.fault == Fault::Silent || c.fault == Fault::Delay12)
@@ -232,10 +233,10 @@ private slots:
 
         // The windows afterwards.
         if (main) {
-            QCOMPARE(fm::listLines(main->lstResult), QStringList{kStarted});
+            QCOMPARE(fm::listLines(ui(main).lstResult), QStringList{kStarted});
             QVERIFY(login.isNull() || !login->isVisible());
             QCOMPARE(fm::visibleWindows(), QStringList{QStringLiteral("Form1")});
-            QVERIFY(main->Command4->isEnabled() && main->btnLogout->isEnabled());
+            QVERIFY(ui(main).Command4->isEnabled() && ui(main).btnLogout->isEnabled());
             row.window = QStringLiteral("main window open, login window closed");
         } else {
             QVERIFY(login && login->isVisible());

@@ -16,12 +16,13 @@
 #include "foundation/gui/messagebox.h"
 #include "hostlink/winsock.h"
 #include "hostsim/demodata.h"
-#include "login/gui/form1.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
 #include "receipt/gui/form5.h"
+#include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
+#include "transaction/gui/form1.h"
 #include "transaction/reversalqueue.h"
 
 #include <QApplication>
@@ -685,7 +686,7 @@ class TestFaultMatrixTransaction : public QObject
             guard.start(10000);
             QTest::keyClicks(reader->Text1, card + QStringLiteral("="));
         });
-        w()->Command1->click();
+        ui(w()).Command1->click();
         QVERIFY2(!stuck, "the card-reader window did not close");
         QCOMPARE(w()->cardNumber(), card);
     }
@@ -694,12 +695,13 @@ class TestFaultMatrixTransaction : public QObject
     // button usable again and something said.
     void payAndWait(int timeoutMs = 25000)
     {
-        const QStringList before = fm::listLines(w()->lstResult);
+        const QStringList before = fm::listLines(ui(w()).lstResult);
         const qsizetype said = MessageBox::recorded().size();
-        w()->Command4->click();
-        QTRY_VERIFY_WITH_TIMEOUT(w()->Command4->isEnabled() && (MessageBox::recorded().size() > said ||
-                                                                fm::listLines(w()->lstResult) != before),
-                                 timeoutMs);
+        ui(w()).Command4->click();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            ui(w()).Command4->isEnabled() &&
+                (MessageBox::recorded().size() > said || fm::listLines(ui(w()).lstResult) != before),
+            timeoutMs);
     }
 
     // The panel made ready for the exchange of `c` (or its next try).
@@ -710,14 +712,14 @@ class TestFaultMatrixTransaction : public QObject
         if (QTest::currentTestFailed())
             return;
         if (c.mode == Mode::Approval && c.fault == Fault::Natural && !nextTry) {
-            w()->Command3->click();
-            w()->txtCare_Amount1->clear();
-            QTest::keyClicks(w()->txtCare_Amount1, QStringLiteral("400000"));
+            ui(w()).Command3->click();
+            ui(w()).txtCare_Amount1->clear();
+            QTest::keyClicks(ui(w()).txtCare_Amount1, QStringLiteral("400000"));
         }
         if (c.mode == Mode::Cancellation) {
             const bool wrong = c.fault == Fault::Natural && !nextTry;
-            QTest::keyClicks(w()->txtOrg_approval_no, wrong ? QStringLiteral("99999999") : approvalNo);
-            QTest::keyClicks(w()->txtOrg_auth_date, authDate);
+            QTest::keyClicks(ui(w()).txtOrg_approval_no, wrong ? QStringLiteral("99999999") : approvalNo);
+            QTest::keyClicks(ui(w()).txtOrg_auth_date, authDate);
         }
     }
 
@@ -854,24 +856,24 @@ private slots:
             if (QTest::currentTestFailed())
                 return;
             payAndWait();
-            noteShown(fm::listLines(w()->lstResult));
-            QCOMPARE(fm::listLines(w()->lstResult).value(0), kApproved);
+            noteShown(fm::listLines(ui(w()).lstResult));
+            QCOMPARE(fm::listLines(ui(w()).lstResult).value(0), kApproved);
             const QList<QVariantList> a = m_host->query(
                 QStringLiteral("SELECT approval_no, auth_date FROM ledger WHERE kind = 'approval'"));
             QCOMPARE(a.size(), 1);
             approvalNo = a[0][0].toString();
             authDate = a[0][1].toString();
             m_receipts.clear();
-            w()->Option2->click();
+            ui(w()).Option2->click();
         } else if (c.mode == Mode::Balance) {
-            w()->Option3->click();
+            ui(w()).Option3->click();
         }
         preparePanel(c, false, approvalNo, authDate);
         if (QTest::currentTestFailed())
             return;
 
         // The exchange.
-        const QStringList linesBefore = fm::listLines(w()->lstResult);
+        const QStringList linesBefore = fm::listLines(ui(w()).lstResult);
         const qsizetype logMark = fm::logLineCount(dayLog());
         if (c.fault == Fault::NotListening)
             m_host->stop();
@@ -890,7 +892,7 @@ private slots:
 
         // What the merchant sees.
         const QStringList messages = MessageBox::recordedTexts();
-        const QStringList lines = fm::listLines(w()->lstResult);
+        const QStringList lines = fm::listLines(ui(w()).lstResult);
         noteShown(lines);
         for (const QString& m : messages)
             row.sees << QStringLiteral("box: ") + m;
@@ -903,9 +905,9 @@ private slots:
 
         // The main window afterwards.
         const bool usable =
-            w()->Command4->isEnabled() && w()->Command1->isEnabled() && w()->Command2->isEnabled() &&
+            ui(w()).Command4->isEnabled() && ui(w()).Command1->isEnabled() && ui(w()).Command2->isEnabled() &&
             QApplication::activeModalWidget() == nullptr && w()->findChildren<Form5*>().isEmpty() &&
-            fm::visibleWindows() == QStringList{QStringLiteral("Form1")} && !w()->sckMain->isBusy();
+            fm::visibleWindows() == QStringList{QStringLiteral("Form1")} && !ui(w()).sckMain->isBusy();
         row.window =
             usable ? QStringLiteral("main window usable: 결제하기 enabled, no modal or receipt window left")
                    : QStringLiteral("NOT usable");
@@ -945,7 +947,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         waitForReversals(logMark);
-        const QStringList next = fm::listLines(w()->lstResult);
+        const QStringList next = fm::listLines(ui(w()).lstResult);
         noteShown(next);
         row.retry = outcomeLine(next);
         QCOMPARE(row.retry, c.next);
@@ -953,7 +955,7 @@ private slots:
         checkNoHiddenDeduction();
         QCOMPARE(fm::visibleWindows(), QStringList{QStringLiteral("Form1")});
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
-        QVERIFY(w()->Command4->isEnabled());
+        QVERIFY(ui(w()).Command4->isEnabled());
     }
 };
 

@@ -8,11 +8,12 @@
 #include "foundation/gui/messagebox.h"
 #include "foundation/messagelog.h"
 #include "hostlink/winsock.h"
-#include "login/gui/form1.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
+#include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
+#include "transaction/gui/form1.h"
 
 #include <QApplication>
 #include <QDir>
@@ -209,9 +210,9 @@ private slots:
         // The business number typed, not the host's merchant number.
         QCOMPARE(m_root->read(QStringLiteral("Update/UpdateServiceClient.ini")), updateAfter);
 
-        QCOMPARE(main->lstResult->count(), 1);
-        QCOMPARE(main->lstResult->item(0)->text(), kFirstLine);
-        QCOMPARE(main->Text1->text(), QStringLiteral("해솔아동발달센터"));
+        QCOMPARE(ui(main).lstResult->count(), 1);
+        QCOMPARE(ui(main).lstResult->item(0)->text(), kFirstLine);
+        QCOMPARE(ui(main).Text1->text(), QStringLiteral("해솔아동발달센터"));
     }
 
     // ---- refusal
@@ -303,7 +304,7 @@ private slots:
                      settingsText(host.port(), QStringLiteral("[ComInfo]\r\n") + storedName() +
                                                    storedNumber() + storedTelephone() + storedAddress() +
                                                    QStringLiteral("Print=1\r\n")));
-            QCOMPARE(session::mainWindow()->Text1->text(), QStringLiteral("해솔아동발달센터"));
+            QCOMPARE(ui(session::mainWindow()).Text1->text(), QStringLiteral("해솔아동발달센터"));
             return;
         }
         QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{kWrongNumbers});
@@ -619,8 +620,8 @@ private slots:
         QTRY_COMPARE(MessageBox::recordedTexts(),
                      QStringList{QStringLiteral("로그 파일을 기록할 수 없습니다\n") +
                                  m_root->file(QStringLiteral("Log/20261206.log"))});
-        QCOMPARE(session::mainWindow()->lstResult->item(0)->text(), kFirstLine);
-        QCOMPARE(session::mainWindow()->Text1->text(), QStringLiteral("해솔아동발달센터"));
+        QCOMPARE(ui(session::mainWindow()).lstResult->item(0)->text(), kFirstLine);
+        QCOMPARE(ui(session::mainWindow()).Text1->text(), QStringLiteral("해솔아동발달센터"));
         QTest::qWait(100);
         QCOMPARE(MessageBox::recorded().size(), 1);
     }
@@ -667,14 +668,14 @@ private slots:
         QTRY_VERIFY(session::mainWindow());
         QPointer<Form1> first = session::mainWindow();
         QVERIFY(QTest::qWaitForWindowExposed(first));
-        first->lstResult->addItem(QStringLiteral("승인이 완료되었습니다"));
+        ui(first).lstResult->addItem(QStringLiteral("승인이 완료되었습니다"));
         first->showMinimized();
         first->showNormal();
         QVERIFY(first->trayIconShown());
         QPointer<QSystemTrayIcon> tray = first->findChild<QSystemTrayIcon*>();
         QVERIFY(tray);
 
-        first->btnLogout->click();
+        ui(first).btnLogout->click();
         QVERIFY(tray.isNull());
         QTRY_VERIFY(first.isNull());
         Form3* login = session::loginWindow();
@@ -687,9 +688,9 @@ private slots:
         logIn(login, host::demo::kBusinessNo2, host::demo::kAuthNo2);
         QTRY_VERIFY(session::mainWindow());
         Form1* second = session::mainWindow();
-        QCOMPARE(second->lstResult->count(), 1);
-        QCOMPARE(second->lstResult->item(0)->text(), kFirstLine);
-        QCOMPARE(second->Text1->text(), QStringLiteral("늘봄언어심리치료실"));
+        QCOMPARE(ui(second).lstResult->count(), 1);
+        QCOMPARE(ui(second).lstResult->item(0)->text(), kFirstLine);
+        QCOMPARE(ui(second).Text1->text(), QStringLiteral("늘봄언어심리치료실"));
         QVERIFY(!second->trayIconShown());
         QCOMPARE(MessageBox::recordedTexts(), QStringList());
     }

@@ -6,11 +6,12 @@
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
 #include "hostlink/winsock.h"
-#include "login/gui/form1.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
 #include "merchant/gui/form4.h"
+#include "support/maincontrols.h"
 #include "support/testsupport.h"
+#include "transaction/gui/form1.h"
 #include "transaction/reversalqueue.h"
 
 #include <QAction>
@@ -91,11 +92,11 @@ private:
     static void payWithoutAnswer(Form1* main, const QString& option)
     {
         main->findChild<QRadioButton*>(option)->click();
-        main->Card1->setText(QStringLiteral("9410"));
-        main->Card2->setText(QStringLiteral("1200"));
-        main->Card3->setText(QStringLiteral("0000"));
-        main->Card4->setText(QStringLiteral("0019"));
-        main->Command4->click();
+        ui(main).Card1->setText(QStringLiteral("9410"));
+        ui(main).Card2->setText(QStringLiteral("1200"));
+        ui(main).Card3->setText(QStringLiteral("0000"));
+        ui(main).Card4->setText(QStringLiteral("0019"));
+        ui(main).Command4->click();
     }
 
 private slots:
@@ -278,13 +279,13 @@ private slots:
 
         QPointer<Form1> main = openMain();
         QVERIFY(main);
-        main->timeMain->setInterval(300);
+        ui(main).timeMain->setInterval(300);
         payWithoutAnswer(main, option);
         QTRY_COMPARE(m_host->requests().size(), 1);
-        QTRY_VERIFY(main->timeMain->isActive());
+        QTRY_VERIFY(ui(main).timeMain->isActive());
 
         if (logout)
-            main->btnLogout->click();
+            ui(main).btnLogout->click();
         else
             main->close();
         QTRY_VERIFY(main.isNull());
@@ -335,7 +336,7 @@ private slots:
         Form1* main = openMain(setting);
         QVERIFY(main);
         QCOMPARE(Form1::webPageUrl().toString(), url);
-        main->Command6->click();
+        ui(main).Command6->click();
         QCOMPARE(m_opened, QList<QUrl>{QUrl(url)});
         QCOMPARE(MessageBox::recordedTexts(), QStringList());
     }
@@ -364,34 +365,34 @@ private slots:
 
         Form1* main = openMain();
         QVERIFY(main);
-        QVERIFY(!main->timeMain->isActive());
-        QCOMPARE(main->timeMain->interval(), 10000);
-        main->timeMain->setInterval(300);
+        QVERIFY(!ui(main).timeMain->isActive());
+        QCOMPARE(ui(main).timeMain->interval(), 10000);
+        ui(main).timeMain->setInterval(300);
         payWithoutAnswer(main, option);
 
         QTRY_COMPARE(m_host->requests().size(), 1);
         QCOMPARE(m_host->requests().first().mid(4, 4), msgType);
-        QVERIFY(main->timeMain->isActive());
+        QVERIFY(ui(main).timeMain->isActive());
 
         QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
         // No caption of its own: the program's title.
         QCOMPARE(MessageBox::recorded().first().caption, QApplication::applicationDisplayName());
         QVERIFY(MessageBox::recorded().first().caption != MessageBox::kCaption);
-        QVERIFY(!main->timeMain->isActive());
-        QVERIFY(!main->sckMain->isBusy());
+        QVERIFY(!ui(main).timeMain->isActive());
+        QVERIFY(!ui(main).sckMain->isBusy());
 
         if (reversed) {
             QTRY_COMPARE(m_host->requests().size(), 2);
             QCOMPARE(m_host->connections(), 2);
             QCOMPARE(m_host->requests().at(1).mid(4, 4), QByteArray("0600"));
         } else {
-            QVERIFY(!main->sckMain2->isBusy());
+            QVERIFY(!ReversalSender::instance()->busy());
         }
         // Once: the timer is off.
         QTest::qWait(700);
         QCOMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
         QCOMPARE(m_host->connections(), reversed ? 2 : 1);
-        QVERIFY(main->Command4->isEnabled());
+        QVERIFY(ui(main).Command4->isEnabled());
     }
 };
 

@@ -1,5 +1,5 @@
-// One running copy of the client per root folder: the real program started
-// twice.
+// One running copy of the client per root folder, whatever the user or the
+// temporary folder of each copy: the real program started twice.
 
 #include "support/testsupport.h"
 
@@ -24,19 +24,21 @@ class TestSingleInstance : public QObject
     Q_OBJECT
 
 private:
-    // Where the copies keep their lock, so that the test knows when the first
-    // copy holds it.
-    std::unique_ptr<QTemporaryDir> m_lockDir;
     QList<QProcess*> m_started;
+    // Each copy gets a temporary folder of its own, as two user accounts of
+    // one counter PC would have.
+    QList<QTemporaryDir*> m_tempDirs;
 
     QProcess* startClient(const QString& root)
     {
+        auto* tmp = new QTemporaryDir;
+        m_tempDirs.append(tmp);
         auto* p = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QUENDAL_ROOT"), root);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("SORNA_MESSAGES_TO_STDERR"), QStringLiteral("1"));
-        env.insert(QStringLiteral("TMPDIR"), m_lockDir->path());
+        env.insert(QStringLiteral("TMPDIR"), tmp->path());
         p->setProcessEnvironment(env);
         p->setProgram(QStringLiteral(SORNA_CLIENT_BINARY));
         p->start();
@@ -44,21 +46,14 @@ private:
         return p;
     }
 
-    QStringList locks() const
+    // The process id the root folder's lock file names on its first line.
+    static qint64 lockHolder(const TempRoot& root)
     {
-        return QDir(m_lockDir->path()).entryList({QStringLiteral("sorna-*.lock")}, QDir::Files);
-    }
-    int lockCount() const { return int(locks().size()); }
-    // The process id a lock file names on its first line.
-    qint64 lockHolder() const
-    {
-        QFile f(m_lockDir->filePath(locks().value(0)));
+        QFile f(root.path() + QStringLiteral("/sorna.lock"));
         return f.open(QIODevice::ReadOnly) ? f.readLine().trimmed().toLongLong() : 0;
     }
 
 private slots:
-    void init() { m_lockDir = std::make_unique<QTemporaryDir>(); }
-
     void cleanup()
     {
         for (QProcess* p : std::as_const(m_started)) {
@@ -69,7 +64,8 @@ private slots:
             delete p;
         }
         m_started.clear();
-        m_lockDir.reset();
+        qDeleteAll(m_tempDirs);
+        m_tempDirs.clear();
     }
 
     void secondCopy_data()
@@ -77,7 +73,7 @@ private slots:
         QTest::addColumn<bool>("sameRoot");
         QTest::addColumn<bool>("refused");
 
-        QTest::newRow("same root folder: refused") << true << true;
+        QTest::newRow("same root folder, other temporary folders: refused") << true << true;
         QTest::newRow("another root folder: runs") << false << false;
     }
 
@@ -90,7 +86,7 @@ private slots:
         TempRoot rootB;
         QProcess* first = startClient(rootA.path());
         QVERIFY(first->waitForStarted(10000));
-        QTRY_COMPARE_WITH_TIMEOUT(lockCount(), 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(rootA), first->processId(), 15000);
 
         QProcess* second = startClient(sameRoot ? rootA.path() : rootB.path());
         QVERIFY(second->waitForStarted(10000));
@@ -101,7 +97,7 @@ private slots:
             QVERIFY2(said.contains(kAlreadyRunning), said.constData());
             QCOMPARE(said.count("MESSAGE: "), 1);
         } else {
-            QTRY_COMPARE_WITH_TIMEOUT(lockCount(), 2, 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(lockHolder(rootB), second->processId(), 15000);
             QVERIFY(!second->readAllStandardError().contains(kAlreadyRunning));
             QCOMPARE(second->state(), QProcess::Running);
         }
@@ -117,14 +113,13 @@ private slots:
         TempRoot root;
         QProcess* first = startClient(root.path());
         QVERIFY(first->waitForStarted(10000));
-        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first->processId(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(root), first->processId(), 15000);
         first->kill();
         QVERIFY(first->waitForFinished(5000));
-        QCOMPARE(lockCount(), 1);
 
         QProcess* next = startClient(root.path());
         QVERIFY(next->waitForStarted(10000));
-        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), next->processId(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(root), next->processId(), 15000);
         QCOMPARE(next->state(), QProcess::Running);
         QVERIFY(!next->readAllStandardError().contains(kAlreadyRunning));
     }

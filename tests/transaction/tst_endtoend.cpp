@@ -10,13 +10,14 @@
 #include "foundation/paths.h"
 #include "hostlink/winsock.h"
 #include "hostsim/demodata.h"
-#include "login/gui/form1.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
 #include "receipt/gui/form5.h"
 #include "receipt/gui/receiptprinter.h"
+#include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
+#include "transaction/gui/form1.h"
 #include "transaction/reversalqueue.h"
 
 #include <QApplication>
@@ -39,6 +40,7 @@
 using namespace sorna;
 using sorna::test::RefHost;
 using sorna::test::TempRoot;
+using sorna::test::ui;
 namespace demo = sorna::host::demo;
 
 namespace {
@@ -123,7 +125,7 @@ class TestEndToEnd : public QObject
             guard.start(8000);
             QTest::keyClicks(reader->Text1, card + QStringLiteral("="));
         });
-        w()->Command1->click();
+        ui(w()).Command1->click();
         QVERIFY2(!stuck, "the card-reader window did not close");
         QCOMPARE(w()->cardNumber(), card);
     }
@@ -146,8 +148,8 @@ class TestEndToEnd : public QObject
             (print ? f->Command1 : f->Command2)->click();
         });
         watch.start();
-        w()->Command4->click();
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(w()->Command4->isEnabled(), 10000); }();
+        ui(w()).Command4->click();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(ui(w()).Command4->isEnabled(), 10000); }();
         return seen;
     }
 
@@ -157,8 +159,8 @@ class TestEndToEnd : public QObject
     {
         logIn();
         swipe(demo::kCardSilent);
-        w()->timeMain->setInterval(20000);
-        w()->Command4->click();
+        ui(w()).timeMain->setInterval(20000);
+        ui(w()).Command4->click();
         QTRY_COMPARE(m_host->requests().size(), 3); // login, inquiry, approval
         QCOMPARE(m_host->requests().last().mid(kMsgType, 4), QByteArray("0500"));
         QTRY_COMPARE(usedAtHost(demo::kCardSilent), 50000LL);
@@ -166,12 +168,12 @@ class TestEndToEnd : public QObject
         m_host->stop();
         // The open connection drops after the send: handled as the time-out.
         QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
-        QTRY_VERIFY(!w()->sckMain2->isBusy());
+        QTRY_VERIFY(!ReversalSender::instance()->busy());
         const QList<PendingReversal> kept = ReversalQueue::load();
         QCOMPARE(kept.size(), 1);
         QCOMPARE(kept.first().input.cardNumber, demo::kCardSilent);
         QVERIFY(QFileInfo::exists(m_root->file(QStringLiteral("Pending/reversals.dat"))));
-        QVERIFY(w()->Command4->isEnabled());
+        QVERIFY(ui(w()).Command4->isEnabled());
     }
 
 private slots:
@@ -203,15 +205,15 @@ private slots:
         const QString card = demo::kCardNineItems;
 
         logIn();
-        QCOMPARE(listLines(w()->lstResult),
+        QCOMPARE(listLines(ui(w()).lstResult),
                  QStringList{QStringLiteral("프로그램이 정상적으로 실행되었습니다")});
 
         // Approval of the second item, receipt printed.
         swipe(card);
-        QCOMPARE(w()->cmbCare1->count(), 9);
-        w()->cmbCare1->setCurrentIndex(1);
-        emit w()->cmbCare1->activated(1);
-        QCOMPARE(w()->txtCare_Amount1->text(), QStringLiteral("45,000"));
+        QCOMPARE(ui(w()).cmbCare1->count(), 9);
+        ui(w()).cmbCare1->setCurrentIndex(1);
+        emit ui(w()).cmbCare1->activated(1);
+        QCOMPARE(ui(w()).txtCare_Amount1->text(), QStringLiteral("45,000"));
         const QStringList approvalReceipt = pay(true);
         QCOMPARE(MessageBox::recordedTexts(), QStringList());
 
@@ -226,7 +228,7 @@ private slots:
         QCOMPARE(approvals[0][3].toString(), QStringLiteral("102"));
         QCOMPARE(usedAtHost(card), 45000LL);
 
-        const QStringList lines = listLines(w()->lstResult);
+        const QStringList lines = listLines(ui(w()).lstResult);
         QCOMPARE(lines.size(), 7);
         QCOMPARE(lines[0], QStringLiteral("승인요청이 정상처리 되었습니다"));
         QCOMPARE(lines[1].trimmed(), QStringLiteral("승인번호   : ") + approvalNo);
@@ -259,13 +261,13 @@ private slots:
         }
 
         // The cancellation, with the approval number and date.
-        w()->Option2->click();
+        ui(w()).Option2->click();
         swipe(card);
-        QTest::keyClicks(w()->txtOrg_approval_no, approvalNo);
-        QTest::keyClicks(w()->txtOrg_auth_date, authDate);
+        QTest::keyClicks(ui(w()).txtOrg_approval_no, approvalNo);
+        QTest::keyClicks(ui(w()).txtOrg_auth_date, authDate);
         const QStringList cancellationReceipt = pay(false);
         QCOMPARE(MessageBox::recordedTexts(), QStringList());
-        const QStringList cancelled = listLines(w()->lstResult);
+        const QStringList cancelled = listLines(ui(w()).lstResult);
         QCOMPARE(cancelled.size(), 7);
         QCOMPARE(cancelled[0], QStringLiteral("취소요청이 정상처리 되었습니다"));
         QCOMPARE(cancelled[6], QStringLiteral("월잔여금액 : 300,000"));
@@ -275,14 +277,14 @@ private slots:
         QCOMPARE(
             m_host->scalar(QStringLiteral("SELECT state FROM ledger WHERE approval_no = ?"), {approvalNo}),
             QVariant(QStringLiteral("cancelled")));
-        QVERIFY(w()->Option2->isChecked());
+        QVERIFY(ui(w()).Option2->isChecked());
 
         // The balance inquiry: eight lines, no receipt window.
-        w()->Option3->click();
+        ui(w()).Option3->click();
         swipe(card);
         const QStringList balanceReceipt = pay(true);
         QCOMPARE(balanceReceipt, QStringList());
-        const QStringList balance = listLines(w()->lstResult);
+        const QStringList balance = listLines(ui(w()).lstResult);
         QCOMPARE(balance.size(), 8);
         QCOMPARE(balance[0], QStringLiteral("잔액조회가 정상처리 되었습니다"));
         QCOMPARE(balance[3], QStringLiteral("월지원금액 : 300,000"));
@@ -298,10 +300,10 @@ private slots:
     {
         logIn();
         swipe(demo::kCardSilent);
-        w()->timeMain->setInterval(1500);
-        w()->Command4->click();
+        ui(w()).timeMain->setInterval(1500);
+        ui(w()).Command4->click();
         QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
-        QVERIFY(w()->Command4->isEnabled());
+        QVERIFY(ui(w()).Command4->isEnabled());
         QTRY_COMPARE(reversalsAt(*m_host).size(), 1);
         const QByteArray approval = m_host->requests().at(2);
         const QByteArray reversal = reversalsAt(*m_host).first();

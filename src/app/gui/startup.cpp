@@ -17,12 +17,23 @@
 #include <QLockFile>
 #include <QTimer>
 
+#include <optional>
+
 namespace sorna {
 namespace {
 
-// One running copy per root folder.  A copy that was killed leaves a stale
-// lock that the next start takes over.
+// One running copy per root folder, whatever its user or temporary folder:
+// two copies would both send and settle the same reversals.  A copy that was
+// killed leaves a stale lock that the next start takes over.
 QString lockPath()
+{
+    return paths::root() + QStringLiteral("/sorna.lock");
+}
+
+// A root folder that cannot be written (read-only, say) cannot hold the lock
+// either; the copies are then told apart per user as before, and the journal
+// says plainly that nothing can be recorded.
+QString fallbackLockPath()
 {
     const QByteArray key =
         QCryptographicHash::hash(paths::root().toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
@@ -48,9 +59,17 @@ int RunClient(int argc, char** argv)
         return 1;
     }
 
+    QDir().mkpath(paths::root());
     QLockFile lock(lockPath());
     lock.setStaleLockTime(0);
-    if (!lock.tryLock(0)) {
+    bool locked = lock.tryLock(0);
+    std::optional<QLockFile> fallback;
+    if (!locked && lock.error() != QLockFile::LockFailedError) {
+        fallback.emplace(fallbackLockPath());
+        fallback->setStaleLockTime(0);
+        locked = fallback->tryLock(0);
+    }
+    if (!locked) {
         MessageBox::show(nullptr, QStringLiteral("프로그램이 이미 실행중입니다"), MessageBox::Icon::Warning);
         return 1;
     }

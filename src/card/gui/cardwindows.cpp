@@ -11,15 +11,11 @@
 #include "hostlink/gui/startconnection.h"
 #include "hostlink/winsock.h"
 #include "login/gui/artwork.h"
-#include "login/gui/form1.h"
 
-#include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
-#include <QRadioButton>
 
 namespace sorna {
 namespace {
@@ -44,8 +40,8 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 
 // ---- the inquiry shared by both windows
 
-CardInquiryWindow::CardInquiryWindow(Form1* main, const QString& instruction)
-    : QDialog(main), m_main(main), m_instruction(instruction)
+CardInquiryWindow::CardInquiryWindow(QWidget* parent, const QString& instruction)
+    : QDialog(parent), m_instruction(instruction)
 {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString(u' '));
@@ -91,11 +87,7 @@ void CardInquiryWindow::Winsock1_Connect()
                          ReadSetting(QStringLiteral("ComInfo"), QStringLiteral("Number"), settings));
     EnvelopeBuild(*Winsock1, record, kTagInquiry);
 
-    const QStringList groups = cardGroups();
-    QLineEdit* boxes[] = {m_main->Card1, m_main->Card2, m_main->Card3, m_main->Card4};
-    for (int i = 0; i < 4; ++i)
-        boxes[i]->setText(groups.value(i));
-    m_main->SendData_Quendal_101_WCC = entryMode();
+    emit cardNumberRead(cardGroups(), entryMode());
 }
 
 void CardInquiryWindow::Winsock1_Error()
@@ -108,49 +100,14 @@ void CardInquiryWindow::Winsock1_Error()
 void CardInquiryWindow::Winsock1_DataArrival()
 {
     const CardInquiryAnswer answer = CutCardInquiryAnswer(EnvelopeOpen(Winsock1->GetData()));
-    Form1* m = m_main;
-    m->lstResult->addItems(CardInquiryResultLines(answer));
-
-    if (!answer.accepted()) {
-        m->cmbCare1->setEnabled(false);
-        look::setBackColor(m->cmbCare1, look::kLightGrey);
-        m->Command3->setEnabled(false);
-    } else {
-        for (const TherapyItem& item : answer.items)
-            m->cmbCare1->addItem(item.name);
-        // Choosing the first item shows it the way a click would; the item
-        // table is still the previous card's at this moment, so teacher and
-        // amount are written from the answer right after.
-        m->cmbCare1->setCurrentIndex(0);
-        m->cmbCare1_Click();
-        m->txtTeacher1->setText(answer.items[0].teacher);
-        m->txtCare_Amount1->setText(FormatAmount(answer.items[0].amount));
-        m->cmbCare1->setEnabled(true);
-        look::setBackColor(m->cmbCare1, look::kWhite);
-        m->Command3->setEnabled(true);
-        look::setBackColor(m->Command3, look::kWhite);
-        for (size_t n = 0; n < answer.items.size(); ++n) {
-            m->Teacher[n] = answer.items[n].teacher;
-            m->Teacher_code[n] = answer.items[n].teacherCode;
-            m->Care_Amount[n] = answer.items[n].amount;
-            m->Care_code[n] = answer.items[n].code;
-        }
-    }
-    if (m->Option3->isChecked()) {
-        m->cmbCare1->setEnabled(false);
-        look::setBackColor(m->cmbCare1, look::kLightGrey);
-        m->cmbCare1->setCurrentIndex(-1);
-        m->cmbCare1->setEditText(QString());
-        m->txtTeacher1->clear();
-        m->txtCare_Amount1->clear();
-    }
     Winsock1->Close();
+    emit answered(answer);
     accept();
 }
 
 // ---- Form6, the card-reader window
 
-Form6::Form6(Form1* main) : CardInquiryWindow(main, QStringLiteral("카드를 읽혀주세요"))
+Form6::Form6(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드를 읽혀주세요"))
 {
     setObjectName(QStringLiteral("Form6"));
     Text1 = new QLineEdit(this);
@@ -220,7 +177,7 @@ QStringList Form6::cardGroups() const
 
 // ---- Form2, the manual card-entry window
 
-Form2::Form2(Form1* main) : CardInquiryWindow(main, QStringLiteral("카드번호를 입력해 주세요"))
+Form2::Form2(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드번호를 입력해 주세요"))
 {
     setObjectName(QStringLiteral("Form2"));
     auto box = [this](const char* name, int left, int height) {
@@ -311,19 +268,4 @@ QStringList Form2::cardGroups() const
     return {Card1->text(), Card2->text(), Card3->text(), Card4->text()};
 }
 
-namespace card {
-
-void showCardReader(Form1* main)
-{
-    Form6 window(main);
-    window.exec();
-}
-
-void showManualEntry(Form1* main)
-{
-    Form2 window(main);
-    window.exec();
-}
-
-} // namespace card
 } // namespace sorna

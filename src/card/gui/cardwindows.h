@@ -1,5 +1,7 @@
 #pragma once
 
+#include "card/cardinquiry.h"
+
 #include <QDialog>
 
 class QLineEdit;
@@ -7,12 +9,12 @@ class QPushButton;
 
 namespace sorna {
 
-class Form1;
 class Winsock;
 
 // What the card-reader and the manual-entry windows share: the card
-// information inquiry "0200" in the events of their own socket, and the
-// filling of the main window with its answer.
+// information inquiry "0200" in the events of their own socket.  What they
+// read and what the host answers is handed over by signal; the window never
+// writes into another window.
 class CardInquiryWindow : public QDialog
 {
     Q_OBJECT
@@ -23,8 +25,15 @@ public:
     void Winsock1_DataArrival();
     void Winsock1_Error();
 
+signals:
+    // The inquiry leaves: the four groups of the card number and how it was
+    // captured ("0" reader, "2" typed).
+    void cardNumberRead(const QStringList& groups, const QString& entryMode);
+    // The host answered the inquiry (the window closes right after).
+    void answered(const sorna::CardInquiryAnswer& answer);
+
 protected:
-    CardInquiryWindow(Form1* main, const QString& instruction);
+    CardInquiryWindow(QWidget* parent, const QString& instruction);
 
     // The card number to inquire, read when the connection is up.
     virtual QString inquiryCardNumber() const = 0;
@@ -39,7 +48,6 @@ protected:
     void StartInquiryConnection();
     void paintEvent(QPaintEvent* event) override;
 
-    Form1* m_main;
     QString m_instruction;
 };
 
@@ -49,7 +57,7 @@ class Form6 : public CardInquiryWindow
 {
     Q_OBJECT
 public:
-    explicit Form6(Form1* main);
+    explicit Form6(QWidget* parent = nullptr);
 
     QLineEdit* Text1 = nullptr;
     QPushButton* Command1 = nullptr; // "취소"
@@ -71,7 +79,7 @@ class Form2 : public CardInquiryWindow
 {
     Q_OBJECT
 public:
-    explicit Form2(Form1* main);
+    explicit Form2(QWidget* parent = nullptr);
 
     QLineEdit* Card1 = nullptr;
     QLineEdit* Card2 = nullptr;
@@ -92,10 +100,5 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 };
-
-namespace card {
-void showCardReader(Form1* main);
-void showManualEntry(Form1* main);
-} // namespace card
 
 } // namespace sorna

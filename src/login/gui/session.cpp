@@ -1,7 +1,7 @@
 #include "login/gui/session.h"
 
-#include "login/gui/form1.h"
 #include "login/gui/form3.h"
+#include "transaction/gui/form1.h"
 
 #include <QListWidget>
 #include <QPointer>
@@ -27,7 +27,7 @@ Form1* openMainWindow()
 {
     auto* main = new Form1;
     g_main = main;
-    main->lstResult->addItem(QStringLiteral("프로그램이 정상적으로 실행되었습니다"));
+    main->addResultLine(QStringLiteral("프로그램이 정상적으로 실행되었습니다"));
     QObject::connect(main, &Form1::loggedOut, [] { showLoginWindow(); });
     main->show();
     return main;

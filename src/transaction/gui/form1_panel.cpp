@@ -7,10 +7,11 @@
 #include "foundation/clock.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
+#include "hostlink/gui/startconnection.h"
 #include "hostlink/record.h"
 #include "hostlink/winsock.h"
 #include "login/gui/artwork.h"
-#include "login/gui/form1.h"
+#include "transaction/gui/form1.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -78,17 +79,6 @@ void closeCombo(QComboBox* c, const QColor& grey)
 }
 
 } // namespace
-
-const QStringList& Form1::changeReasons()
-{
-    static const QStringList reasons = {
-        QStringLiteral("1 : 이전 회차분 동시결제"),
-        QStringLiteral("2 : 포인트 잔액 사용 후 나머지 본인 부담 결제"),
-        QStringLiteral("3 : 교육청 승인 일시 결제"),
-        QStringLiteral("4 : 기타"),
-    };
-    return reasons;
-}
 
 void Form1::buildPanel()
 {
@@ -246,7 +236,9 @@ void Form1::ResetPanel(bool clearResultList)
     for (QLineEdit* c : {Card1, Card2, Card3, Card4})
         c->clear();
     cmbCare1->clear();
+    cmbCare1->clearEditText();
     closeCombo(cmbCare1, look::kInactiveTitle);
+    m_desk.clearCard();
     txtTeacher1->clear();
     txtCare_Amount1->clear();
     if (clearResultList)
@@ -257,22 +249,32 @@ void Form1::ResetPanel(bool clearResultList)
     txtCare_Amount1->setEnabled(false);
     closeCombo(Combo1, look::kInactiveTitle);
     Combo1->clear();
+    Combo1->clearEditText();
     look::setBackColor(txtCare_Amount1, look::kInactiveTitle);
     look::setBorder(txtCare_Amount1, false);
     txtreson->clear();
     look::setClosed(txtreson, look::kButtonFace);
 }
 
+void Form1::showCardWindow(CardInquiryWindow& window)
+{
+    connect(&window, &CardInquiryWindow::cardNumberRead, this, &Form1::takeCardNumber);
+    connect(&window, &CardInquiryWindow::answered, this, &Form1::takeCardAnswer);
+    window.exec();
+}
+
 void Form1::Command1_Click()
 {
     ResetPanel();
-    card::showCardReader(this);
+    Form6 window(this);
+    showCardWindow(window);
 }
 
 void Form1::Command2_Click()
 {
     ResetPanel();
-    card::showManualEntry(this);
+    Form2 window(this);
+    showCardWindow(window);
 }
 
 void Form1::Option1_Click()
@@ -311,15 +313,59 @@ QString Form1::cardNumber() const
     return Card1->text() + Card2->text() + Card3->text() + Card4->text();
 }
 
+PanelInput Form1::panelInput() const
+{
+    PanelInput p;
+    p.mode = mode();
+    p.cardGroups = {Card1->text(), Card2->text(), Card3->text(), Card4->text()};
+    p.itemIndex = cmbCare1->currentIndex();
+    p.itemText = cmbCare1->currentText();
+    p.teacher = txtTeacher1->text();
+    p.amount = txtCare_Amount1->text();
+    p.reasonIndex = Combo1->currentIndex();
+    p.reasonText = Combo1->currentText();
+    p.otherReason = txtreson->text();
+    p.orgApprovalNo = txtOrg_approval_no->text();
+    p.orgAuthDate = txtOrg_auth_date->text();
+    return p;
+}
+
+// ---- the card windows hand over
+
+void Form1::takeCardNumber(const QStringList& groups, const QString& entryMode)
+{
+    QLineEdit* boxes[] = {Card1, Card2, Card3, Card4};
+    for (int i = 0; i < 4; ++i)
+        boxes[i]->setText(groups.value(i));
+    m_desk.takeCardNumber(groups, entryMode);
+}
+
+void Form1::takeCardAnswer(const CardInquiryAnswer& answer)
+{
+    const CardShown shown = m_desk.takeCardAnswer(answer, mode());
+    lstResult->addItems(shown.lines);
+    cmbCare1->clear();
+    cmbCare1->addItems(shown.itemNames);
+    cmbCare1->setCurrentIndex(shown.chosen);
+    if (shown.chosen < 0)
+        cmbCare1->clearEditText();
+    txtTeacher1->setText(shown.teacher);
+    txtCare_Amount1->setText(shown.amount);
+    cmbCare1->setEnabled(shown.itemsOpen);
+    look::setBackColor(cmbCare1, shown.itemsOpen ? look::kWhite : look::kLightGrey);
+    Command3->setEnabled(shown.amountChangeOpen);
+    if (shown.amountChangeOpen)
+        look::setBackColor(Command3, look::kWhite);
+}
+
 // ---- item, amount, reason
 
 void Form1::cmbCare1_Click()
 {
-    const int i = cmbCare1->currentIndex();
-    if (i < 0 || i >= kTherapyItemCount)
-        return;
-    txtTeacher1->setText(Teacher[size_t(i)]);
-    txtCare_Amount1->setText(FormatAmount(Care_Amount[size_t(i)]));
+    if (const auto item = m_desk.chooseItem(cmbCare1->currentIndex())) {
+        txtTeacher1->setText(item->teacher);
+        txtCare_Amount1->setText(item->amount);
+    }
 }
 
 void Form1::Command3_Click()
@@ -401,26 +447,16 @@ void Form1::MonthView1_LostFocus()
 void Form1::Command4_Click()
 {
     Command4->setEnabled(false);
-    const QString card = cardNumber();
-    // A second click in the very second the last request was built, with no
-    // merchant number to tell them apart, goes no further; the button is
-    // usable again at once.
-    if (Clock::timeText() == MessageStore::value(QStringLiteral("trace_no"))) {
+    const PayCheck check = m_desk.checkPay(panelInput());
+    if (check != PayCheck::Go) {
+        // The button is usable again at once; a click in the same second as
+        // the last request goes no further without a word.
+        if (check != PayCheck::SameSecond)
+            MessageBox::show(this, PayDesk::payCheckMessage(check));
         Command4->setEnabled(true);
         return;
     }
-    if (card.size() < 16) {
-        MessageBox::show(this, QStringLiteral("카드번호를 정확히 입력해주세요"));
-        Command4->setEnabled(true);
-        return;
-    }
-    if (Combo1->currentIndex() == 3 && Option1->isChecked() &&
-        (txtreson->text() == QString() || txtreson->text() == QStringLiteral(" "))) {
-        MessageBox::show(this, QStringLiteral("치료금액 변경사유를 입력해주세요"));
-        Command4->setEnabled(true);
-        return;
-    }
-    if (!connectToHost(sckMain))
+    if (!StartConnection(this, sckMain))
         Command4->setEnabled(true);
 }
 

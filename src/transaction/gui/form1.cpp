@@ -1,4 +1,4 @@
-#include "login/gui/form1.h"
+#include "transaction/gui/form1.h"
 
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
@@ -8,7 +8,6 @@
 #include "hostlink/winsock.h"
 #include "login/gui/artwork.h"
 #include "merchant/gui/form4.h"
-#include "transaction/reversalqueue.h"
 
 #include <QCalendarWidget>
 #include <QCloseEvent>
@@ -49,6 +48,11 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
 
     // Form_Load: the panel in its start state, the merchant name shown.
     Text1->setText(ReadSetting(QStringLiteral("ComInfo"), QStringLiteral("Name"), paths::settingsFile()));
+}
+
+void Form1::addResultLine(const QString& line)
+{
+    lstResult->addItem(line);
 }
 
 Form1::~Form1()
@@ -96,12 +100,6 @@ void Form1::buildFrame()
     connect(sckMain, &Winsock::Connected, this, &Form1::sckMain_Connect);
     connect(sckMain, &Winsock::DataArrival, this, &Form1::sckMain_DataArrival);
     connect(sckMain, &Winsock::Error, this, &Form1::sckMain_Error);
-
-    sckMain2 = new Winsock(this);
-    sckMain2->setObjectName(QStringLiteral("sckMain2"));
-    connect(sckMain2, &Winsock::Connected, this, &Form1::sckMain2_Connect);
-    connect(sckMain2, &Winsock::Error, this, &Form1::sckMain2_Error);
-    connect(sckMain2, &Winsock::SendComplete, this, &Form1::sckMain2_SendComplete);
 
     // The merchant information window has no control on the counter layout:
     // Ctrl+I opens it, and so does the tray icon's menu.
@@ -177,18 +175,11 @@ void Form1::closeEvent(QCloseEvent* event)
 {
     RemoveTrayIcon();
     timeMain->stop();
-    if (m_requestPending && m_pendingInput.mode == TransactionMode::Approval) {
-        // The window goes while an approval waits for its answer: the host
-        // may have carried it out, and nobody will see the answer.  It is
-        // reversed like an approval that timed out, from the queue on disk
-        // (sent within the retry interval, or at the next start).
-        const QString settings = paths::settingsFile();
-        ReversalQueue::add(
-            m_pendingInput,
-            ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Issue_code"), settings),
-            ReadSetting(QStringLiteral("ComInfo"), QStringLiteral("Number"), settings));
-    }
-    m_requestPending = false;
+    // The window goes while a request waits for its answer: nobody will see
+    // the answer, and an approval the host may have carried out is reversed
+    // like one that timed out.
+    if (m_desk.pending())
+        answerNeverCame(false);
     sckMain->Close();
     event->accept();
     if (m_loggingOut)
@@ -243,26 +234,7 @@ void Form1::timeMain_Timer()
 {
     sckMain->Close();
     timeMain->stop();
-    // The request that went unanswered decides, not the mode shown now: an
-    // approval left without an answer is reversed even when the merchant has
-    // switched the mode meanwhile.
-    const bool reverse = m_requestPending && m_pendingInput.mode == TransactionMode::Approval;
-    m_requestPending = false;
-    // The pay button is usable again: the fate of the request is now the
-    // reversal's business.
-    Command4->setEnabled(true);
-    // Kept on disk before the message, so that nothing lost while the box
-    // waits for a click can lose the reversal; sent once the box is closed.
-    if (reverse)
-        keepReversal();
-    MessageBox::show(this, QStringLiteral("연결할 수 없습니다"), MessageBox::Icon::None, QString());
-    if (reverse)
-        startAutomaticCancellation();
-}
-
-bool Form1::connectToHost(Winsock* socket)
-{
-    return StartConnection(this, socket);
+    answerNeverCame();
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "card/cardinquiry.h"
+#include "transaction/paydesk.h"
+
+#include <QString>
+#include <QWidget>
+
+class QCalendarWidget;
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace sorna {
+
+class CardInquiryWindow;
+class Winsock;
+
+// The main window: the transaction panel, the result list and the frame
+// around them (tray icon, logout, web page, answer time-out).  It gathers
+// what the merchant does and shows what the pay desk decides; its controls
+// carry the names the counter has always used, as object names.
+//
+// The frame lives in form1.cpp, the panel in form1_panel.cpp, the requests
+// and answers on sckMain in form1_transaction.cpp.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    const PayDesk& payDesk() const { return m_desk; }
+    // A line in the result list (the first one after login).
+    void addResultLine(const QString& line);
+
+    // The card windows hand over what they read and what the host answered.
+    void takeCardNumber(const QStringList& groups, const QString& entryMode);
+    void takeCardAnswer(const CardInquiryAnswer& answer);
+
+    void RestoreFromTray();
+    void ShowMerchantInfo();
+    bool trayIconShown() const;
+    // The management web page.
+    static QUrl webPageUrl();
+    static const QStringList& changeReasons() { return PayDesk::changeReasons(); }
+    // The joined card boxes.
+    QString cardNumber() const;
+
+signals:
+    // Logout: the window is closing and the login window is to be shown.
+    void loggedOut();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // ---- frame
+    void buildFrame();
+    void AddTrayIcon();
+    void RemoveTrayIcon();
+    void btnLogout_Click();
+    void Command6_Click();
+    void timeMain_Timer();
+
+    // ---- panel
+    void buildPanel();
+    void paintPanel(class QPainter& p);
+    void ResetPanel(bool clearResultList = true);
+    void showCardWindow(CardInquiryWindow& window);
+    void Command1_Click();
+    void Command2_Click();
+    void Option1_Click();
+    void Option2_Click();
+    void Option3_Click();
+    void cmbCare1_Click();
+    void Command3_Click();
+    void Combo1_Click();
+    void txtOrg_auth_date_GotFocus();
+    void MonthView1_DateClick();
+    void MonthView1_LostFocus();
+    void Command4_Click();
+    bool txtCare_Amount1_KeyPress(class QKeyEvent* event);
+    TransactionMode mode() const;
+    // What the panel's inputs hold now.
+    PanelInput panelInput() const;
+
+    // ---- requests and answers
+    void sckMain_Connect();
+    void sckMain_DataArrival();
+    void sckMain_Error();
+    // The request on sckMain got no usable answer; `tell` says so to the
+    // merchant (not when the window is closing).
+    void answerNeverCame(bool tell = true);
+    // Reversals the host refused, or that could not be sent, said once each.
+    void tellReversalTrouble();
+
+    PayDesk m_desk;
+    QSystemTrayIcon* m_tray = nullptr;
+    bool m_loggingOut = false;
+
+    QListWidget* lstResult = nullptr;
+    QPushButton* Command6 = nullptr;  // "홈페이지"
+    QPushButton* btnLogout = nullptr; // "로그아웃"
+    QLineEdit* Text1 = nullptr;       // merchant name
+    QTimer* timeMain = nullptr;       // answer time-out of sckMain, 10 s
+    Winsock* sckMain = nullptr;       // approval, cancellation, balance inquiry
+
+    QRadioButton* Option1 = nullptr; // approval
+    QRadioButton* Option2 = nullptr; // cancellation
+    QRadioButton* Option3 = nullptr; // balance inquiry
+    QPushButton* Command1 = nullptr; // "카드리더기"
+    QPushButton* Command2 = nullptr; // "수기입력"
+    QLineEdit* Card1 = nullptr;
+    QLineEdit* Card2 = nullptr;
+    QLineEdit* Card3 = nullptr;
+    QLineEdit* Card4 = nullptr;
+    QComboBox* cmbCare1 = nullptr;
+    QLineEdit* txtTeacher1 = nullptr;
+    QLineEdit* txtCare_Amount1 = nullptr;
+    QPushButton* Command3 = nullptr; // "금액 변경"
+    QComboBox* Combo1 = nullptr;     // change reasons
+    QLineEdit* txtreson = nullptr;
+    QLineEdit* txtOrg_approval_no = nullptr;
+    QLineEdit* txtOrg_auth_date = nullptr;
+    QCalendarWidget* MonthView1 = nullptr;
+    QPushButton* Command4 = nullptr; // "결제하기"
+};
+
+} // namespace sorna

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "card/cardinquiry.h"
+#include "transaction/transactionmessages.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+
+namespace sorna {
+
+// What the panel's inputs hold at the moment the pay desk is asked: the
+// window gathers it from its controls, the pay desk decides with it.
+struct PanelInput
+{
+    TransactionMode mode = TransactionMode::Approval;
+    QStringList cardGroups; // the four card boxes
+    int itemIndex = -1;     // the item chosen in the list; -1 when none (or text typed)
+    QString itemText;       // what the item box shows
+    QString teacher;        // the provider box
+    QString amount;         // the amount box, with its commas
+    int reasonIndex = -1;   // the change reason chosen; -1 when none (or text typed)
+    QString reasonText;     // what the reason box shows
+    QString otherReason;    // the other-reason box
+    QString orgApprovalNo, orgAuthDate;
+};
+
+// What the panel shows after a card inquiry answer.
+struct CardShown
+{
+    QStringList lines;      // added to the result list
+    bool itemsOpen = false; // the item list usable (accepted, not in balance mode)
+    bool amountChangeOpen = false;
+    QStringList itemNames; // the list of the item box
+    int chosen = -1;       // the item shown chosen
+    QString teacher, amount;
+};
+
+// What an answer on the pay connection means.
+struct AnswerMeaning
+{
+    bool readable = false;                            // false: handled as no answer at all
+    TransactionMode mode = TransactionMode::Approval; // of the request that was sent
+    QStringList lines;                                // replace the result list
+    std::optional<ReceiptData> receipt;               // an accepted approval or cancellation
+    TransactionAnswer answer;
+};
+
+// The request waiting for its answer on the pay connection.
+struct PendingRequest
+{
+    TransactionInput input;
+    TransactionRecord record;
+    QString itemText, teacherText; // for the receipt
+    qint64 journalId = 0;          // 0: not journalled (a balance inquiry)
+};
+
+// Why the pay button goes no further.
+enum class PayCheck
+{
+    Go,
+    SameSecond, // a request was built in this very second: nothing happens
+    NeedCard,   // "카드번호를 정확히 입력해주세요"
+    NeedReason, // "치료금액 변경사유를 입력해주세요"
+    Busy,       // a request is still waiting for its answer
+};
+
+// The counter's state and decisions, without widgets: the card on the desk,
+// its therapy items, the pay checks, the request that leaves, what an
+// answer, a time-out or a close means.  Every approval and cancellation is
+// put into the journal before its bytes leave and settled there when its
+// answer comes or does not.
+class PayDesk
+{
+public:
+    // ---- the card
+    // The reader or the typed number has been taken: the card boxes.
+    void takeCardNumber(const QStringList& groups, const QString& entryMode);
+    // The card inquiry answered: the item table and what the panel shows.
+    CardShown takeCardAnswer(const CardInquiryAnswer& answer, TransactionMode mode);
+    // The teacher and the amount of a chosen item; nothing beyond the table.
+    struct ItemShown
+    {
+        QString teacher, amount;
+    };
+    std::optional<ItemShown> chooseItem(int index) const;
+    // The card is off the desk (a reset of the panel).  The item table is
+    // kept: it is the last card's until the next inquiry answers.
+    void clearCard();
+
+    const std::array<TherapyItem, kTherapyItemCount>& items() const { return m_items; }
+    const QStringList& cardGroups() const { return m_groups; }
+    QString cardNumber() const { return m_groups.join(QString()); }
+    // "0" reader, "2" typed, empty before the first inquiry.
+    QString entryMode() const { return m_entryMode; }
+
+    // ---- paying
+    static const QStringList& changeReasons();
+    PayCheck checkPay(const PanelInput& panel) const;
+    static QString payCheckMessage(PayCheck check);
+    // The request the panel describes.
+    TransactionInput requestInput(const PanelInput& panel) const;
+
+    // The pay connection is up: the request is built and, for an approval or
+    // cancellation, committed to the journal.  Returns the record to send,
+    // or nothing with *error set: then nothing may be sent.
+    std::optional<QString> beginRequest(const PanelInput& panel, const QString& issueCode,
+                                        const QString& number, QString* error);
+    bool pending() const { return m_pending.has_value(); }
+    const std::optional<PendingRequest>& pendingRequest() const { return m_pending; }
+    // The connection failed before the request was written.
+    void requestNotSent();
+    // The answer deciphered (blank when it could not be): what it means, by
+    // the request that was sent, whatever mode the panel shows by now.
+    AnswerMeaning answer(const QByteArray& deciphered);
+    // No usable answer (time-out, a connection lost after sending, an
+    // unreadable answer, the window closing): true when a reversal is owed.
+    bool noAnswer();
+
+private:
+    QStringList m_groups;
+    QString m_entryMode;
+    std::array<TherapyItem, kTherapyItemCount> m_items;
+    std::optional<PendingRequest> m_pending;
+};
+
+} // namespace sorna

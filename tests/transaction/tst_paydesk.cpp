@@ -1,0 +1,370 @@
+// The pay desk without any window: the pay checks, the request a panel
+// describes (typed text in the two lists included), what an answer, a
+// time-out or a close means, always by the request that was sent.
+
+#include "foundation/clock.h"
+#include "foundation/cp949.h"
+#include "support/testsupport.h"
+#include "transaction/paydesk.h"
+
+#include <QtTest>
+
+using namespace sorna;
+
+namespace {
+
+const QStringList kCard = {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
+                           QStringLiteral("0019")};
+
+CardInquiryAnswer cardWithItems()
+{
+    CardInquiryAnswer a;
+    a.record[tx::resp_code] = QStringLiteral("00");
+    for (int n = 0; n < kTherapyItemCount; ++n) {
+        TherapyItem& item = a.items[size_t(n)];
+        item.name = QStringLiteral("치료%1").arg(n + 1);
+        item.teacher = QStringLiteral("교사%1").arg(n + 1);
+        item.teacherCode = QStringLiteral("T%1").arg(n + 1);
+        item.code = QStringLiteral("C0%1").arg(n + 1);
+        item.amount = QString::number((n + 1) * 10000).rightJustified(6, u'0');
+    }
+    a.items[3].amount = QStringLiteral("1200000");
+    a.items[7].amount = QStringLiteral("      ");
+    return a;
+}
+
+PanelInput panelWithItem(TransactionMode mode, int item)
+{
+    PanelInput p;
+    p.mode = mode;
+    p.cardGroups = kCard;
+    p.itemIndex = item;
+    p.itemText = QStringLiteral("치료%1").arg(item + 1);
+    p.teacher = QStringLiteral("교사%1").arg(item + 1);
+    p.amount = QStringLiteral("10,000");
+    return p;
+}
+
+// A deciphered answer: the length field and the record.
+QByteArray answerText(const QString& resp)
+{
+    TransactionRecord r;
+    r[tx::resp_code] = resp;
+    r[tx::trans_date] = QStringLiteral("20250305");
+    r[tx::trans_time] = QStringLiteral("143025");
+    r[tx::card_data] = QStringLiteral("9410120000000019");
+    r[tx::amount] = QStringLiteral("10000");
+    r[tx::approval_no] = QStringLiteral("12345678");
+    return QByteArrayLiteral("0450") + cp949::encode(r.build());
+}
+
+} // namespace
+
+class TestPayDesk : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        MessageStore::clear();
+        Clock::setFixed(QDateTime(QDate(2025, 3, 5), QTime(14, 30, 25)));
+    }
+    void cleanup() { Clock::reset(); }
+
+    // The reason check applies to approvals only, and only to an empty or
+    // one-blank other-reason; typing over a chosen reason chooses none.
+    void payChecks_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("lastGroup");
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<QString>("reasonText");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<int>("check");
+
+        const QString other = PayDesk::changeReasons()[3];
+        const int needReason = int(PayCheck::NeedReason);
+        const int go = int(PayCheck::Go);
+        for (TransactionMode m :
+             {TransactionMode::Approval, TransactionMode::Cancellation, TransactionMode::Balance}) {
+            const bool approval = m == TransactionMode::Approval;
+            const int mode = int(m);
+            QTest::addRow("mode %d, 기타, empty", mode)
+                << mode << "0019" << 3 << other << "" << (approval ? needReason : go);
+            QTest::addRow("mode %d, 기타, one blank", mode)
+                << mode << "0019" << 3 << other << " " << (approval ? needReason : go);
+            QTest::addRow("mode %d, 기타, two blanks", mode) << mode << "0019" << 3 << other << "  " << go;
+            QTest::addRow("mode %d, 기타, typed", mode) << mode << "0019" << 3 << other << "보강 수업" << go;
+        }
+        const int approval = int(TransactionMode::Approval);
+        QTest::newRow("reason 1, empty")
+            << approval << "0019" << 0 << PayDesk::changeReasons()[0] << "" << go;
+        QTest::newRow("no reason picked") << approval << "0019" << -1 << ""
+                                          << "" << go;
+        QTest::newRow("기타 chosen, then a reason typed over it") << approval << "0019" << 3 << "학부모 요청"
+                                                                  << "" << go;
+        QTest::newRow("card of 15 characters") << approval << "001" << -1 << ""
+                                               << "" << int(PayCheck::NeedCard);
+        QTest::newRow("card of 16 characters") << approval << "0019" << -1 << ""
+                                               << "" << go;
+        QTest::newRow("card of 17 characters") << approval << "00199" << -1 << ""
+                                               << "" << go;
+        QTest::newRow("no card") << approval << "" << -1 << ""
+                                 << "" << int(PayCheck::NeedCard);
+    }
+    void payChecks()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, lastGroup);
+        QFETCH(int, reason);
+        QFETCH(QString, reasonText);
+        QFETCH(QString, other);
+        QFETCH(int, check);
+
+        PayDesk desk;
+        PanelInput p = panelWithItem(TransactionMode(mode), 0);
+        p.cardGroups =
+            lastGroup.isEmpty() ? QStringList{} : QStringList{kCard[0], kCard[1], kCard[2], lastGroup};
+        p.reasonIndex = reason;
+        p.reasonText = reasonText;
+        p.otherReason = other;
+        QCOMPARE(int(desk.checkPay(p)), check);
+    }
+
+    // A click in the very second the last request was built, with no
+    // merchant number to tell them apart, and a click while a request
+    // waits, go no further.
+    void payChecksOnTheLastRequest()
+    {
+        PayDesk desk;
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        const PanelInput p = panelWithItem(TransactionMode::Approval, 0);
+        QVERIFY(desk.beginRequest(p, QStringLiteral("3901"), QString(), nullptr));
+        QCOMPARE(desk.checkPay(p), PayCheck::Busy);
+        desk.requestNotSent();
+        QCOMPARE(desk.checkPay(p), PayCheck::SameSecond);
+        Clock::setFixed(Clock::now().addSecs(1));
+        QCOMPARE(desk.checkPay(p), PayCheck::Go);
+    }
+
+    // The item and reason sent: a typed text chooses no item (no codes go
+    // out) and is the reason that goes out.
+    void requestInput_data()
+    {
+        QTest::addColumn<int>("item");
+        QTest::addColumn<QString>("itemText");
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<QString>("reasonText");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<QString>("careCode");
+        QTest::addColumn<QString>("teacherCode");
+        QTest::addColumn<QString>("sentReason");
+
+        const QStringList& reasons = PayDesk::changeReasons();
+        QTest::newRow("item 4 chosen") << 3 << "치료4" << -1 << ""
+                                       << ""
+                                       << "C04"
+                                       << "T4"
+                                       << "";
+        QTest::newRow("no item") << -1 << "" << -1 << ""
+                                 << ""
+                                 << ""
+                                 << ""
+                                 << "";
+        QTest::newRow("item chosen, then other text typed over it") << 3 << "직접 쓴 치료" << -1 << ""
+                                                                    << ""
+                                                                    << ""
+                                                                    << ""
+                                                                    << "";
+        QTest::newRow("beyond the ninth entry") << 9 << "치료10" << -1 << ""
+                                                << ""
+                                                << ""
+                                                << ""
+                                                << "";
+        QTest::newRow("reason 3") << 0 << "치료1" << 2 << reasons[2] << ""
+                                  << "C01"
+                                  << "T1" << reasons[2];
+        QTest::newRow("기타 with the other reason, blanks dropped")
+            << 0 << "치료1" << 3 << reasons[3] << "  보강 수업 "
+            << "C01"
+            << "T1"
+            << "보강 수업";
+        QTest::newRow("reason chosen, then another typed over it") << 0 << "치료1" << 3 << "학부모 요청"
+                                                                   << "무시되는 기타"
+                                                                   << "C01"
+                                                                   << "T1"
+                                                                   << "학부모 요청";
+        QTest::newRow("reason typed with none chosen") << 0 << "치료1" << -1 << "학부모 요청"
+                                                       << ""
+                                                       << "C01"
+                                                       << "T1"
+                                                       << "학부모 요청";
+    }
+    void requestInput()
+    {
+        QFETCH(int, item);
+        QFETCH(QString, itemText);
+        QFETCH(int, reason);
+        QFETCH(QString, reasonText);
+        QFETCH(QString, other);
+        QFETCH(QString, careCode);
+        QFETCH(QString, teacherCode);
+        QFETCH(QString, sentReason);
+
+        PayDesk desk;
+        desk.takeCardNumber(kCard, QStringLiteral("2"));
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        PanelInput p = panelWithItem(TransactionMode::Approval, 0);
+        p.itemIndex = item;
+        p.itemText = itemText;
+        p.reasonIndex = reason;
+        p.reasonText = reasonText;
+        p.otherReason = other;
+        const TransactionInput in = desk.requestInput(p);
+        QCOMPARE(in.careCode, careCode);
+        QCOMPARE(in.teacherCode, teacherCode);
+        QCOMPARE(in.reasonText, sentReason);
+        QCOMPARE(in.entryMode, QStringLiteral("2"));
+        QCOMPARE(in.cardNumber, QStringLiteral("9410120000000019"));
+    }
+
+    void itemChoice_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<QString>("teacher");
+        QTest::addColumn<QString>("amount");
+        QTest::newRow("first") << 0 << true << "교사1"
+                               << "10,000";
+        QTest::newRow("index 3, 1200000") << 3 << true << "교사4"
+                                          << "1,200,000";
+        QTest::newRow("blank amount kept") << 7 << true << "교사8"
+                                           << "      ";
+        QTest::newRow("last") << 8 << true << "교사9"
+                              << "90,000";
+        QTest::newRow("beyond the table") << 9 << false << ""
+                                          << "";
+        QTest::newRow("none") << -1 << false << ""
+                              << "";
+    }
+    void itemChoice()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, known);
+        QFETCH(QString, teacher);
+        QFETCH(QString, amount);
+        PayDesk desk;
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        const auto shown = desk.chooseItem(index);
+        QCOMPARE(shown.has_value(), known);
+        if (known) {
+            QCOMPARE(shown->teacher, teacher);
+            QCOMPARE(shown->amount, amount);
+        }
+    }
+
+    // An answer means what the request that was sent asked; an answer that
+    // cannot be read, a time-out or a close means no answer, and owes a
+    // reversal for an approval only.
+    void answers_data()
+    {
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<QString>("firstLine");
+        QTest::addColumn<QString>("receiptKind");
+        QTest::addColumn<bool>("reversalOwed");
+
+        const int approval = int(TransactionMode::Approval);
+        const int cancellation = int(TransactionMode::Cancellation);
+        const int balance = int(TransactionMode::Balance);
+        QTest::newRow("approval accepted")
+            << approval << answerText(QStringLiteral("00")) << true << "승인요청이 정상처리 되었습니다"
+            << "카드 승인" << false;
+        QTest::newRow("approval refused")
+            << approval << answerText(QStringLiteral("73")) << true << "승인요청이 거절 되었습니다."
+            << "" << false;
+        QTest::newRow("cancellation accepted")
+            << cancellation << answerText(QStringLiteral("00")) << true << "취소요청이 정상처리 되었습니다"
+            << "카드 취소" << false;
+        QTest::newRow("balance accepted: no receipt")
+            << balance << answerText(QStringLiteral("00")) << true << "잔액조회가 정상처리 되었습니다"
+            << "" << false;
+        const QByteArray blank(2000, ' ');
+        QTest::newRow("approval, unreadable answer") << approval << blank << false << ""
+                                                     << "" << true;
+        QTest::newRow("cancellation, unreadable answer") << cancellation << blank << false << ""
+                                                         << "" << false;
+        QTest::newRow("balance, unreadable answer") << balance << blank << false << ""
+                                                    << "" << false;
+    }
+    void answers()
+    {
+        QFETCH(int, sent);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, readable);
+        QFETCH(QString, firstLine);
+        QFETCH(QString, receiptKind);
+        QFETCH(bool, reversalOwed);
+
+        PayDesk desk;
+        desk.takeCardNumber(kCard, QStringLiteral("0"));
+        desk.takeCardAnswer(cardWithItems(), TransactionMode(sent));
+        QVERIFY(desk.beginRequest(panelWithItem(TransactionMode(sent), 1), QStringLiteral("3901"),
+                                  QStringLiteral("7100012345"), nullptr));
+        const AnswerMeaning m = desk.answer(answer);
+        QCOMPARE(m.readable, readable);
+        if (!readable) {
+            QVERIFY(desk.pending());
+            QCOMPARE(desk.noAnswer(), reversalOwed);
+            QVERIFY(!desk.pending());
+            QVERIFY(!desk.noAnswer()); // once
+            return;
+        }
+        QVERIFY(!desk.pending());
+        QCOMPARE(int(m.mode), sent);
+        QCOMPARE(m.lines.value(0), firstLine);
+        QCOMPARE(m.receipt.has_value(), !receiptKind.isEmpty());
+        if (m.receipt) {
+            QCOMPARE(m.receipt->kind, receiptKind);
+            // The item and teacher of the request as it was sent.
+            QCOMPARE(m.receipt->item, QStringLiteral("치료2"));
+            QCOMPARE(m.receipt->teacher, QStringLiteral("교사2"));
+        }
+    }
+
+    // The card inquiry's answer opens the items, except in balance mode and
+    // for a refused card.
+    void cardAnswer_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("itemsOpen");
+        QTest::addColumn<int>("chosen");
+        QTest::newRow("approval") << int(TransactionMode::Approval) << true << true << 0;
+        QTest::newRow("balance") << int(TransactionMode::Balance) << true << false << -1;
+        QTest::newRow("refused card") << int(TransactionMode::Approval) << false << false << -1;
+    }
+    void cardAnswer()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, accepted);
+        QFETCH(bool, itemsOpen);
+        QFETCH(int, chosen);
+        CardInquiryAnswer a = cardWithItems();
+        if (!accepted)
+            a.record[tx::resp_code] = QStringLiteral("14");
+        PayDesk desk;
+        const CardShown shown = desk.takeCardAnswer(a, TransactionMode(mode));
+        QCOMPARE(shown.itemsOpen, itemsOpen);
+        QCOMPARE(shown.amountChangeOpen, accepted);
+        QCOMPARE(shown.chosen, chosen);
+        QCOMPARE(shown.itemNames.size(), accepted ? kTherapyItemCount : 0);
+        QCOMPARE(shown.teacher, itemsOpen ? QStringLiteral("교사1") : QString());
+        QCOMPARE(desk.items()[0].code, accepted ? QStringLiteral("C01") : QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPayDesk)
+#include "tst_paydesk.moc"
