@@ -16,6 +16,7 @@
 // monthly amount.
 
 #include "hostprocess.h"
+#include "percentile.h"
 
 #include "foundation/cp949.h"
 #include "foundation/messagelog.h"
@@ -249,12 +250,8 @@ Figures figures(std::vector<qint64> ns)
     if (ns.empty())
         return f;
     std::sort(ns.begin(), ns.end());
-    const auto at = [&ns](double p) {
-        const size_t rank = size_t(std::ceil(p * double(ns.size())));
-        return double(ns[std::clamp<size_t>(rank, 1, ns.size()) - 1]) / 1000.0;
-    };
-    f.p50 = at(0.50);
-    f.p99 = at(0.99);
+    f.p50 = bench::percentileUs(ns, 0.50);
+    f.p99 = bench::percentileUs(ns, 0.99);
     double sum = 0;
     for (qint64 v : ns)
         sum += double(v);

@@ -124,7 +124,9 @@ const char* const kSchema[] = {
         month TEXT NOT NULL,
         state TEXT NOT NULL CHECK (state IN ('approved', 'cancelled', 'done')),
         original_id INTEGER REFERENCES ledger(id),
-        trace_no TEXT NOT NULL DEFAULT ''))",
+        trace_no TEXT NOT NULL DEFAULT '',
+        send_date TEXT NOT NULL DEFAULT '',
+        request_digest TEXT NOT NULL DEFAULT ''))",
     "CREATE INDEX IF NOT EXISTS ledger_by_merchant ON ledger (merchant_no, approval_no, auth_date)",
     // Covers the monthly sum, so it never reads the table itself.
     "CREATE INDEX IF NOT EXISTS ledger_month_use ON ledger (card_no, month, kind, state, amount)",
@@ -208,7 +210,37 @@ bool HostDatabase::open(const QString& path)
     for (const char* statement : kSchema)
         if (!exec(QString::fromUtf8(statement)))
             return false;
+    return upgradeLedger() && exec(QStringLiteral("CREATE INDEX IF NOT EXISTS ledger_by_request ON ledger "
+                                                  "(merchant_no, trace_no, send_date)"));
+}
+
+// A ledger made before requests were told apart gets their columns; its
+// entries match no request.
+bool HostDatabase::upgradeLedger()
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("PRAGMA table_info(ledger)"))) {
+        m_error = q.lastError().text();
+        return false;
+    }
+    QStringList columns;
+    while (q.next())
+        columns.append(q.value(1).toString());
+    for (const QString& column : {QStringLiteral("send_date"), QStringLiteral("request_digest")})
+        if (!columns.contains(column) &&
+            !exec(QStringLiteral("ALTER TABLE ledger ADD COLUMN %1 TEXT NOT NULL DEFAULT ''").arg(column)))
+            return false;
     return true;
+}
+
+bool HostDatabase::carriedOut(const QString& merchantNo, const RequestId& request) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT 1 FROM ledger WHERE merchant_no = ? AND trace_no = ? AND send_date = ? "
+                             "AND request_digest = ? LIMIT 1"));
+    for (const QString& v : {merchantNo, request.traceNo, request.sendDate, request.digest})
+        q.addBindValue(v);
+    return q.exec() && q.next();
 }
 
 void HostDatabase::close()
@@ -440,14 +472,15 @@ bool insertEntry(QSqlDatabase db, LedgerEntry& e, QString* error)
     QSqlQuery q(db);
     q.prepare(QStringLiteral(
         "INSERT INTO ledger (approval_no, kind, merchant_no, card_no, care_code, teacher_code, "
-        "amount, auth_date, auth_time, at_ms, month, state, original_id, trace_no) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "amount, auth_date, auth_time, at_ms, month, state, original_id, trace_no, send_date, "
+        "request_digest) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant& v :
          {QVariant(e.approvalNo), QVariant(kindText(e.kind)), QVariant(e.merchantNo), QVariant(e.cardNo),
           QVariant(e.careCode), QVariant(e.teacherCode), QVariant(e.amount), QVariant(e.authDate),
           QVariant(e.authTime), QVariant(e.atMs), QVariant(e.authDate.left(6)), QVariant(stateText(e.state)),
           e.originalId ? QVariant(e.originalId) : QVariant(QMetaType(QMetaType::LongLong)),
-          QVariant(e.traceNo)})
+          QVariant(e.traceNo), QVariant(e.sendDate), QVariant(e.requestDigest)})
         q.addBindValue(v);
     if (!q.exec()) {
         *error = q.lastError().text();
@@ -460,11 +493,15 @@ bool insertEntry(QSqlDatabase db, LedgerEntry& e, QString* error)
 } // namespace
 
 HostDatabase::Outcome HostDatabase::recordApproval(const ReversalKey& what, qint64 monthlySupport,
-                                                   const QDateTime& at, const QString& traceNo,
+                                                   const QDateTime& at, const RequestId& request,
                                                    LedgerEntry* out)
 {
     if (!exec(QStringLiteral("BEGIN IMMEDIATE")))
         return Outcome::Failed;
+    if (carriedOut(what.merchantNo, request)) {
+        exec(QStringLiteral("ROLLBACK"));
+        return Outcome::Replay;
+    }
     LedgerEntry e;
     e.kind = EntryKind::Approval;
     e.merchantNo = what.merchantNo;
@@ -476,7 +513,9 @@ HostDatabase::Outcome HostDatabase::recordApproval(const ReversalKey& what, qint
     e.authTime = at.toString(QStringLiteral("HHmmss"));
     e.atMs = at.toMSecsSinceEpoch();
     e.state = EntryState::Approved;
-    e.traceNo = traceNo;
+    e.traceNo = request.traceNo;
+    e.sendDate = request.sendDate;
+    e.requestDigest = request.digest;
 
     // The limit is checked inside the transaction that writes, so two
     // approvals can never both take the last of a month's amount.
@@ -496,11 +535,15 @@ HostDatabase::Outcome HostDatabase::recordApproval(const ReversalKey& what, qint
 }
 
 HostDatabase::Outcome HostDatabase::recordCancellation(const LedgerEntry& original, EntryKind kind,
-                                                       const QDateTime& at, const QString& traceNo,
+                                                       const QDateTime& at, const RequestId& request,
                                                        LedgerEntry* out)
 {
     if (!exec(QStringLiteral("BEGIN IMMEDIATE")))
         return Outcome::Failed;
+    if (carriedOut(original.merchantNo, request)) {
+        exec(QStringLiteral("ROLLBACK"));
+        return Outcome::Replay;
+    }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery mark(db);
     mark.prepare(QStringLiteral("UPDATE ledger SET state = 'cancelled' WHERE id = ? AND state = 'approved'"));
@@ -517,7 +560,9 @@ HostDatabase::Outcome HostDatabase::recordCancellation(const LedgerEntry& origin
     e.atMs = at.toMSecsSinceEpoch();
     e.state = EntryState::Done;
     e.originalId = original.id;
-    e.traceNo = traceNo;
+    e.traceNo = request.traceNo;
+    e.sendDate = request.sendDate;
+    e.requestDigest = request.digest;
     bool ok = false;
     e.approvalNo = nextApprovalNo(&ok);
     if (!ok || !insertEntry(db, e, &m_error) || !exec(QStringLiteral("COMMIT"))) {

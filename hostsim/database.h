@@ -74,6 +74,15 @@ struct LedgerEntry
     EntryState state = EntryState::Approved;
     qint64 originalId = 0; // cancellations: the approval they reverse
     QString traceNo;
+    QString sendDate;      // the request's send_date
+    QString requestDigest; // SHA-256 of the request's plain bytes, hex
+};
+
+// What identifies the request that made a ledger entry: a request with the
+// same merchant, send date, trace number and bytes is a replay of it.
+struct RequestId
+{
+    QString traceNo, sendDate, digest;
 };
 
 // What identifies the approval an automatic cancellation means.
@@ -122,19 +131,24 @@ public:
     {
         Done,
         OverLimit,
+        Replay, // the same request was carried out before: nothing written
         Failed
     };
 
     // Records an approval when `amount` still fits the card's monthly
     // remainder for the month of `at`; the check and the write are one
     // transaction, committed before this returns.
+    // A replay of a request already carried out is refused in the same
+    // transaction, so two copies arriving together cannot both be taken.
     Outcome recordApproval(const ReversalKey& what, qint64 monthlySupport, const QDateTime& at,
-                           const QString& traceNo, LedgerEntry* out);
+                           const RequestId& request, LedgerEntry* out);
     // Marks `original` cancelled and records the cancellation (kind
     // Cancellation or Reversal) with its own approval number, in one
     // transaction.  Fails when `original` is no longer standing.
     Outcome recordCancellation(const LedgerEntry& original, EntryKind kind, const QDateTime& at,
-                               const QString& traceNo, LedgerEntry* out);
+                               const RequestId& request, LedgerEntry* out);
+    // Whether the merchant's request with this identity was carried out.
+    bool carriedOut(const QString& merchantNo, const RequestId& request) const;
 
     // The approval an automatic cancellation reverses: the latest standing
     // approval with the same merchant, card, item and amount made at or after
@@ -144,6 +158,7 @@ public:
 
 private:
     bool exec(const QString& sql);
+    bool upgradeLedger();
     QString nextApprovalNo(bool* ok);
 
     QString m_connection;

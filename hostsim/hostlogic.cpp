@@ -5,6 +5,8 @@
 #include "hostlink/record.h"
 #include "hostlink/responsecodes.h"
 
+#include <QCryptographicHash>
+
 #include <span>
 
 namespace sorna::host {
@@ -17,6 +19,8 @@ const QString kNoOriginal = QStringLiteral("22");
 const QString kAlreadyCancelled = QStringLiteral("23");
 const QString kStorageError = QStringLiteral("29");
 const QString kWrongAuthNo = QStringLiteral("33");
+// Also the answer to a replay: a request with the merchant, send date,
+// trace number and bytes of one already carried out is not carried out again.
 const QString kMessageError = QStringLiteral("70");
 const QString kNoTypedInquiry = QStringLiteral("72");
 const QString kAmountNotAllowed = QStringLiteral("73");
@@ -46,6 +50,13 @@ QString monthOf(const QDateTime& t)
 QString money(qint64 v)
 {
     return PadField(QString::number(v), Fill::Zero, 9);
+}
+
+// The identity of a request, for telling a replay from a new request.
+RequestId requestIdOf(const QByteArray& plain, const TransactionRecord& req)
+{
+    return {req[tx::trace_no], req[tx::send_date],
+            QString::fromLatin1(QCryptographicHash::hash(plain, QCryptographicHash::Sha256).toHex())};
 }
 
 QByteArray withLength(const QByteArray& message)
@@ -396,9 +407,13 @@ HostReply HostLogic::approval(const QByteArray& plain, const QDateTime& now)
 
     LedgerEntry entry;
     switch (m_db.recordApproval({m.merchantNo, card.number, careCode, teacherCode, amount},
-                                card.monthlySupport, now, req[tx::trace_no], &entry)) {
+                                card.monthlySupport, now, requestIdOf(plain, req), &entry)) {
     case HostDatabase::Outcome::OverLimit:
         return refused(type, plain, kMonthlyLimit, now, what);
+    case HostDatabase::Outcome::Replay:
+        return refused(
+            type, plain, kMessageError, now,
+            what + QStringLiteral(" [replay of trace %1 of %2]").arg(req[tx::trace_no], req[tx::send_date]));
     case HostDatabase::Outcome::Failed:
         return refused(type, plain, kStorageError, now, what + QStringLiteral(" [%1]").arg(m_db.lastError()));
     case HostDatabase::Outcome::Done:
@@ -461,9 +476,18 @@ HostReply HostLogic::cancellation(const QByteArray& plain, const QDateTime& now)
     }
 
     LedgerEntry entry;
-    if (m_db.recordCancellation(*original, automatic ? EntryKind::Reversal : EntryKind::Cancellation, now,
-                                req[tx::trace_no], &entry) != HostDatabase::Outcome::Done)
+    switch (m_db.recordCancellation(*original, automatic ? EntryKind::Reversal : EntryKind::Cancellation, now,
+                                    requestIdOf(plain, req), &entry)) {
+    case HostDatabase::Outcome::Replay:
+        return refused(
+            type, plain, kMessageError, now,
+            what + QStringLiteral(" [replay of trace %1 of %2]").arg(req[tx::trace_no], req[tx::send_date]));
+    case HostDatabase::Outcome::Done:
+        break;
+    case HostDatabase::Outcome::OverLimit:
+    case HostDatabase::Outcome::Failed:
         return refused(type, plain, kStorageError, now, what + QStringLiteral(" [%1]").arg(m_db.lastError()));
+    }
 
     TransactionRecord a = answerRecord(req, kAccepted, now);
     a[tx::approval_no] = entry.approvalNo;

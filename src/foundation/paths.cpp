@@ -37,4 +37,13 @@ QString pendingReversalFile()
     return root() + QStringLiteral("/Pending/reversals.dat");
 }
 
+QString journalFolder()
+{
+    return root() + QStringLiteral("/Journal");
+}
+QString journalFile()
+{
+    return journalFolder() + QStringLiteral("/sorna.db");
+}
+
 } // namespace sorna::paths

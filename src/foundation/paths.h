@@ -12,6 +12,8 @@ QString settingsFile();        // Sorna_setting.ini
 QString merchantInfoFile();    // Kolbrin.ini
 QString updateClientFile();    // Update/UpdateServiceClient.ini
 QString logFolder();           // Log
-QString pendingReversalFile(); // reversals waiting for the host
+QString pendingReversalFile(); // reversals waiting for the host (before the journal)
+QString journalFolder();       // Journal
+QString journalFile();         // Journal/sorna.db
 
 } // namespace sorna::paths

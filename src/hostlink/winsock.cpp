@@ -23,10 +23,14 @@ void Winsock::Close()
         m_socket->deleteLater();
         m_socket = nullptr;
     }
+    m_watch.release();
     m_reader.reset();
     m_sent = false;
+    m_written = false;
     m_closeAfterSend = false;
     m_done = false;
+    m_peerClose = PeerClose::Unknown;
+    m_remoteClosed = false;
 }
 
 void Winsock::Connect()
@@ -36,6 +40,8 @@ void Winsock::Connect()
     QTcpSocket* s = m_socket;
     connect(s, &QTcpSocket::connected, this, [this] {
         m_connectTimer->stop();
+        if (m_watchPeerClose && m_socket)
+            m_watch.attach(m_socket->socketDescriptor());
         emit Connected();
     });
     connect(s, &QTcpSocket::readyRead, this, &Winsock::onReadyRead);
@@ -78,6 +84,7 @@ void Winsock::onBytesWritten()
 {
     if (!m_socket || m_socket->bytesToWrite() > 0)
         return;
+    m_written = m_sent;
     emit SendComplete();
     if (m_closeAfterSend && m_socket) {
         m_closeAfterSend = false;
@@ -116,6 +123,10 @@ void Winsock::onError()
     if (m_socket->error() == QAbstractSocket::RemoteHostClosedError && m_sent &&
         m_socket->bytesToWrite() == 0 && m_reader.state() == FrameReader::State::Complete)
         return;
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
+        m_remoteClosed = true;
+        m_peerClose = m_watch.how();
+    }
     fail(m_socket->errorString());
 }
 
@@ -126,6 +137,7 @@ void Winsock::fail(const QString& description)
     QTcpSocket* s = m_socket;
     s->disconnect(this);
     s->abort();
+    m_watch.release();
     QTimer::singleShot(0, this, [this, s = QPointer<QTcpSocket>(s), description] {
         if (m_socket == s)
             emit Error(description);

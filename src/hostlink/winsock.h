@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hostlink/frame.h"
+#include "hostlink/peerclose.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -42,6 +43,19 @@ public:
     bool isConnected() const;
     bool isBusy() const; // connecting or connected
     bool requestSent() const { return m_sent; }
+    // Every byte handed to SendData has been written to the connection.
+    bool requestWritten() const { return m_written; }
+
+    // With the watch on, a connection the host ended without a whole answer
+    // is told apart as closed in order or reset (see PeerCloseWatch); off by
+    // default, since the watch holds the connection open until it is
+    // released (Close, an error, or the socket's end).
+    void setWatchPeerClose(bool on) { m_watchPeerClose = on; }
+    // How the host ended the connection, when Error was raised for its
+    // close; Unknown otherwise or when the watch is off.
+    PeerClose peerClose() const { return m_peerClose; }
+    // Error was raised because the host ended the connection.
+    bool remoteClosed() const { return m_remoteClosed; }
 
     // A host that does not take the connection within this time is treated
     // as unreachable (Error), instead of waiting for the system's own limit
@@ -67,6 +81,11 @@ private:
     bool m_sent = false;
     bool m_closeAfterSend = false;
     bool m_done = false;
+    bool m_written = false;
+    bool m_watchPeerClose = false;
+    PeerCloseWatch m_watch;
+    PeerClose m_peerClose = PeerClose::Unknown;
+    bool m_remoteClosed = false;
     int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
     QTimer* m_connectTimer = nullptr;
 };

@@ -240,6 +240,8 @@ void logAttempt(const PendingReversal& r, const QString& what)
 
 } // namespace ReversalQueue
 
+namespace queue {
+
 ReversalSender* ReversalSender::instance()
 {
     static ReversalSender* sender = new ReversalSender(QCoreApplication::instance());
@@ -364,4 +366,8 @@ void ReversalSender::onError(const QString& description)
                                           QStringLiteral("), kept for the next attempt"));
 }
 
+} // namespace queue
 } // namespace sorna
+
+// Compiled here rather than beside the journal's sender of the same name.
+#include "moc_reversalqueue.cpp"

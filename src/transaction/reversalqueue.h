@@ -54,7 +54,9 @@ void logAttempt(const PendingReversal& r, const QString& what);
 
 // Sends the reversals that are still waiting, one at a time, every 30
 // seconds while the program runs (and once at start).  A reversal being
-// sent by the main window's own socket is left alone.
+// sent by the main window's own socket is left alone.  Kept in a namespace
+// of its own beside the journal's sender until the windows use that one.
+namespace queue {
 class ReversalSender : public QObject
 {
     Q_OBJECT
@@ -94,5 +96,7 @@ private:
     };
     QHash<QString, Claim> m_claimed;
 };
+} // namespace queue
+using queue::ReversalSender;
 
 } // namespace sorna

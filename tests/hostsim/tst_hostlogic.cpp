@@ -15,6 +15,7 @@
 #include "support/testsupport.h"
 #include "transaction/transactionmessages.h"
 
+#include <QSet>
 #include <QTest>
 
 #include <memory>
@@ -85,11 +86,20 @@ class TestHostLogic : public QObject
     {
         return m_logic->handle(cp949::encode(WithLengthField(record)), at).answer;
     }
+    // The same payment asked again is a new request of a later second, as a
+    // client would send it, not a replay of the earlier one.
     QByteArray ask(const TransactionInput& in, const QString& merchant = kMerchant,
                    const QDateTime& at = kNow)
     {
-        return ask(BuildTransactionRequest(in, kIssue, merchant), at);
+        QString record = BuildTransactionRequest(in, kIssue, merchant);
+        while (m_asked.contains(record)) {
+            Clock::setFixed(Clock::now().addSecs(1));
+            record = BuildTransactionRequest(in, kIssue, merchant);
+        }
+        m_asked.insert(record);
+        return ask(record, at);
     }
+    QSet<QString> m_asked;
     static QString code(const QByteArray& answer) { return MidBytes(answer, 39, 2); }
     static QString approvalNo(const QByteArray& answer) { return MidBytes(answer, 136, 12).trimmed(); }
     static QString remain(const QByteArray& answer) { return MidBytes(answer, 186, 9); }
@@ -102,6 +112,7 @@ private slots:
     void init()
     {
         Clock::setFixed(kNow);
+        m_asked.clear();
         m_db = std::make_unique<HostDatabase>();
         QVERIFY2(m_db->open(QStringLiteral(":memory:")), qPrintable(m_db->lastError()));
         QVERIFY2(m_db->insertDemoData(), qPrintable(m_db->lastError()));
@@ -679,6 +690,47 @@ private slots:
         QCOMPARE(reversed.fault.kind, FaultMode::Kind::None);
         QCOMPARE(code(reversed.answer), u"00"_s);
         QCOMPARE(used(demo::kCardSilent), 0);
+    }
+
+    // A request carried out once is not carried out again when the same
+    // bytes come back (same merchant, send date and trace number): the
+    // replay is refused "70" and the ledger keeps one entry.  The same
+    // payment sent a second later is a new request.
+    void replayIsRefused_data()
+    {
+        QTest::addColumn<QString>("kind"); // approval, cancellation, reversal
+        QTest::addColumn<QString>("replayCode");
+        QTest::newRow("approval") << u"approval"_s << u"70"_s;
+        // Already refused for what they are: the approval is cancelled.
+        QTest::newRow("cancellation") << u"cancellation"_s << u"23"_s;
+        QTest::newRow("automatic cancellation") << u"reversal"_s << u"22"_s;
+    }
+    void replayIsRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, replayCode);
+        const TransactionInput approval = speechTherapy(QStringLiteral("30,000"));
+        QString record = BuildTransactionRequest(approval, kIssue, kMerchant);
+        const QByteArray approved = ask(record);
+        QCOMPARE(code(approved), u"00"_s);
+        if (kind == u"cancellation")
+            record = BuildTransactionRequest(cancellationOf(approval, u"20250305"_s, approvalNo(approved)),
+                                             kIssue, kMerchant);
+        else if (kind == u"reversal")
+            record = BuildTransactionRequest(reversalOf(approval), kIssue, kMerchant);
+        if (kind != u"approval")
+            QCOMPARE(code(ask(record, kNow.addSecs(5))), u"00"_s);
+        const qsizetype entries = m_db->entries().size();
+
+        const QByteArray replay = ask(record, kNow.addSecs(10));
+        QCOMPARE(code(replay), replayCode);
+        QCOMPARE(m_db->entries().size(), entries);
+        QCOMPARE(used(), kind == u"approval" ? 30000 : 0);
+
+        // The same payment a second later is carried out.
+        Clock::setFixed(kNow.addSecs(1));
+        QCOMPARE(code(ask(approval)), u"00"_s);
+        QCOMPARE(m_db->entries().size(), entries + 1);
     }
 
     void approvalNumbersAreUnique()

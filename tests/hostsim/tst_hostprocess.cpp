@@ -4,6 +4,7 @@
 // cancellations, fault modes and clients that do not speak the protocol.
 
 #include "card/cardinquiry.h"
+#include "foundation/clock.h"
 #include "foundation/cp949.h"
 #include "foundation/messagelog.h"
 #include "hostlink/envelope.h"
@@ -220,8 +221,14 @@ private slots:
     {
         const TransactionInput approval =
             approvalOf(demo::kCardThreeItems, u"35,000"_s, u"109"_s, u"TC25010009"_s, u"서하람"_s);
+        // Two payments alike, in two seconds of their own (the same bytes
+        // again would be a replay).
+        const QDateTime at = QDateTime::currentDateTime();
+        Clock::setFixed(at);
         QCOMPARE(CutTransactionAnswer(transaction(approval), false).record[tx::resp_code], u"00"_s);
+        Clock::setFixed(at.addSecs(1));
         QCOMPARE(CutTransactionAnswer(transaction(approval), false).record[tx::resp_code], u"00"_s);
+        Clock::reset();
 
         TransactionInput reversal = approval;
         reversal.automaticCancellation = true;

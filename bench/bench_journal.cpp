@@ -1,0 +1,223 @@
+// The cost of the transaction journal:
+//  - record a request and its answer, per approval (two commits, each made
+//    durable before it returns), next to one bare SQLite commit of a row of
+//    the same size with the same durability, the reference;
+//  - the reversal steps the sender and the pay desk take (any owed?, the
+//    oldest owed with its integrity check, all 100 owed, settle one) in a
+//    journal of 0 and of 20,000 settled rows with 100 reversals owed: the
+//    figures stay flat, since no step reads or rewrites the whole store.
+// Counters (microseconds): p50, p99 over the samples of each step.
+
+#include "percentile.h"
+
+#include "foundation/paths.h"
+#include "journal/journal.h"
+#include "transaction/transactionmessages.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+using namespace sorna;
+
+namespace {
+
+TransactionInput approval(int n)
+{
+    TransactionInput in;
+    in.mode = TransactionMode::Approval;
+    in.entryMode = QStringLiteral("0");
+    in.cardNumber = QStringLiteral("94101200%1").arg(n % 100000000, 8, 10, QLatin1Char('0'));
+    in.amountShown = QStringLiteral("45,000");
+    in.careCode = QStringLiteral("102");
+    in.teacherCode = QStringLiteral("TC25010002");
+    in.teacherName = QStringLiteral("김다인");
+    return in;
+}
+
+qint64 record(int n)
+{
+    const TransactionInput in = approval(n);
+    return Journal::instance().recordRequest(
+        in, TransactionRequestRecord(in, QStringLiteral("3901"), QStringLiteral("7100012345")),
+        QStringLiteral("미술치료"));
+}
+
+TransactionAnswer accepted()
+{
+    TransactionAnswer a;
+    a.record[tx::resp_code] = QStringLiteral("00");
+    a.record[tx::approval_no] = QStringLiteral("10000042");
+    return a;
+}
+
+void report(benchmark::State& state, std::vector<qint64> ns)
+{
+    if (ns.empty())
+        return;
+    std::sort(ns.begin(), ns.end());
+    state.counters["p50_us"] = sorna::bench::percentileUs(ns, 0.50);
+    state.counters["p99_us"] = sorna::bench::percentileUs(ns, 0.99);
+    state.counters["samples"] = double(ns.size());
+}
+
+// A fresh root with a journal of `settled` settled approvals and `owed` owed
+// reversals.  The settled rows are written in one transaction beside the
+// journal (as years of counter work would leave them); the owed ones through
+// the journal, with their integrity check.
+struct Root
+{
+    QTemporaryDir dir;
+    Root(int settled, int owed)
+    {
+        qputenv("QUENDAL_ROOT", dir.path().toUtf8());
+        Journal::instance().close();
+        if (!Journal::instance().open())
+            return;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
+            db.setDatabaseName(paths::journalFile());
+            db.open();
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("BEGIN"));
+            q.prepare(
+                QStringLiteral("INSERT INTO journal (kind, date, time, card_masked, amount, state, reversal) "
+                               "VALUES (1, ?, '120000', '94101200****0019', '45000', ?, ?)"));
+            for (int i = 0; i < settled; ++i) {
+                q.addBindValue(QStringLiteral("2026%1").arg(101 + i % 1100, 4, 10, QLatin1Char('0')));
+                // Most answered; one in ten reversed and settled.
+                q.addBindValue(i % 10 == 0 ? 4 : 1);
+                q.addBindValue(i % 10 == 0 ? 2 : 0);
+                q.exec();
+            }
+            q.exec(QStringLiteral("COMMIT"));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("fill"));
+        for (int i = 0; i < owed; ++i) {
+            const qint64 id = record(i);
+            Journal::instance().recordNoAnswer(id);
+        }
+    }
+    ~Root() { Journal::instance().close(); }
+};
+
+void BM_RecordApproval(benchmark::State& state)
+{
+    Root root(0, 0);
+    std::vector<qint64> samples;
+    int n = 0;
+    for (auto _ : state) {
+        QElapsedTimer t;
+        t.start();
+        const qint64 id = record(++n);
+        const bool ok = id > 0 && Journal::instance().recordAnswer(id, accepted());
+        samples.push_back(t.nsecsElapsed());
+        if (!ok) {
+            state.SkipWithError("the journal did not record");
+            break;
+        }
+    }
+    report(state, samples);
+}
+BENCHMARK(BM_RecordApproval)->Iterations(300)->Unit(benchmark::kMicrosecond);
+
+// The reference: one durable SQLite commit of a row of the same size, WAL,
+// synchronous=FULL, nothing else.
+void BM_BareCommit(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    std::vector<qint64> samples;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bare"));
+        db.setDatabaseName(dir.filePath(QStringLiteral("bare.db")));
+        db.open();
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        q.exec(QStringLiteral("CREATE TABLE t (id INTEGER PRIMARY KEY, a TEXT, b TEXT)"));
+        const QString row(300, QLatin1Char('x'));
+        for (auto _ : state) {
+            QElapsedTimer t;
+            t.start();
+            q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            q.prepare(QStringLiteral("INSERT INTO t (a, b) VALUES (?, ?)"));
+            q.addBindValue(row);
+            q.addBindValue(row);
+            q.exec();
+            q.exec(QStringLiteral("COMMIT"));
+            samples.push_back(t.nsecsElapsed());
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bare"));
+    report(state, samples);
+}
+BENCHMARK(BM_BareCommit)->Iterations(300)->Unit(benchmark::kMicrosecond);
+
+template <typename Step> void timed(benchmark::State& state, Step step)
+{
+    Root root(int(state.range(0)), 100);
+    std::vector<qint64> samples;
+    for (auto _ : state) {
+        QElapsedTimer t;
+        t.start();
+        const bool ok = step();
+        samples.push_back(t.nsecsElapsed());
+        if (!ok) {
+            state.SkipWithError("the step failed");
+            break;
+        }
+    }
+    report(state, samples);
+}
+
+void BM_HasOwedReversals(benchmark::State& state)
+{
+    timed(state, [] { return Journal::instance().hasOwedReversals(); });
+}
+BENCHMARK(BM_HasOwedReversals)->Arg(0)->Arg(20000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+void BM_OldestOwed(benchmark::State& state)
+{
+    timed(state, [] { return Journal::instance().owedReversals(1).size() == 1; });
+}
+BENCHMARK(BM_OldestOwed)->Arg(0)->Arg(20000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+void BM_AllOwed(benchmark::State& state)
+{
+    timed(state, [] { return Journal::instance().owedReversals(100).size() == 100; });
+}
+BENCHMARK(BM_AllOwed)->Arg(0)->Arg(20000)->Iterations(200)->Unit(benchmark::kMicrosecond);
+
+// Settles the 100 owed reversals one by one, oldest first.
+void BM_SettleReversal(benchmark::State& state)
+{
+    timed(state, [] {
+        const QList<OwedReversal> oldest = Journal::instance().owedReversals(1);
+        return !oldest.isEmpty() &&
+               Journal::instance().settleReversal(oldest.first().rowId, ReversalState::Delivered);
+    });
+}
+BENCHMARK(BM_SettleReversal)->Arg(0)->Arg(20000)->Iterations(100)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

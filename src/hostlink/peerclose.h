@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace sorna {
+
+// How the host ended a connection that the socket layer reports only as
+// "closed by the remote host".  Qt reads a reset (RST) as an ordinary end of
+// stream, so a peer that takes the connection and throws the request away
+// would look like one that read it and closed in order.
+enum class PeerClose
+{
+    Orderly, // the peer sent its FIN: it closed in order
+    Reset,   // the connection was reset or aborted
+    Unknown  // this platform cannot tell
+};
+
+// A second handle on a connected socket, taken while it is up, so that the
+// connection's state can still be read after Qt has let go of its own
+// descriptor.  While a watch holds it the connection itself stays open; it
+// ends when the watch is released or destroyed.
+//
+// Linux: a dup()'d descriptor and the TCP state from TCP_INFO (CLOSE_WAIT
+// after a FIN, CLOSE after a reset).  Windows: a duplicated socket and the
+// state from SIO_TCP_INFO (Windows 10 1703 and later).  Elsewhere, or when
+// the state cannot be read, the answer is Unknown.
+class PeerCloseWatch
+{
+public:
+    PeerCloseWatch() = default;
+    ~PeerCloseWatch();
+    PeerCloseWatch(const PeerCloseWatch&) = delete;
+    PeerCloseWatch& operator=(const PeerCloseWatch&) = delete;
+
+    // Takes a second handle on `descriptor` (a connected TCP socket).
+    bool attach(qintptr descriptor);
+    // How the peer ended the connection, asked once the socket layer has
+    // reported the remote close.
+    PeerClose how() const;
+    void release();
+    bool attached() const { return m_handle != kNone; }
+
+private:
+    static constexpr qintptr kNone = -1;
+    qintptr m_handle = kNone;
+};
+
+} // namespace sorna

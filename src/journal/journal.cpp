@@ -1,0 +1,1021 @@
+#include "journal/journal.h"
+
+#include "foundation/amount.h"
+#include "foundation/clock.h"
+#include "foundation/cp949.h"
+#include "foundation/messagelog.h"
+#include "foundation/paths.h"
+#include "foundation/textbytes.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageAuthenticationCode>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+
+namespace sorna {
+namespace {
+
+// Raised when the layout of the tables changes; a journal written by a later
+// version is not opened.
+constexpr int kSchemaVersion = 1;
+constexpr int kKeyBytes = 32;
+const QByteArray kSqliteMagic("SQLite format 3\0", 16);
+const QString kDamagedSuffix = QStringLiteral(".damaged-");
+
+const char* const kSchema[] = {
+    R"(CREATE TABLE journal (
+        id INTEGER PRIMARY KEY AUTOINCREMENT,
+        kind INTEGER NOT NULL,
+        date TEXT NOT NULL,
+        time TEXT NOT NULL,
+        trace_no TEXT NOT NULL DEFAULT '',
+        merchant TEXT NOT NULL DEFAULT '',
+        issue_code TEXT NOT NULL DEFAULT '',
+        card_masked TEXT NOT NULL DEFAULT '',
+        card_full TEXT,
+        entry_mode TEXT NOT NULL DEFAULT '',
+        item_code TEXT NOT NULL DEFAULT '',
+        item_name TEXT NOT NULL DEFAULT '',
+        teacher_code TEXT NOT NULL DEFAULT '',
+        teacher_name TEXT NOT NULL DEFAULT '',
+        amount TEXT NOT NULL DEFAULT '',
+        reason_text TEXT NOT NULL DEFAULT '',
+        org_auth_date TEXT NOT NULL DEFAULT '',
+        org_approval_no TEXT NOT NULL DEFAULT '',
+        state INTEGER NOT NULL,
+        resp_code TEXT NOT NULL DEFAULT '',
+        approval_no TEXT NOT NULL DEFAULT '',
+        trans_date TEXT NOT NULL DEFAULT '',
+        trans_time TEXT NOT NULL DEFAULT '',
+        remain_amount TEXT NOT NULL DEFAULT '',
+        student_name TEXT NOT NULL DEFAULT '',
+        school_name TEXT NOT NULL DEFAULT '',
+        host_message TEXT NOT NULL DEFAULT '',
+        reversal INTEGER NOT NULL DEFAULT 0,
+        reversal_attempts INTEGER NOT NULL DEFAULT 0,
+        reversal_resp_code TEXT NOT NULL DEFAULT '',
+        reversal_settled_at TEXT NOT NULL DEFAULT '',
+        reversal_reported INTEGER NOT NULL DEFAULT 0,
+        mac TEXT NOT NULL DEFAULT ''))",
+    // A day's rows for the list of the day; owed and unreported reversals
+    // without reading the table.
+    "CREATE INDEX journal_by_date ON journal (date, id)",
+    "CREATE INDEX journal_by_reversal ON journal (reversal, reversal_reported, id)",
+    // Old reversal lists already taken in (by the SHA-256 of their bytes), so
+    // that a list found again after a crash is not taken twice.
+    "CREATE TABLE taken_in (digest TEXT PRIMARY KEY, at TEXT NOT NULL)",
+};
+
+const QString kColumns = QStringLiteral(
+    "id, kind, date, time, trace_no, merchant, issue_code, card_masked, entry_mode, item_code, item_name, "
+    "teacher_code, teacher_name, amount, reason_text, org_auth_date, org_approval_no, state, resp_code, "
+    "approval_no, trans_date, trans_time, remain_amount, student_name, school_name, host_message, reversal, "
+    "reversal_attempts, reversal_resp_code, reversal_settled_at, reversal_reported, card_full, mac");
+
+// What a reversal carries, in the order the MAC covers it.
+struct ReversalFields
+{
+    qint64 id = 0;
+    int kind = 0;
+    QString date, time, traceNo, merchant, issueCode, card, entryMode, itemCode, teacherCode, teacherName,
+        amount, reasonText;
+};
+
+QByteArray macOf(const QByteArray& key, const ReversalFields& f)
+{
+    const QStringList parts{QString::number(f.id),
+                            QString::number(f.kind),
+                            f.date,
+                            f.time,
+                            f.traceNo,
+                            f.merchant,
+                            f.issueCode,
+                            f.card,
+                            f.entryMode,
+                            f.itemCode,
+                            f.teacherCode,
+                            f.teacherName,
+                            f.amount,
+                            f.reasonText};
+    return QMessageAuthenticationCode::hash(parts.join(QChar(0x1f)).toUtf8(), key, QCryptographicHash::Sha256)
+        .toHex();
+}
+
+// Texts are stored as given; a null text as an empty one, as the columns ask.
+QVariant notNull(const QVariant& v)
+{
+    if (v.metaType().id() == QMetaType::QString && v.toString().isNull())
+        return QVariant(QStringLiteral(""));
+    return v;
+}
+
+bool matches(const QString& pattern, const QString& text)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(text).hasMatch();
+}
+
+bool printable(const QString& text, int maxBytes)
+{
+    for (QChar c : text)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            return false;
+    return ByteLength(text) <= maxBytes;
+}
+
+// Why the fields of an owed row cannot be a reversal; empty when they can.
+QString malformed(const ReversalFields& f)
+{
+    if (!matches(QStringLiteral("[0-9]{16}"), f.card))
+        return QStringLiteral("the card number is not 16 digits");
+    if (!matches(QStringLiteral("[0-9]{1,10}"), f.amount) || f.amount.toLongLong() <= 0)
+        return QStringLiteral("the amount is not a number of won");
+    if (!matches(QStringLiteral("[0-9]{8}"), f.date) || !matches(QStringLiteral("[0-9]{6}"), f.time))
+        return QStringLiteral("the date or time is not well-formed");
+    if (!matches(QStringLiteral("[0-9A-Za-z]{1,15}"), f.merchant) ||
+        !matches(QStringLiteral("[0-9A-Za-z]{0,4}"), f.issueCode))
+        return QStringLiteral("the merchant or issue code is not well-formed");
+    if (!matches(QStringLiteral("[02]?"), f.entryMode) ||
+        !matches(QStringLiteral("[0-9A-Za-z]{0,3}"), f.itemCode) ||
+        !matches(QStringLiteral("[0-9A-Za-z]{0,10}"), f.teacherCode))
+        return QStringLiteral("the entry mode, item or teacher code is not well-formed");
+    if (!printable(f.teacherName, 10) || !printable(f.reasonText, 32))
+        return QStringLiteral("the teacher name or reason is not well-formed");
+    return {};
+}
+
+void logReversal(const QString& what)
+{
+    LogMessage(QStringLiteral("[ Rvsl "), cp949::encode(what));
+}
+
+// A name beside `path` that no file has yet: path + suffix + stamp [+ -n].
+QString freeNameBeside(const QString& path, const QString& suffix)
+{
+    const QString base = path + suffix + Clock::now().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QString target = base;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo::exists(target + QStringLiteral("-wal")); ++n)
+        target = base + u'-' + QString::number(n);
+    return target;
+}
+
+void ownerOnly(const QString& path, bool folder)
+{
+    QFileDevice::Permissions p = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (folder)
+        p |= QFileDevice::ExeOwner;
+    QFile::setPermissions(path, p);
+}
+
+} // namespace
+
+struct Journal::Private
+{
+    QString connection;
+    QString path;
+    QByteArray key;
+    QString error;
+    QStringList notices;
+    int rejected = 0;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
+
+    // A plain text for a failed statement: what the disk said, then the detail.
+    bool fail(const QSqlError& e, const QString& doing)
+    {
+        const int code = e.nativeErrorCode().toInt();
+        QString what;
+        switch (code & 0xff) {
+        case 13: // SQLITE_FULL
+            what = QStringLiteral("the disk is full");
+            break;
+        case 8:  // SQLITE_READONLY
+        case 3:  // SQLITE_PERM
+        case 23: // SQLITE_AUTH
+            what = QStringLiteral("the journal cannot be written (read-only)");
+            break;
+        case 14: // SQLITE_CANTOPEN
+            what = QStringLiteral("the journal file cannot be opened");
+            break;
+        case 11: // SQLITE_CORRUPT
+        case 26: // SQLITE_NOTADB
+            what = QStringLiteral("the journal file is damaged");
+            break;
+        case 5: // SQLITE_BUSY
+        case 6: // SQLITE_LOCKED
+            what = QStringLiteral("the journal is in use by another program");
+            break;
+        case 10: // SQLITE_IOERR
+            what = QStringLiteral("the disk reported an error");
+            break;
+        default:
+            what = QStringLiteral("the journal reported an error");
+        }
+        error = QStringLiteral("Journal %1: %2 while %3 (%4)").arg(path, what, doing, e.text());
+        return false;
+    }
+
+    bool exec(QSqlQuery& q, const QString& doing)
+    {
+        if (!q.exec())
+            return fail(q.lastError(), doing);
+        return true;
+    }
+    bool exec(const QString& sql, const QString& doing)
+    {
+        QSqlQuery q(db());
+        if (!q.exec(sql))
+            return fail(q.lastError(), doing);
+        return true;
+    }
+
+    // One write: begun, done, committed, or rolled back with the error kept.
+    template <typename Work> bool write(const QString& doing, Work work)
+    {
+        if (!exec(QStringLiteral("BEGIN IMMEDIATE"), doing))
+            return false;
+        if (!work() || !exec(QStringLiteral("COMMIT"), doing)) {
+            const QString kept = error;
+            QSqlQuery(db()).exec(QStringLiteral("ROLLBACK"));
+            error = kept;
+            return false;
+        }
+        return true;
+    }
+
+    void closeConnection()
+    {
+        if (!QSqlDatabase::contains(connection))
+            return;
+        {
+            QSqlDatabase d = QSqlDatabase::database(connection, false);
+            d.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+    }
+    bool notOpen(QString* out)
+    {
+        error = QStringLiteral("Journal: not open");
+        if (out)
+            *out = error;
+        return false;
+    }
+    // An update of one row that must find it in the state `where` names.
+    bool update(qint64 id, const QString& set, const QVariantList& values, const QString& where,
+                const QVariantList& whereValues, const QString& doing, QString* out);
+
+    bool loadKey(const QString& folder);
+    bool openDatabase();
+    bool setUpSchema();
+    bool recoverPending();
+    void takeInOldQueue();
+    bool setAside(const QString& why);
+    QString damagedBeside() const;
+    std::optional<JournalRow> rowWhere(QSqlQuery& q);
+};
+
+namespace {
+
+JournalRow rowFrom(const QSqlQuery& q)
+{
+    JournalRow r;
+    int c = 0;
+    r.id = q.value(c++).toLongLong();
+    r.kind = JournalKind(q.value(c++).toInt());
+    r.date = q.value(c++).toString();
+    r.time = q.value(c++).toString();
+    r.traceNo = q.value(c++).toString();
+    r.merchant = q.value(c++).toString();
+    r.issueCode = q.value(c++).toString();
+    r.cardMasked = q.value(c++).toString();
+    r.entryMode = q.value(c++).toString();
+    r.itemCode = q.value(c++).toString();
+    r.itemName = q.value(c++).toString();
+    r.teacherCode = q.value(c++).toString();
+    r.teacherName = q.value(c++).toString();
+    r.amount = q.value(c++).toString();
+    r.reasonText = q.value(c++).toString();
+    r.orgAuthDate = q.value(c++).toString();
+    r.orgApprovalNo = q.value(c++).toString();
+    r.state = JournalState(q.value(c++).toInt());
+    r.respCode = q.value(c++).toString();
+    r.approvalNo = q.value(c++).toString();
+    r.transDate = q.value(c++).toString();
+    r.transTime = q.value(c++).toString();
+    r.remainAmount = q.value(c++).toString();
+    r.studentName = q.value(c++).toString();
+    r.schoolName = q.value(c++).toString();
+    r.hostMessage = q.value(c++).toString();
+    r.reversal = ReversalState(q.value(c++).toInt());
+    r.reversalAttempts = q.value(c++).toInt();
+    r.reversalRespCode = q.value(c++).toString();
+    r.reversalSettledAt = QDateTime::fromString(q.value(c++).toString(), Qt::ISODate);
+    r.reversalReported = q.value(c++).toInt() != 0;
+    return r;
+}
+
+ReversalFields reversalFieldsFrom(const QSqlQuery& q)
+{
+    ReversalFields f;
+    f.id = q.value(0).toLongLong();
+    f.kind = q.value(1).toInt();
+    f.date = q.value(2).toString();
+    f.time = q.value(3).toString();
+    f.traceNo = q.value(4).toString();
+    f.merchant = q.value(5).toString();
+    f.issueCode = q.value(6).toString();
+    f.entryMode = q.value(8).toString();
+    f.itemCode = q.value(9).toString();
+    f.teacherCode = q.value(11).toString();
+    f.teacherName = q.value(12).toString();
+    f.amount = q.value(13).toString();
+    f.reasonText = q.value(14).toString();
+    f.card = q.value(31).toString();
+    return f;
+}
+
+} // namespace
+
+bool Journal::Private::loadKey(const QString& folder)
+{
+    const QString keyPath = folder + QStringLiteral("/journal.key");
+    QFile f(keyPath);
+    if (f.exists()) {
+        if (!f.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("Journal: the key %1 cannot be read (%2)").arg(keyPath, f.errorString());
+            return false;
+        }
+        key = f.readAll();
+        if (key.size() != kKeyBytes) {
+            // Never replaced: a new key would reject every reversal still owed.
+            error = QStringLiteral("Journal: the key %1 is damaged (%2 bytes instead of %3)")
+                        .arg(keyPath)
+                        .arg(key.size())
+                        .arg(kKeyBytes);
+            key.clear();
+            return false;
+        }
+        return true;
+    }
+    QByteArray fresh(kKeyBytes, '\0');
+    QRandomGenerator::system()->generate(fresh.begin(), fresh.end());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        error = QStringLiteral("Journal: the key %1 cannot be made (%2)").arg(keyPath, f.errorString());
+        return false;
+    }
+    ownerOnly(keyPath, false);
+    if (f.write(fresh) != fresh.size() || !f.flush()) {
+        error = QStringLiteral("Journal: the key %1 cannot be written (%2)").arg(keyPath, f.errorString());
+        f.close();
+        f.remove();
+        return false;
+    }
+    f.close();
+    key = fresh;
+    return true;
+}
+
+QString Journal::Private::damagedBeside() const
+{
+    const QFileInfo info(path);
+    const QStringList found = info.dir().entryList({info.fileName() + kDamagedSuffix + u'*'}, QDir::Files);
+    for (const QString& name : found)
+        if (!name.endsWith(QStringLiteral("-wal")) && !name.endsWith(QStringLiteral("-shm")))
+            return info.dir().filePath(name);
+    return {};
+}
+
+// The damaged file (and its WAL and shared-memory files) moved aside under a
+// name of its own; never overwritten, never deleted.
+bool Journal::Private::setAside(const QString& why)
+{
+    const QString target = freeNameBeside(path, kDamagedSuffix);
+    const bool moved = QFile::rename(path, target);
+    if (moved)
+        for (const QString& extra : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+            if (QFileInfo::exists(path + extra))
+                QFile::rename(path + extra, target + extra);
+    error = moved ? QStringLiteral("Journal %1 is damaged (%2). It has been kept as %3. No payment can be "
+                                   "recorded until it has been looked at: it may hold reversals still owed "
+                                   "to the host. Move it out of the Journal folder once that is done.")
+                        .arg(path, why, target)
+                  : QStringLiteral("Journal %1 is damaged (%2) and cannot be moved aside. No payment can be "
+                                   "recorded until it has been looked at.")
+                        .arg(path, why);
+    logReversal(error);
+    return false;
+}
+
+bool Journal::Private::openDatabase()
+{
+    // A file that is no database, or not wholly one, is not opened at all.
+    {
+        QFile f(path);
+        if (f.exists() && f.size() > 0) {
+            if (!f.open(QIODevice::ReadOnly)) {
+                error = QStringLiteral("Journal %1 cannot be read (%2)").arg(path, f.errorString());
+                return false;
+            }
+            if (f.read(kSqliteMagic.size()) != kSqliteMagic) {
+                f.close();
+                return setAside(QStringLiteral("it is not a journal file"));
+            }
+        } else if (!f.exists()) {
+            // Made here so that it is the owner's alone before anything is in it.
+            if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                error = QStringLiteral("Journal %1 cannot be made (%2)").arg(path, f.errorString());
+                return false;
+            }
+            f.close();
+        }
+    }
+    ownerOnly(path, false);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+        if (!db.open())
+            return fail(db.lastError(), QStringLiteral("opening"));
+    }
+    QSqlQuery check(db());
+    if (!check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next()) {
+        const QSqlError e = check.lastError();
+        const int code = e.nativeErrorCode().toInt() & 0xff;
+        if (code == 11 || code == 26) {
+            check.finish();
+            closeConnection();
+            return setAside(e.text());
+        }
+        return fail(e, QStringLiteral("checking"));
+    }
+    if (check.value(0).toString() != u"ok") {
+        const QString why = check.value(0).toString();
+        check.finish();
+        closeConnection();
+        return setAside(why);
+    }
+    check.finish();
+    QSqlQuery mode(db());
+    if (!mode.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !mode.next())
+        return fail(mode.lastError(), QStringLiteral("setting it up"));
+    if (mode.value(0).toString().compare(u"wal", Qt::CaseInsensitive) != 0) {
+        error = QStringLiteral("Journal %1: its write-ahead log cannot be used (%2)")
+                    .arg(path, mode.value(0).toString());
+        return false;
+    }
+    return exec(QStringLiteral("PRAGMA synchronous=FULL"), QStringLiteral("setting it up"));
+}
+
+bool Journal::Private::setUpSchema()
+{
+    QSqlQuery q(db());
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        return fail(q.lastError(), QStringLiteral("reading its version"));
+    const int version = q.value(0).toInt();
+    q.finish();
+    if (version == kSchemaVersion) {
+        // A journal that cannot be written is not opened: a payment would
+        // find that out only when it is about to leave.
+        return write(QStringLiteral("checking it can be written"), [this] {
+            return exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion),
+                        QStringLiteral("checking it can be written"));
+        });
+    }
+    if (version > kSchemaVersion) {
+        error = QStringLiteral("Journal %1 was written by a later version of the program (layout %2)")
+                    .arg(path)
+                    .arg(version);
+        return false;
+    }
+    return write(QStringLiteral("making its tables"), [this] {
+        for (const char* statement : kSchema)
+            if (!exec(QString::fromUtf8(statement), QStringLiteral("making its tables")))
+                return false;
+        return exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion),
+                    QStringLiteral("making its tables"));
+    });
+}
+
+// The program died while a request waited for its answer: an approval the
+// host may have carried out is reversed; a cancellation's outcome is unknown.
+bool Journal::Private::recoverPending()
+{
+    return write(QStringLiteral("settling requests left waiting"), [this] {
+        QSqlQuery q(db());
+        q.prepare(QStringLiteral("UPDATE journal SET state = ?, reversal = ? WHERE state = ? AND kind = ?"));
+        q.addBindValue(int(JournalState::Unknown));
+        q.addBindValue(int(ReversalState::Owed));
+        q.addBindValue(int(JournalState::Pending));
+        q.addBindValue(int(JournalKind::Approval));
+        if (!exec(q, QStringLiteral("settling requests left waiting")))
+            return false;
+        if (q.numRowsAffected() > 0)
+            logReversal(QStringLiteral("%1 approval(s) left waiting for an answer: reversal owed")
+                            .arg(q.numRowsAffected()));
+        QSqlQuery c(db());
+        c.prepare(QStringLiteral("UPDATE journal SET state = ?, card_full = NULL WHERE state = ?"));
+        c.addBindValue(int(JournalState::Unknown));
+        c.addBindValue(int(JournalState::Pending));
+        return exec(c, QStringLiteral("settling requests left waiting"));
+    });
+}
+
+// The list of reversals kept before there was a journal: taken in once, as
+// automatic cancellations of approvals whatever it says, then moved aside.
+void Journal::Private::takeInOldQueue()
+{
+    const QString queuePath = paths::pendingReversalFile();
+    QFile f(queuePath);
+    if (!f.exists() || !f.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = f.readAll();
+    f.close();
+    const QString digest =
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    const bool readable =
+        bytes.trimmed().isEmpty() || (parseError.error == QJsonParseError::NoError && doc.isArray());
+    if (!readable) {
+        const QString aside = freeNameBeside(queuePath, QStringLiteral(".unreadable-"));
+        const bool moved = QFile::rename(queuePath, aside);
+        const QString note =
+            moved ? QStringLiteral("The old list of waiting reversals %1 could not be read; it "
+                                   "is kept as %2 and none of it was sent")
+                        .arg(queuePath, aside)
+                  : QStringLiteral("The old list of waiting reversals %1 could not be read nor "
+                                   "moved aside")
+                        .arg(queuePath);
+        notices.append(note);
+        logReversal(note);
+        return;
+    }
+
+    int taken = 0;
+    const bool done = write(QStringLiteral("taking in the old list of reversals"), [&] {
+        QSqlQuery seen(db());
+        seen.prepare(QStringLiteral("SELECT 1 FROM taken_in WHERE digest = ?"));
+        seen.addBindValue(digest);
+        if (!exec(seen, QStringLiteral("taking in the old list of reversals")))
+            return false;
+        if (seen.next())
+            return true; // taken in before a crash kept it from being moved aside
+        const QJsonArray list = doc.array();
+        for (const QJsonValue& v : list) {
+            const QJsonObject o = v.toObject();
+            const auto text = [&o](const char* name) { return o.value(QLatin1String(name)).toString(); };
+            QDateTime decided = QDateTime::fromString(text("decided"), Qt::ISODate);
+            if (!decided.isValid())
+                decided = Clock::now();
+            ReversalFields f;
+            f.kind = int(JournalKind::Approval);
+            f.date = decided.toString(QStringLiteral("yyyyMMdd"));
+            f.time = decided.toString(QStringLiteral("HHmmss"));
+            f.merchant = text("number");
+            f.issueCode = text("issueCode");
+            f.card = text("cardNumber");
+            f.entryMode = text("entryMode");
+            f.itemCode = text("careCode");
+            f.teacherCode = text("teacherCode");
+            f.teacherName = text("teacherName");
+            f.amount = AmountDigits(text("amount"));
+            f.reasonText = text("reasonText");
+            QSqlQuery ins(db());
+            ins.prepare(QStringLiteral(
+                "INSERT INTO journal (kind, date, time, merchant, issue_code, card_masked, card_full, "
+                "entry_mode, item_code, teacher_code, teacher_name, amount, reason_text, state, reversal, "
+                "reversal_attempts) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            for (const QVariant& value :
+                 {QVariant(f.kind), QVariant(f.date), QVariant(f.time), QVariant(f.merchant),
+                  QVariant(f.issueCode), QVariant(MaskCardNumber(f.card)), QVariant(f.card),
+                  QVariant(f.entryMode), QVariant(f.itemCode), QVariant(f.teacherCode),
+                  QVariant(f.teacherName), QVariant(f.amount), QVariant(f.reasonText),
+                  QVariant(int(JournalState::Unknown)), QVariant(int(ReversalState::Owed)),
+                  QVariant(o.value(QStringLiteral("attempts")).toInt())})
+                ins.addBindValue(notNull(value));
+            if (!exec(ins, QStringLiteral("taking in the old list of reversals")))
+                return false;
+            f.id = ins.lastInsertId().toLongLong();
+            QSqlQuery mac(db());
+            mac.prepare(QStringLiteral("UPDATE journal SET mac = ? WHERE id = ?"));
+            mac.addBindValue(QString::fromLatin1(macOf(key, f)));
+            mac.addBindValue(f.id);
+            if (!exec(mac, QStringLiteral("taking in the old list of reversals")))
+                return false;
+            ++taken;
+        }
+        QSqlQuery mark(db());
+        mark.prepare(QStringLiteral("INSERT INTO taken_in (digest, at) VALUES (?, ?)"));
+        mark.addBindValue(digest);
+        mark.addBindValue(Clock::now().toString(Qt::ISODate));
+        return exec(mark, QStringLiteral("taking in the old list of reversals"));
+    });
+    if (!done) {
+        // Left where it is, to be taken in at the next start.
+        notices.append(error);
+        return;
+    }
+    const QString aside = freeNameBeside(queuePath, QStringLiteral(".taken-in-"));
+    const bool moved = QFile::rename(queuePath, aside);
+    logReversal(QStringLiteral("%1 reversal(s) of the old list %2 taken into the journal; the list %3")
+                    .arg(taken)
+                    .arg(queuePath, moved ? QStringLiteral("is kept as ") + aside
+                                          : QStringLiteral("could not be moved aside")));
+}
+
+Journal& Journal::instance()
+{
+    static Journal journal;
+    return journal;
+}
+
+bool Journal::open(QString* error)
+{
+    const QString path = paths::journalFile();
+    if (d && d->path == path && QSqlDatabase::contains(d->connection))
+        return true;
+    close();
+    if (!d) {
+        static std::atomic<int> serial{0};
+        d = new Private;
+        d->connection = QStringLiteral("sorna-journal-%1").arg(++serial);
+    }
+    d->path = path;
+    d->error.clear();
+    d->notices.clear();
+    const auto failed = [this, error] {
+        close();
+        if (error)
+            *error = d->error;
+        return false;
+    };
+
+    const QString folder = paths::journalFolder();
+    if (!QDir().mkpath(folder)) {
+        d->error = QStringLiteral("Journal: the folder %1 cannot be made").arg(folder);
+        return failed();
+    }
+    ownerOnly(folder, true);
+    if (const QString damaged = d->damagedBeside(); !damaged.isEmpty()) {
+        d->error =
+            QStringLiteral("A damaged journal is kept as %1 and has not been looked at yet: it may hold "
+                           "reversals still owed to the host. No payment can be recorded until it has "
+                           "been looked at and moved out of the Journal folder.")
+                .arg(damaged);
+        return failed();
+    }
+    if (!d->loadKey(folder) || !d->openDatabase() || !d->setUpSchema() || !d->recoverPending())
+        return failed();
+    for (const QString& extra : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+        if (QFileInfo::exists(path + extra))
+            ownerOnly(path + extra, false);
+    d->takeInOldQueue();
+    return true;
+}
+
+void Journal::close()
+{
+    if (d)
+        d->closeConnection();
+}
+
+bool Journal::isOpen() const
+{
+    return d && QSqlDatabase::contains(d->connection) && d->db().isOpen();
+}
+
+QString Journal::lastError() const
+{
+    return d ? d->error : QString();
+}
+
+QStringList Journal::takeNotices()
+{
+    if (!d)
+        return {};
+    QStringList out;
+    out.swap(d->notices);
+    return out;
+}
+
+int Journal::rejectedCount() const
+{
+    return d ? d->rejected : 0;
+}
+
+qint64 Journal::recordRequest(const TransactionInput& in, const TransactionRecord& request,
+                              const QString& itemName, QString* error)
+{
+    if (!isOpen())
+        return d ? d->notOpen(error) : false;
+    if (in.automaticCancellation || in.mode == TransactionMode::Balance) {
+        d->error = QStringLiteral("Journal: only approvals and cancellations are recorded");
+        if (error)
+            *error = d->error;
+        return 0;
+    }
+    ReversalFields f;
+    f.kind = int(in.mode == TransactionMode::Approval ? JournalKind::Approval : JournalKind::Cancellation);
+    f.date = request[tx::send_date];
+    f.time = request[tx::send_time];
+    f.traceNo = request[tx::trace_no];
+    f.merchant = request[tx::merchant_id].trimmed();
+    f.issueCode = request[tx::issue_code];
+    f.card = in.cardNumber;
+    f.entryMode = in.entryMode;
+    f.itemCode = in.careCode;
+    f.teacherCode = in.teacherCode;
+    f.teacherName = in.teacherName;
+    f.amount = AmountDigits(in.amountShown);
+    f.reasonText = in.reasonText;
+    qint64 id = 0;
+    const QString doing = QStringLiteral("recording a request");
+    const bool ok = d->write(doing, [&] {
+        QSqlQuery q(d->db());
+        q.prepare(QStringLiteral(
+            "INSERT INTO journal (kind, date, time, trace_no, merchant, issue_code, card_masked, card_full, "
+            "entry_mode, item_code, item_name, teacher_code, teacher_name, amount, reason_text, "
+            "org_auth_date, "
+            "org_approval_no, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (const QVariant& v :
+             {QVariant(f.kind), QVariant(f.date), QVariant(f.time), QVariant(f.traceNo), QVariant(f.merchant),
+              QVariant(f.issueCode), QVariant(MaskCardNumber(f.card)), QVariant(f.card),
+              QVariant(f.entryMode), QVariant(f.itemCode), QVariant(itemName), QVariant(f.teacherCode),
+              QVariant(f.teacherName), QVariant(f.amount), QVariant(f.reasonText),
+              QVariant(request[tx::org_auth_date]), QVariant(request[tx::org_approval_no]),
+              QVariant(int(JournalState::Pending))})
+            q.addBindValue(notNull(v));
+        if (!d->exec(q, doing))
+            return false;
+        f.id = q.lastInsertId().toLongLong();
+        QSqlQuery mac(d->db());
+        mac.prepare(QStringLiteral("UPDATE journal SET mac = ? WHERE id = ?"));
+        mac.addBindValue(QString::fromLatin1(macOf(d->key, f)));
+        mac.addBindValue(f.id);
+        return d->exec(mac, doing);
+    });
+    if (!ok) {
+        if (error)
+            *error = d->error;
+        return 0;
+    }
+    id = f.id;
+    return id;
+}
+
+bool Journal::Private::update(qint64 id, const QString& set, const QVariantList& values, const QString& where,
+                              const QVariantList& whereValues, const QString& doing, QString* out)
+{
+    const bool ok = write(doing, [&] {
+        QSqlQuery q(db());
+        q.prepare(QStringLiteral("UPDATE journal SET %1 WHERE id = ? AND %2").arg(set, where));
+        for (const QVariant& v : values)
+            q.addBindValue(notNull(v));
+        q.addBindValue(id);
+        for (const QVariant& v : whereValues)
+            q.addBindValue(notNull(v));
+        if (!exec(q, doing))
+            return false;
+        if (q.numRowsAffected() != 1) {
+            error = QStringLiteral("Journal: row %1 is not in a state that allows %2").arg(id).arg(doing);
+            return false;
+        }
+        return true;
+    });
+    if (!ok && out)
+        *out = error;
+    return ok;
+}
+
+bool Journal::recordAnswer(qint64 id, const TransactionAnswer& answer, QString* error)
+{
+    if (!isOpen())
+        return d ? d->notOpen(error) : false;
+    const TransactionRecord& r = answer.record;
+    const std::optional<JournalRow> before = row(id);
+    if (!before) {
+        d->error = QStringLiteral("Journal: there is no row %1").arg(id);
+        if (error)
+            *error = d->error;
+        return false;
+    }
+    JournalState state = JournalState::Refused;
+    if (answer.accepted())
+        state = before->kind == JournalKind::Approval ? JournalState::Approved : JournalState::Cancelled;
+    return d->update(
+        id,
+        QStringLiteral("state = ?, resp_code = ?, approval_no = ?, trans_date = ?, trans_time = ?, "
+                       "remain_amount = ?, student_name = ?, school_name = ?, host_message = ?, "
+                       "card_full = NULL"),
+        {int(state), r[tx::resp_code], r[tx::approval_no].trimmed(), r[tx::trans_date].trimmed(),
+         r[tx::trans_time].trimmed(), r[tx::remain_amount].trimmed(), r[tx::student_name].trimmed(),
+         r[tx::school_name].trimmed(), r[tx::reason_text].trimmed()},
+        QStringLiteral("state = ?"), {int(JournalState::Pending)}, QStringLiteral("recording an answer"),
+        error);
+}
+
+bool Journal::recordNoAnswer(qint64 id, QString* error)
+{
+    if (!isOpen())
+        return d ? d->notOpen(error) : false;
+    // An approval keeps its card number for its reversal; a cancellation's
+    // outcome is only unknown.
+    return d->update(id,
+                     QStringLiteral("state = ?, reversal = CASE kind WHEN ? THEN ? ELSE reversal END, "
+                                    "card_full = CASE kind WHEN ? THEN card_full ELSE NULL END"),
+                     {int(JournalState::Unknown), int(JournalKind::Approval), int(ReversalState::Owed),
+                      int(JournalKind::Approval)},
+                     QStringLiteral("state = ?"), {int(JournalState::Pending)},
+                     QStringLiteral("recording that no answer came"), error);
+}
+
+bool Journal::recordNotSent(qint64 id, QString* error)
+{
+    if (!isOpen())
+        return d ? d->notOpen(error) : false;
+    return d->update(id, QStringLiteral("state = ?, card_full = NULL"), {int(JournalState::NotSent)},
+                     QStringLiteral("state = ?"), {int(JournalState::Pending)},
+                     QStringLiteral("recording that the request never left"), error);
+}
+
+bool Journal::hasOwedReversals()
+{
+    // When the journal cannot say, nothing that moves money may leave.
+    if (!isOpen())
+        return true;
+    QSqlQuery q(d->db());
+    q.prepare(QStringLiteral("SELECT EXISTS (SELECT 1 FROM journal WHERE reversal = ?)"));
+    q.addBindValue(int(ReversalState::Owed));
+    if (!d->exec(q, QStringLiteral("looking for owed reversals")) || !q.next())
+        return true;
+    return q.value(0).toInt() != 0;
+}
+
+QList<OwedReversal> Journal::owedReversals(int limit)
+{
+    QList<OwedReversal> out;
+    if (!isOpen() || limit <= 0)
+        return out;
+    qint64 after = 0;
+    for (;;) {
+        QList<std::pair<ReversalFields, QString>> rejects;
+        {
+            QSqlQuery q(d->db());
+            q.prepare(
+                QStringLiteral("SELECT %1 FROM journal WHERE reversal = ? AND id > ? ORDER BY id LIMIT ?")
+                    .arg(kColumns));
+            q.addBindValue(int(ReversalState::Owed));
+            q.addBindValue(after);
+            q.addBindValue(limit - int(out.size()));
+            if (!d->exec(q, QStringLiteral("reading owed reversals")))
+                return out;
+            while (q.next()) {
+                const ReversalFields f = reversalFieldsFrom(q);
+                const JournalRow r = rowFrom(q);
+                after = f.id;
+                QString why;
+                if (f.kind != int(JournalKind::Approval))
+                    why = QStringLiteral("it is no approval");
+                else if (r.state != JournalState::Unknown)
+                    why = QStringLiteral("its approval's outcome is known");
+                else if (const QString bad = malformed(f); !bad.isEmpty())
+                    why = bad;
+                else if (q.value(32).toString().toLatin1() != macOf(d->key, f))
+                    why = QStringLiteral("it was altered after it was recorded");
+                if (!why.isEmpty()) {
+                    rejects.append({f, why});
+                    continue;
+                }
+                OwedReversal o;
+                o.rowId = f.id;
+                o.input.mode = TransactionMode::Approval;
+                o.input.automaticCancellation = true;
+                o.input.entryMode = f.entryMode;
+                o.input.cardNumber = f.card;
+                o.input.amountShown = f.amount;
+                o.input.careCode = f.itemCode;
+                o.input.teacherCode = f.teacherCode;
+                o.input.teacherName = f.teacherName;
+                o.input.reasonText = f.reasonText;
+                o.issueCode = f.issueCode;
+                o.number = f.merchant;
+                o.cardMasked = r.cardMasked;
+                o.date = f.date;
+                o.time = f.time;
+                o.amount = f.amount;
+                o.attempts = r.reversalAttempts;
+                out.append(o);
+            }
+        }
+        if (rejects.isEmpty())
+            return out;
+        for (const auto& [f, why] : rejects) {
+            if (!settleReversal(f.id, ReversalState::Rejected))
+                return out; // not settled: left out this time, never sent
+            ++d->rejected;
+            logReversal(QStringLiteral("reversal #%1 of card %2, amount %3: not sent, %4")
+                            .arg(f.id)
+                            .arg(MaskCardNumber(f.card), f.amount, why));
+        }
+    }
+}
+
+bool Journal::countReversalAttempt(qint64 id)
+{
+    if (!isOpen())
+        return d ? d->notOpen(nullptr) : false;
+    return d->update(id, QStringLiteral("reversal_attempts = reversal_attempts + 1"), {},
+                     QStringLiteral("reversal = ?"), {int(ReversalState::Owed)},
+                     QStringLiteral("counting a reversal attempt"), nullptr);
+}
+
+bool Journal::settleReversal(qint64 id, ReversalState outcome, const QString& respCode)
+{
+    if (!isOpen())
+        return d ? d->notOpen(nullptr) : false;
+    if (outcome != ReversalState::Delivered && outcome != ReversalState::Refused &&
+        outcome != ReversalState::Rejected) {
+        d->error = QStringLiteral("Journal: a reversal is settled as delivered, refused or rejected");
+        return false;
+    }
+    return d->update(id,
+                     QStringLiteral("reversal = ?, reversal_resp_code = ?, reversal_settled_at = ?, "
+                                    "card_full = NULL"),
+                     {int(outcome), respCode, Clock::now().toString(Qt::ISODate)},
+                     QStringLiteral("reversal = ?"), {int(ReversalState::Owed)},
+                     QStringLiteral("settling a reversal"), nullptr);
+}
+
+QList<JournalRow> Journal::unreportedReversals()
+{
+    QList<JournalRow> out;
+    if (!isOpen())
+        return out;
+    QSqlQuery q(d->db());
+    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE reversal IN (?, ?) AND reversal_reported = 0 "
+                             "ORDER BY id")
+                  .arg(kColumns));
+    q.addBindValue(int(ReversalState::Refused));
+    q.addBindValue(int(ReversalState::Rejected));
+    if (d->exec(q, QStringLiteral("reading refused reversals")))
+        while (q.next())
+            out.append(rowFrom(q));
+    return out;
+}
+
+bool Journal::markReversalReported(qint64 id)
+{
+    if (!isOpen())
+        return d ? d->notOpen(nullptr) : false;
+    return d->update(id, QStringLiteral("reversal_reported = 1"), {}, QStringLiteral("reversal IN (?, ?)"),
+                     {int(ReversalState::Refused), int(ReversalState::Rejected)},
+                     QStringLiteral("marking a reversal reported"), nullptr);
+}
+
+std::optional<JournalRow> Journal::row(qint64 id)
+{
+    if (!isOpen())
+        return std::nullopt;
+    QSqlQuery q(d->db());
+    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE id = ?").arg(kColumns));
+    q.addBindValue(id);
+    if (!d->exec(q, QStringLiteral("reading a row")) || !q.next())
+        return std::nullopt;
+    return rowFrom(q);
+}
+
+QList<JournalRow> Journal::day(const QString& date)
+{
+    QList<JournalRow> out;
+    if (!isOpen())
+        return out;
+    QSqlQuery q(d->db());
+    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE date = ? ORDER BY id DESC").arg(kColumns));
+    q.addBindValue(date);
+    if (d->exec(q, QStringLiteral("reading a day")))
+        while (q.next())
+            out.append(rowFrom(q));
+    return out;
+}
+
+QString MaskCardNumber(const QString& cardNumber)
+{
+    if (cardNumber.size() <= 8)
+        return cardNumber;
+    return cardNumber.left(8) + QString(std::min<qsizetype>(4, cardNumber.size() - 8), u'*') +
+           cardNumber.mid(12);
+}
+
+} // namespace sorna

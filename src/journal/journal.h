@@ -1,0 +1,132 @@
+#pragma once
+
+#include "transaction/transactionmessages.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace sorna {
+
+// The local record of every approval and cancellation the counter sends.
+// A row is committed before the request's bytes leave and updated when its
+// answer is handled, when none comes, and when its reversal is settled.
+enum class JournalKind
+{
+    Approval = 1,
+    Cancellation = 2
+};
+
+enum class JournalState
+{
+    Pending = 0,   // recorded; the request may have left; no answer handled yet
+    Approved = 1,  // approval answered "00"
+    Cancelled = 2, // cancellation answered "00"
+    Refused = 3,   // answered with another code (respCode)
+    Unknown = 4,   // no answer, an unreadable one, or the program died waiting
+    NotSent = 5    // the connection failed before the request was written
+};
+
+enum class ReversalState
+{
+    None = 0,
+    Owed = 1,      // must reach the host before any new payment leaves
+    Delivered = 2, // the host answered "00", or closed in order / stayed silent after the whole request
+    Refused = 3,   // the host refused it (reversalRespCode)
+    Rejected = 4   // the row failed its integrity check: never sent
+};
+
+struct JournalRow
+{
+    qint64 id = 0;
+    JournalKind kind = JournalKind::Approval;
+    QString date, time; // of the request: yyyyMMdd, HHmmss
+    QString traceNo, merchant, issueCode;
+    QString cardMasked; // digits 9-12 as "****"
+    QString entryMode, itemCode, itemName, teacherCode, teacherName;
+    QString amount; // digits, no separators
+    QString reasonText, orgAuthDate, orgApprovalNo;
+    JournalState state = JournalState::Pending;
+    QString respCode, approvalNo, transDate, transTime, remainAmount, studentName, schoolName, hostMessage;
+    ReversalState reversal = ReversalState::None;
+    int reversalAttempts = 0;
+    QString reversalRespCode;
+    QDateTime reversalSettledAt;
+    bool reversalReported = false;
+};
+
+// What a reversal needs.  The input is always the automatic cancellation of
+// a recorded approval (mode Approval, automaticCancellation true).
+struct OwedReversal
+{
+    qint64 rowId = 0;
+    TransactionInput input;
+    QString issueCode, number;
+    QString cardMasked, date, time, amount;
+    int attempts = 0;
+};
+
+// The journal of the root folder: Journal/sorna.db (SQLite, WAL), created
+// for the merchant's account only.
+class Journal
+{
+public:
+    static Journal& instance();
+
+    // Opens (or re-opens, when the root folder changed) the journal.  At
+    // every open: an approval row still Pending (the program died waiting)
+    // becomes Unknown with its reversal Owed, a Pending cancellation
+    // Unknown; an old Pending/reversals.dat is taken in once and set aside.
+    bool open(QString* error = nullptr);
+    void close();
+    bool isOpen() const;
+
+    // Before a request's bytes leave: `request` is the record as built.
+    // Returns the new row's id, or 0 with *error set: then nothing may be sent.
+    qint64 recordRequest(const TransactionInput& in, const TransactionRecord& request,
+                         const QString& itemName, QString* error = nullptr);
+    // The answer handled for a row.  The full card number is wiped.
+    bool recordAnswer(qint64 id, const TransactionAnswer& answer, QString* error = nullptr);
+    // No usable answer: an approval becomes Unknown with its reversal Owed
+    // (the full card number kept until the reversal is settled); a
+    // cancellation Unknown.
+    bool recordNoAnswer(qint64 id, QString* error = nullptr);
+    // The request never left.
+    bool recordNotSent(qint64 id, QString* error = nullptr);
+
+    bool hasOwedReversals();
+    // Oldest first.
+    QList<OwedReversal> owedReversals(int limit = 1);
+    bool countReversalAttempt(qint64 id);
+    // Delivered, Refused or Rejected; the full card number is wiped.
+    bool settleReversal(qint64 id, ReversalState outcome, const QString& respCode = {});
+    // Refused or rejected reversals the merchant has not been told of yet.
+    QList<JournalRow> unreportedReversals();
+    bool markReversalReported(qint64 id);
+
+    std::optional<JournalRow> row(qint64 id);
+    // One day's rows (yyyyMMdd), newest first.
+    QList<JournalRow> day(const QString& date);
+
+    // Test seam: the last error text.
+    QString lastError() const;
+    // What the last open has to tell the merchant besides success (an old
+    // list of reversals that could not be read), given once.
+    QStringList takeNotices();
+    // Owed rows that failed their integrity check and were settled Rejected
+    // while the program ran.
+    int rejectedCount() const;
+
+private:
+    Journal() = default;
+    struct Private;
+    Private* d = nullptr;
+};
+
+// The card number as receipts and the journal show it: digits 9-12 as "****".
+QString MaskCardNumber(const QString& cardNumber);
+
+} // namespace sorna

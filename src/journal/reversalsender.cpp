@@ -1,0 +1,266 @@
+#include "journal/reversalsender.h"
+
+#include "foundation/cp949.h"
+#include "foundation/messagelog.h"
+#include "foundation/paths.h"
+#include "foundation/settings.h"
+#include "hostlink/envelope.h"
+#include "hostlink/winsock.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QTimer>
+
+namespace sorna {
+namespace {
+
+constexpr int kRetryMs = 30000;
+constexpr int kAnswerTimeoutMs = 10000;
+
+void logReversal(const OwedReversal& r, const QString& what)
+{
+    LogMessage(QStringLiteral("[ Rvsl "),
+               cp949::encode(
+                   QStringLiteral("reversal #%1 of card %2, amount %3, item %4, approval of %5 %6: %7")
+                       .arg(r.rowId)
+                       .arg(r.input.cardNumber.isEmpty() ? r.cardMasked : MaskCardNumber(r.input.cardNumber),
+                            r.amount, r.input.careCode, r.date, r.time, what)));
+}
+
+// The card number of a plain record or answer, digits 9-12 as "****", for
+// the log; `offset` is where card_data begins.
+QByteArray withCardMasked(QByteArray plain, int offset)
+{
+    for (int k = offset + 8; k < offset + 12 && k < plain.size(); ++k)
+        plain[k] = '*';
+    return plain;
+}
+
+} // namespace
+
+struct ReversalSender::State
+{
+    QTimer* retry = nullptr;
+    QTimer* answerTimer = nullptr;
+    Winsock* socket = nullptr;
+    std::optional<OwedReversal> current;
+    // Settled by the host while the journal could not take it: never sent
+    // again while the program runs, settled as soon as the journal takes it.
+    QHash<qint64, std::pair<ReversalState, QString>> unsettled;
+};
+
+ReversalSender* ReversalSender::instance()
+{
+    static ReversalSender* sender = new ReversalSender;
+    return sender;
+}
+
+ReversalSender::ReversalSender() : QObject(QCoreApplication::instance()), d(new State)
+{
+    d->retry = new QTimer(this);
+    d->retry->setInterval(kRetryMs);
+    d->answerTimer = new QTimer(this);
+    d->answerTimer->setSingleShot(true);
+    d->answerTimer->setInterval(kAnswerTimeoutMs);
+    d->socket = new Winsock(this);
+    d->socket->setObjectName(QStringLiteral("sckMain2"));
+    d->socket->setWatchPeerClose(true);
+    connect(d->retry, &QTimer::timeout, this, &ReversalSender::tryNext);
+    connect(d->answerTimer, &QTimer::timeout, this, &ReversalSender::onSilence);
+    connect(d->socket, &Winsock::Connected, this, &ReversalSender::onConnected);
+    connect(d->socket, &Winsock::SendComplete, this, &ReversalSender::onWritten);
+    connect(d->socket, &Winsock::DataArrival, this, &ReversalSender::onAnswer);
+    connect(d->socket, &Winsock::Error, this, &ReversalSender::onError);
+    // The state goes with the object.
+    connect(this, &QObject::destroyed, this, [state = d] { delete state; });
+}
+
+void ReversalSender::start()
+{
+    d->retry->start();
+    QTimer::singleShot(0, this, &ReversalSender::tryNext);
+}
+
+void ReversalSender::stop()
+{
+    State& st = *d;
+    st.retry->stop();
+    st.answerTimer->stop();
+    // An attempt under way is dropped; its reversal stays owed.
+    st.socket->Close();
+    st.current.reset();
+}
+
+void ReversalSender::setRetryInterval(int ms)
+{
+    d->retry->setInterval(ms);
+}
+
+int ReversalSender::retryInterval() const
+{
+    return d->retry->interval();
+}
+
+void ReversalSender::setAnswerTimeout(int ms)
+{
+    d->answerTimer->setInterval(ms);
+}
+
+bool ReversalSender::busy() const
+{
+    return d->current.has_value();
+}
+
+void ReversalSender::tryNext()
+{
+    State& st = *d;
+    if (busy())
+        return;
+    Journal& journal = Journal::instance();
+    if (!journal.isOpen()) {
+        emit idle(false);
+        return;
+    }
+    // Outcomes the journal could not take before are settled first.
+    for (auto it = st.unsettled.begin(); it != st.unsettled.end();) {
+        if (journal.settleReversal(it.key(), it->first, it->second) || !journal.row(it.key()) ||
+            journal.row(it.key())->reversal != ReversalState::Owed)
+            it = st.unsettled.erase(it);
+        else
+            ++it;
+    }
+    const int rejectedBefore = journal.rejectedCount();
+    // Those settled by the host but not yet in the journal are left out.
+    QList<OwedReversal> owed = journal.owedReversals(int(st.unsettled.size()) + 1);
+    owed.removeIf([&st](const OwedReversal& r) { return st.unsettled.contains(r.rowId); });
+    if (journal.rejectedCount() != rejectedBefore)
+        emit needsAttention();
+    if (owed.isEmpty()) {
+        emit idle(st.unsettled.isEmpty() && !journal.hasOwedReversals());
+        return;
+    }
+    const OwedReversal r = owed.first();
+    const QString settings = paths::settingsFile();
+    int port = 0;
+    const QString host = ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Ip"), settings);
+    if (!ParsePort(ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Port"), settings),
+                   &port)) {
+        logReversal(r, QStringLiteral("not sent: the port setting is not usable"));
+        emit idle(false);
+        return;
+    }
+    // An attempt that cannot be counted is not made: a journal that takes no
+    // writes could not take its outcome either.
+    if (!journal.countReversalAttempt(r.rowId)) {
+        logReversal(r, QStringLiteral("not sent: ") + journal.lastError());
+        emit idle(false);
+        return;
+    }
+    st.current = r;
+    logReversal(r, QStringLiteral("attempt %1, connecting to %2:%3").arg(r.attempts + 1).arg(host).arg(port));
+    st.socket->RemoteHost = host;
+    st.socket->RemotePort = port;
+    st.socket->Connect();
+}
+
+void ReversalSender::onConnected()
+{
+    State& st = *d;
+    if (!st.current)
+        return;
+    const OwedReversal& r = *st.current;
+    TransactionRecord record = TransactionRequestRecord(r.input, r.issueCode, r.number);
+    const QString plain = record.build();
+    const int cardAt = FieldOffset(kTransactionLayout, tx::card_data);
+    const QString logged = cp949::decode(withCardMasked(cp949::encode(plain), cardAt));
+    EnvelopeBuild(*st.socket, plain, kTagSend, logged);
+}
+
+void ReversalSender::onWritten()
+{
+    State& st = *d;
+    if (st.current && st.socket->requestWritten())
+        st.answerTimer->start();
+}
+
+void ReversalSender::onAnswer()
+{
+    State& st = *d;
+    if (!st.current)
+        return;
+    st.answerTimer->stop();
+    const QByteArray plain = OpenFrame(st.socket->GetData());
+    // The answer carries the card number: logged masked.
+    LogMessage(kTagAnswer, withCardMasked(plain, AnswerPosition(tx::card_data) - 1));
+    const QString code = TransactionRecord::cut(plain)[tx::resp_code];
+    if (code == u"00")
+        finish(ReversalState::Delivered, code, QStringLiteral("delivered, the host answered 00"));
+    else
+        finish(ReversalState::Refused, code,
+               QStringLiteral("refused by the host with code \"%1\"").arg(code));
+}
+
+void ReversalSender::onSilence()
+{
+    State& st = *d;
+    if (!st.current)
+        return;
+    finish(ReversalState::Delivered, {},
+           QStringLiteral("delivered: the whole request was written and the host stayed silent"));
+}
+
+void ReversalSender::onError(const QString& why)
+{
+    State& st = *d;
+    if (!st.current)
+        return;
+    st.answerTimer->stop();
+    if (st.socket->requestWritten() && st.socket->remoteClosed()) {
+        switch (st.socket->peerClose()) {
+        case PeerClose::Orderly:
+            finish(ReversalState::Delivered, {},
+                   QStringLiteral("delivered: the whole request was written and the host closed in order"));
+            return;
+        case PeerClose::Unknown:
+            // This platform cannot tell a reset from an orderly close: taken as
+            // delivered, as before there was a journal.
+            finish(ReversalState::Delivered, {},
+                   QStringLiteral("delivered: the whole request was written and the host closed the "
+                                  "connection (a reset cannot be told apart here)"));
+            return;
+        case PeerClose::Reset:
+            break;
+        }
+    }
+    const bool reset = st.socket->peerClose() == PeerClose::Reset;
+    const OwedReversal r = *st.current;
+    st.current.reset();
+    st.socket->Close();
+    logReversal(r, QStringLiteral("not delivered (%1), still owed")
+                       .arg(reset ? QStringLiteral("the host reset the connection") : why));
+    emit idle(false);
+}
+
+void ReversalSender::finish(ReversalState outcome, const QString& code, const QString& what)
+{
+    State& st = *d;
+    const OwedReversal r = *st.current;
+    st.current.reset();
+    st.answerTimer->stop();
+    st.socket->Close();
+    Journal& journal = Journal::instance();
+    if (journal.settleReversal(r.rowId, outcome, code)) {
+        logReversal(r, what);
+    } else {
+        st.unsettled.insert(r.rowId, {outcome, code});
+        logReversal(r, what + QStringLiteral("; the journal could not record it (%1), it is not sent again")
+                                  .arg(journal.lastError()));
+    }
+    emit settled(r.rowId, outcome);
+    if (outcome == ReversalState::Refused)
+        emit needsAttention();
+    // Others owed go right after.
+    QTimer::singleShot(0, this, &ReversalSender::tryNext);
+}
+
+} // namespace sorna

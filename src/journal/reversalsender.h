@@ -1,0 +1,61 @@
+#pragma once
+
+#include "journal/journal.h"
+
+#include <QObject>
+
+class QTimer;
+
+namespace sorna {
+
+class Winsock;
+
+// The one sender of automatic cancellations.  It takes the owed reversals
+// from the journal, oldest first, one connection each (the socket is named
+// "sckMain2"), and settles each by the host's answer:
+//  - an answer "00" within the answer time-out: Delivered;
+//  - another code: Refused (the merchant is told once, by whoever listens to
+//    `needsAttention`);
+//  - no answer, but the host closed the connection in order, or stayed
+//    silent for the answer time-out, after the whole request was written:
+//    Delivered (a host that never answers reversals keeps working);
+//  - a refused connection, a reset or any other error: stays Owed, tried
+//    again every retry interval (30 s) and at the next start.
+class ReversalSender : public QObject
+{
+    Q_OBJECT
+public:
+    static ReversalSender* instance();
+
+    void start(); // retries every interval, and a first attempt now
+    void stop();
+    void setRetryInterval(int ms);
+    int retryInterval() const;
+    void setAnswerTimeout(int ms); // 10 s unless a test shortens it
+    bool busy() const;
+    // Tries the oldest owed reversal now (nothing when busy or none owed).
+    void tryNext();
+
+signals:
+    // A reversal was settled.
+    void settled(qint64 rowId, sorna::ReversalState outcome);
+    // A round ended: `nothingOwed` is true when the journal owes nothing
+    // more, false when the last attempt failed and reversals stay owed.
+    void idle(bool nothingOwed);
+    // A reversal was refused or rejected: tell the merchant.
+    void needsAttention();
+
+private:
+    ReversalSender();
+    void onConnected();
+    void onWritten();
+    void onAnswer();
+    void onSilence();
+    void onError(const QString& why);
+    void finish(ReversalState outcome, const QString& code, const QString& what);
+
+    struct State;
+    State* d;
+};
+
+} // namespace sorna

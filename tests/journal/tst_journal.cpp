@@ -1,0 +1,535 @@
+// The journal of approvals and cancellations: what each answer, time-out and
+// restart leaves in it, the card number kept only while a reversal may be
+// owed, rows altered by hand, the old reversal list taken in, and a disk that
+// is full, read-only or holds a damaged file.
+
+#include "foundation/clock.h"
+#include "foundation/cp949.h"
+#include "foundation/paths.h"
+#include "foundation/textbytes.h"
+#include "journal/journal.h"
+#include "support/testsupport.h"
+#include "transaction/transactionmessages.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <memory>
+
+#include <unistd.h>
+
+using namespace sorna;
+using namespace sorna::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kCard = u"9410120000000019"_s;
+
+TransactionInput input(TransactionMode mode, const QString& card = kCard, const QString& amount = u"50,000"_s)
+{
+    TransactionInput in;
+    in.mode = mode;
+    in.entryMode = u"0"_s;
+    in.cardNumber = card;
+    in.amountShown = amount;
+    in.careCode = u"101"_s;
+    in.teacherCode = u"TC25010001"_s;
+    in.teacherName = u"박소윤"_s;
+    if (mode == TransactionMode::Cancellation) {
+        in.orgAuthDate = u"20261207"_s;
+        in.orgApprovalNo = u"10000001"_s;
+    }
+    return in;
+}
+
+qint64 record(const TransactionInput& in, QString* error = nullptr)
+{
+    return Journal::instance().recordRequest(in, TransactionRequestRecord(in, u"3901"_s, u"7100012345"_s),
+                                             u"언어치료"_s, error);
+}
+
+// A look at the file beside the journal's own connection.
+QVariant column(qint64 id, const QString& name)
+{
+    QVariant out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"peek"_s);
+        db.setDatabaseName(paths::journalFile());
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.prepare(u"SELECT %1 FROM journal WHERE id = ?"_s.arg(name));
+            q.addBindValue(id);
+            if (q.exec() && q.next())
+                out = q.value(0);
+        }
+    }
+    QSqlDatabase::removeDatabase(u"peek"_s);
+    return out;
+}
+
+bool alter(qint64 id, const QString& assignment)
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"alter"_s);
+        db.setDatabaseName(paths::journalFile());
+        ok =
+            db.open() && QSqlQuery(db).exec(u"UPDATE journal SET %1 WHERE id = %2"_s.arg(assignment).arg(id));
+    }
+    QSqlDatabase::removeDatabase(u"alter"_s);
+    return ok;
+}
+
+TransactionAnswer answer(const QString& code)
+{
+    TransactionAnswer a;
+    a.record[tx::resp_code] = code;
+    a.record[tx::approval_no] = u"10000042    "_s;
+    return a;
+}
+
+bool run(const QString& program, const QStringList& args)
+{
+    return QProcess::execute(program, args) == 0;
+}
+
+// A small tmpfs mounted over a fresh root folder (needs root); unmounted
+// when the object goes.
+class TmpfsRoot
+{
+public:
+    explicit TmpfsRoot(const QString& size)
+    {
+        m_root = std::make_unique<TempRoot>();
+        m_mounted = ::geteuid() == 0 && run(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size="_s + size,
+                                                         u"tmpfs"_s, m_root->path()});
+    }
+    ~TmpfsRoot()
+    {
+        Journal::instance().close();
+        if (m_mounted)
+            run(u"umount"_s, {u"-l"_s, m_root->path()});
+    }
+    bool mounted() const { return m_mounted; }
+    QString path() const { return m_root->path(); }
+    bool setReadOnly(bool ro)
+    {
+        return run(u"mount"_s, {u"-o"_s, ro ? u"remount,ro"_s : u"remount,rw"_s, m_root->path()});
+    }
+
+private:
+    std::unique_ptr<TempRoot> m_root;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TempRoot> m_root;
+    Journal& journal() { return Journal::instance(); }
+
+private slots:
+    void init()
+    {
+        Clock::reset();
+        m_root = std::make_unique<TempRoot>();
+        QString error;
+        QVERIFY2(journal().open(&error), qPrintable(error));
+    }
+    void cleanup()
+    {
+        journal().close();
+        m_root.reset();
+        Clock::reset();
+    }
+
+    // What each way a request can end leaves in its row; the full card
+    // number stays only while a reversal is owed.
+    void requestOutcomes_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("ending"); // answer code, "none" or "not sent"
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("reversal");
+        QTest::addColumn<bool>("cardKept");
+
+        const int approval = int(TransactionMode::Approval);
+        const int cancellation = int(TransactionMode::Cancellation);
+        QTest::newRow("approval answered 00")
+            << approval << u"00"_s << int(JournalState::Approved) << int(ReversalState::None) << false;
+        QTest::newRow("approval refused")
+            << approval << u"51"_s << int(JournalState::Refused) << int(ReversalState::None) << false;
+        QTest::newRow("approval unanswered")
+            << approval << u"none"_s << int(JournalState::Unknown) << int(ReversalState::Owed) << true;
+        QTest::newRow("approval never left")
+            << approval << u"not sent"_s << int(JournalState::NotSent) << int(ReversalState::None) << false;
+        QTest::newRow("cancellation answered 00")
+            << cancellation << u"00"_s << int(JournalState::Cancelled) << int(ReversalState::None) << false;
+        QTest::newRow("cancellation refused")
+            << cancellation << u"23"_s << int(JournalState::Refused) << int(ReversalState::None) << false;
+        QTest::newRow("cancellation unanswered")
+            << cancellation << u"none"_s << int(JournalState::Unknown) << int(ReversalState::None) << false;
+    }
+    void requestOutcomes()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, ending);
+        QFETCH(int, state);
+        QFETCH(int, reversal);
+        QFETCH(bool, cardKept);
+
+        Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(14, 30, 25)));
+        const qint64 id = record(input(TransactionMode(mode)));
+        QVERIFY2(id > 0, qPrintable(journal().lastError()));
+        // Before the request leaves: the whole card number, for a reversal.
+        QCOMPARE(column(id, u"card_full"_s).toString(), kCard);
+        std::optional<JournalRow> r = journal().row(id);
+        QVERIFY(r);
+        QCOMPARE(r->state, JournalState::Pending);
+        QCOMPARE(r->cardMasked, u"94101200****0019"_s);
+        QCOMPARE(r->traceNo, u"143025012345"_s);
+        QCOMPARE(r->amount, u"50000"_s);
+        QCOMPARE(journal().day(u"20261207"_s).first().id, id);
+
+        QString error;
+        if (ending == u"none")
+            QVERIFY(journal().recordNoAnswer(id, &error));
+        else if (ending == u"not sent")
+            QVERIFY(journal().recordNotSent(id, &error));
+        else
+            QVERIFY(journal().recordAnswer(id, answer(ending), &error));
+        r = journal().row(id);
+        QCOMPARE(int(r->state), state);
+        QCOMPARE(int(r->reversal), reversal);
+        QCOMPARE(column(id, u"card_full"_s).isNull(), !cardKept);
+        QCOMPARE(journal().hasOwedReversals(), reversal == int(ReversalState::Owed));
+        // A row's outcome is recorded once.
+        QVERIFY(!journal().recordAnswer(id, answer(u"00"_s)));
+        QVERIFY(!journal().recordNoAnswer(id));
+    }
+
+    // The folder, the file and the key are the merchant's account's alone.
+    void ownerOnly()
+    {
+        QCOMPARE(QFile::permissions(paths::journalFolder()) & 0x0077, QFileDevice::Permissions());
+        QCOMPARE(QFile::permissions(paths::journalFile()) & 0x0077, QFileDevice::Permissions());
+        QCOMPARE(QFile::permissions(paths::journalFolder() + u"/journal.key"_s) & 0x0077,
+                 QFileDevice::Permissions());
+    }
+
+    // The program died while requests waited: at the next open the approval
+    // is owed a reversal, the cancellation only unknown; the reversal is the
+    // automatic cancellation of the approval as recorded.
+    void pendingAtReopen()
+    {
+        Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 1)));
+        TransactionInput approval = input(TransactionMode::Approval);
+        approval.orgAuthDate = u"20261201"_s; // left in the closed boxes
+        approval.reasonText = u"1 : 이전 회차분 동시결제"_s;
+        const qint64 a = record(approval);
+        const qint64 c = record(input(TransactionMode::Cancellation, u"9410120000000027"_s));
+        QVERIFY(a > 0 && c > 0);
+        journal().close();
+        QVERIFY(journal().open());
+
+        QCOMPARE(journal().row(a)->state, JournalState::Unknown);
+        QCOMPARE(journal().row(a)->reversal, ReversalState::Owed);
+        QCOMPARE(journal().row(c)->state, JournalState::Unknown);
+        QCOMPARE(journal().row(c)->reversal, ReversalState::None);
+        QVERIFY(column(c, u"card_full"_s).isNull());
+
+        const QList<OwedReversal> owed = journal().owedReversals(10);
+        QCOMPARE(owed.size(), 1);
+        QCOMPARE(owed[0].rowId, a);
+        QCOMPARE(owed[0].cardMasked, u"94101200****0019"_s);
+        Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(9, 6, 0)));
+        const QByteArray request = expectedBytes(u"0600"
+                                                 "3901"
+                                                 "20261207"
+                                                 "090600"
+                                                 "090600012345"
+                                                 "00"
+                                                 "7100012345·····"
+                                                 "20261207"
+                                                 "090600"
+                                                 "11"
+                                                 "0"
+                                                 "9410120000000019·····················"
+                                                 "················"
+                                                 "0000050000"
+                                                 "············"
+                                                 "········"
+                                                 "············"
+                                                 "·········"
+                                                 "·········"
+                                                 "·········"
+                                                 "2"
+                                                 "·········"
+                                                 "101"
+                                                 "TC25010001"
+                                                 "박소윤····"
+                                                 "··········"
+                                                 "········································"
+                                                 "1 : 이전 회차분 동시결제········"_s +
+                                                 QString(145, u'·'));
+        QCOMPARE(cp949::encode(BuildTransactionRequest(owed[0].input, owed[0].issueCode, owed[0].number)),
+                 request);
+    }
+
+    // Settled once, the card number goes; a refusal waits until the
+    // merchant has been told.
+    void settling()
+    {
+        const qint64 delivered = record(input(TransactionMode::Approval));
+        const qint64 refused = record(input(TransactionMode::Approval, u"9410120000000027"_s));
+        QVERIFY(journal().recordNoAnswer(delivered) && journal().recordNoAnswer(refused));
+        QCOMPARE(journal().owedReversals(10).size(), 2);
+        QVERIFY(journal().countReversalAttempt(delivered));
+        QCOMPARE(journal().owedReversals(1).first().attempts, 1);
+
+        QVERIFY(journal().settleReversal(delivered, ReversalState::Delivered, u"00"_s));
+        QVERIFY(journal().settleReversal(refused, ReversalState::Refused, u"22"_s));
+        // Never settled twice, never sent again.
+        QVERIFY(!journal().settleReversal(delivered, ReversalState::Refused, u"22"_s));
+        QVERIFY(!journal().countReversalAttempt(delivered));
+        QVERIFY(!journal().settleReversal(refused, ReversalState::Owed));
+        QVERIFY(journal().owedReversals(10).isEmpty());
+        QVERIFY(!journal().hasOwedReversals());
+        QVERIFY(column(delivered, u"card_full"_s).isNull());
+        QVERIFY(column(refused, u"card_full"_s).isNull());
+        QCOMPARE(journal().row(delivered)->reversal, ReversalState::Delivered);
+
+        QList<JournalRow> unreported = journal().unreportedReversals();
+        QCOMPARE(unreported.size(), 1);
+        QCOMPARE(unreported[0].id, refused);
+        QCOMPARE(unreported[0].reversalRespCode, u"22"_s);
+        QVERIFY(journal().markReversalReported(refused));
+        QVERIFY(journal().unreportedReversals().isEmpty());
+    }
+
+    // A row altered by hand is never sent: settled Rejected, told to the
+    // merchant; the rows around it go on.
+    void alteredRows_data()
+    {
+        QTest::addColumn<QString>("assignment");
+        QTest::newRow("kind made a cancellation") << u"kind = 2"_s;
+        QTest::newRow("amount raised") << u"amount = '990000'"_s;
+        QTest::newRow("another card") << u"card_full = '9410120000000027'"_s;
+        QTest::newRow("another item") << u"item_code = '102'"_s;
+        QTest::newRow("another teacher") << u"teacher_code = 'TC25010002'"_s;
+        QTest::newRow("another merchant") << u"merchant = '7100023456'"_s;
+        QTest::newRow("the approval answered") << u"state = 1"_s;
+        QTest::newRow("card no number") << u"card_full = '9410-1200-0000-0'"_s;
+        QTest::newRow("amount no number") << u"amount = '5,000'"_s;
+        QTest::newRow("MAC removed") << u"mac = ''"_s;
+        QTest::newRow("card wiped") << u"card_full = NULL"_s;
+    }
+    void alteredRows()
+    {
+        QFETCH(QString, assignment);
+        const qint64 before = record(input(TransactionMode::Approval, u"9410120000000035"_s));
+        const qint64 id = record(input(TransactionMode::Approval));
+        const qint64 after = record(input(TransactionMode::Approval, u"9410120000000027"_s));
+        for (qint64 r : {before, id, after})
+            QVERIFY(journal().recordNoAnswer(r));
+        QVERIFY(alter(id, assignment));
+
+        const int rejected = journal().rejectedCount();
+        const QList<OwedReversal> owed = journal().owedReversals(10);
+        QCOMPARE(owed.size(), 2);
+        QCOMPARE(owed[0].rowId, before);
+        QCOMPARE(owed[1].rowId, after);
+        for (const OwedReversal& o : owed) {
+            QCOMPARE(o.input.mode, TransactionMode::Approval);
+            QVERIFY(o.input.automaticCancellation);
+        }
+        QCOMPARE(journal().rejectedCount(), rejected + 1);
+        QCOMPARE(journal().row(id)->reversal, ReversalState::Rejected);
+        QCOMPARE(journal().unreportedReversals().first().id, id);
+        QVERIFY(column(id, u"card_full"_s).isNull());
+    }
+
+    // The list of reversals kept before the journal is taken in once as
+    // automatic cancellations of approvals, whatever mode it names, and set
+    // aside; a list that cannot be read is set aside and said.
+    void oldReversalList_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("owedCards");
+        QTest::addColumn<QString>("asideAs");
+
+        const QByteArray good =
+            R"([{"id":"a1","decided":"2026-12-07T10:00:00","issueCode":"3901","number":"7100012345",
+                 "attempts":3,"mode":0,"entryMode":"0","cardNumber":"9410120000000019","amount":"50,000",
+                 "careCode":"101","teacherCode":"TC25010001","teacherName":"박소윤","reasonText":""},
+                {"id":"b2","decided":"2026-12-07T10:01:00","issueCode":"3901","number":"7100012345",
+                 "attempts":0,"mode":1,"entryMode":"2","cardNumber":"9410120000000027","amount":"40,000",
+                 "orgAuthDate":"20261201","orgApprovalNo":"10000007","careCode":"103",
+                 "teacherCode":"TC25020002","teacherName":"강민서","reasonText":""}])";
+        QTest::newRow("two reversals, one naming a cancellation")
+            << good << QStringList{u"9410120000000019"_s, u"9410120000000027"_s} << u".taken-in-"_s;
+        QTest::newRow("not a list") << QByteArray("{\"id\": \"a1\", trunc") << QStringList()
+                                    << u".unreadable-"_s;
+    }
+    void oldReversalList()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, owedCards);
+        QFETCH(QString, asideAs);
+
+        journal().close();
+        m_root->write(u"Pending/reversals.dat"_s, file);
+        QVERIFY(journal().open());
+        const QStringList notices = journal().takeNotices();
+        QCOMPARE(notices.isEmpty(), !owedCards.isEmpty());
+        QVERIFY(!QFile::exists(paths::pendingReversalFile()));
+        const QStringList aside =
+            QDir(m_root->file(u"Pending"_s)).entryList({u"reversals.dat"_s + asideAs + u'*'}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(m_root->read(u"Pending/"_s + aside.first()), file);
+
+        // Found again (a crash before it was moved aside): not taken twice.
+        QFile::copy(m_root->file(u"Pending/"_s + aside.first()), paths::pendingReversalFile());
+        journal().close();
+        QVERIFY(journal().open());
+
+        const QList<OwedReversal> owed = journal().owedReversals(10);
+        QStringList cards;
+        for (const OwedReversal& o : owed) {
+            cards.append(o.input.cardNumber);
+            const QString request = BuildTransactionRequest(o.input, o.issueCode, o.number);
+            QCOMPARE(MidBytes(request, 1, 4), u"0600"_s);
+            QCOMPARE(MidBytes(request, FieldOffset(kTransactionLayout, tx::cancel_kind) + 1, 1), u"2"_s);
+            // No approval of the host's is named: nothing but an automatic cancellation.
+            QCOMPARE(MidBytes(request, FieldOffset(kTransactionLayout, tx::org_auth_date) + 1, 20),
+                     QString(20, u' '));
+        }
+        QCOMPARE(cards, owedCards);
+        if (!owed.isEmpty())
+            QCOMPARE(owed[0].attempts, 3);
+    }
+
+    // A file that is no journal, or a journal damaged inside, is kept aside
+    // untouched and no new journal is begun while it waits to be looked at.
+    void damagedJournal_data()
+    {
+        QTest::addColumn<bool>("header");
+        QTest::newRow("not a database") << false;
+        QTest::newRow("pages overwritten") << true;
+    }
+    void damagedJournal()
+    {
+        QFETCH(bool, header);
+        for (int i = 0; i < 200; ++i)
+            QVERIFY(record(input(TransactionMode::Approval)) > 0);
+        journal().close();
+        QFile f(paths::journalFile());
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        if (header) {
+            f.seek(4096);
+            f.write(QByteArray(8192, '\x5a'));
+        } else {
+            f.write(QByteArray("this is no journal at all"));
+        }
+        f.close();
+        const QByteArray damaged = m_root->read(u"Journal/sorna.db"_s);
+
+        QString error;
+        QVERIFY(!journal().open(&error));
+        QVERIFY2(error.contains(u"damaged"_s), qPrintable(error));
+        QVERIFY(!journal().isOpen());
+        QVERIFY(record(input(TransactionMode::Approval)) == 0);
+        const QStringList aside =
+            QDir(paths::journalFolder()).entryList({u"sorna.db.damaged-*"_s}, QDir::Files);
+        QVERIFY(!aside.isEmpty());
+        QCOMPARE(m_root->read(u"Journal/"_s + aside.first()), damaged);
+
+        // Still refused while the damaged journal waits in the folder.
+        QVERIFY(!journal().open(&error));
+        QVERIFY2(error.contains(aside.first()), qPrintable(error));
+        QDir().mkpath(m_root->file(u"Looked-at"_s));
+        for (const QString& name : aside)
+            QVERIFY(QFile::rename(m_root->file(u"Journal/"_s + name), m_root->file(u"Looked-at/"_s + name)));
+        QVERIFY(journal().open(&error));
+        QVERIFY(record(input(TransactionMode::Approval)) > 0);
+    }
+
+    // A full disk: the request is refused (nothing may leave unrecorded),
+    // what was recorded stays, the owed reversal is not lost.
+    void fullDisk()
+    {
+        journal().close();
+        TmpfsRoot root(u"2m"_s);
+        if (!root.mounted())
+            QSKIP("a tmpfs cannot be mounted here (needs root and mount)");
+        QVERIFY(journal().open());
+        const qint64 owed = record(input(TransactionMode::Approval));
+        QVERIFY(journal().recordNoAnswer(owed));
+
+        QFile filler(root.path() + u"/filler"_s);
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(64 * 1024, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        QList<qint64> recorded;
+        QString error;
+        for (int i = 0; i < 20000; ++i) {
+            const qint64 id = record(input(TransactionMode::Approval, u"9410120000000027"_s), &error);
+            if (id == 0)
+                break;
+            recorded.append(id);
+        }
+        QVERIFY2(error.contains(u"full"_s), qPrintable(error));
+        filler.close();
+        for (qint64 id : recorded)
+            QCOMPARE(journal().row(id)->state, JournalState::Pending);
+        QVERIFY(journal().hasOwedReversals());
+
+        QVERIFY(filler.remove());
+        QVERIFY2(record(input(TransactionMode::Approval)) > 0, qPrintable(journal().lastError()));
+        journal().close();
+        QVERIFY(journal().open());
+        const QList<OwedReversal> after = journal().owedReversals(100000);
+        QCOMPARE(after.size(), recorded.size() + 2); // the pending ones became owed at the reopen
+        QCOMPARE(after.first().rowId, owed);
+    }
+
+    // A read-only root (a file system remounted read-only after an error):
+    // the journal does not open, so no payment leaves; nothing recorded is
+    // lost and the owed reversal is there once the root can be written.
+    void readOnlyRoot()
+    {
+        journal().close();
+        TmpfsRoot root(u"8m"_s);
+        if (!root.mounted())
+            QSKIP("a tmpfs cannot be mounted here (needs root and mount)");
+        QVERIFY(journal().open());
+        const qint64 owed = record(input(TransactionMode::Approval));
+        QVERIFY(journal().recordNoAnswer(owed));
+        journal().close();
+        // Linux refuses to remount read-only while files are open for writing.
+        QVERIFY(root.setReadOnly(true));
+
+        QString error;
+        QVERIFY(!journal().open(&error));
+        QVERIFY2(error.contains(u"read-only"_s) || error.contains(u"cannot be opened"_s), qPrintable(error));
+        QCOMPARE(record(input(TransactionMode::Approval)), 0);
+        QVERIFY(journal().hasOwedReversals()); // cannot say: nothing may leave
+
+        QVERIFY(root.setReadOnly(false));
+        QVERIFY(journal().open());
+        QCOMPARE(journal().owedReversals(10).size(), 1);
+        QCOMPARE(journal().row(owed)->reversal, ReversalState::Owed);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"

@@ -1,0 +1,326 @@
+// The one sender of automatic cancellations, against the real reference host
+// and against peers that misbehave: settled by the host's answer, by an
+// orderly close or by silence after the whole request; kept owed after a
+// refused connection or a reset; never sent twice.
+
+#include "foundation/clock.h"
+#include "foundation/cp949.h"
+#include "foundation/messagelog.h"
+#include "foundation/paths.h"
+#include "foundation/textbytes.h"
+#include "journal/journal.h"
+#include "journal/reversalsender.h"
+#include "support/refhost.h"
+#include "support/testsupport.h"
+#include "transaction/transactionmessages.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace sorna;
+using namespace sorna::test;
+using namespace Qt::StringLiterals;
+namespace demo = sorna::host::demo;
+
+namespace {
+
+TransactionInput approvalOf(const QString& card, const QString& amount = u"45,000"_s)
+{
+    TransactionInput in;
+    in.entryMode = u"0"_s;
+    in.cardNumber = card;
+    in.amountShown = amount;
+    in.careCode = u"102"_s;
+    in.teacherCode = u"TC25010002"_s;
+    in.teacherName = u"김다인"_s;
+    return in;
+}
+
+// A peer that is not the host: it takes the connection and then does what
+// the test asks.
+class Peer : public QTcpServer
+{
+public:
+    enum class Does
+    {
+        ResetAtOnce,    // accepts and resets without reading
+        ResetAfterRead, // reads the request, then resets
+        CloseAfterRead, // reads the request, then closes in order
+        Silent          // reads the request and says nothing
+    };
+    explicit Peer(Does does) : m_does(does)
+    {
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = nextPendingConnection()) {
+                ++connections;
+                if (m_does == Does::ResetAtOnce) {
+                    reset(s);
+                    continue;
+                }
+                // The whole request comes in one piece on this machine; what
+                // the peer does follows a moment after it.
+                connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                    const bool first = received.isEmpty();
+                    received += s->readAll();
+                    if (!first || m_does == Does::Silent)
+                        return;
+                    QTimer::singleShot(100, s, [this, s] {
+                        received += s->readAll();
+                        if (m_does == Does::ResetAfterRead)
+                            reset(s);
+                        else
+                            s->disconnectFromHost();
+                    });
+                });
+            }
+        });
+    }
+    static void reset(QTcpSocket* s)
+    {
+        const linger hard{1, 0};
+        ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        s->abort();
+    }
+    int connections = 0;
+    QByteArray received;
+
+private:
+    Does m_does;
+};
+
+} // namespace
+
+class TestReversalSender : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TempRoot> m_root;
+    ReversalSender* sender() { return ReversalSender::instance(); }
+    Journal& journal() { return Journal::instance(); }
+
+    void pointAt(quint16 port)
+    {
+        writeSetting("KolbrinInfo", "sorna_Ip", u"127.0.0.1"_s);
+        writeSetting("KolbrinInfo", "sorna_Port", QString::number(port));
+        writeSetting("KolbrinInfo", "sorna_Issue_code", demo::kIssueCode);
+    }
+
+    // An approval recorded and left without an answer; with a host, first
+    // carried out there so that it has something to reverse.
+    qint64 owe(const TransactionInput& in, RefHost* host = nullptr)
+    {
+        const TransactionRecord request = TransactionRequestRecord(in, demo::kIssueCode, demo::kMerchantNo);
+        const qint64 id = journal().recordRequest(in, request, u"미술치료"_s);
+        if (id == 0)
+            return 0;
+        if (host && HostExchange(host->port(), request.build(), kTagSend).isEmpty())
+            return 0;
+        return journal().recordNoAnswer(id) ? id : 0;
+    }
+
+    static int reversalsAt(const RefHost& host)
+    {
+        int n = 0;
+        for (const QByteArray& r : host.requests())
+            if (r.mid(4, 4) == "0600")
+                ++n;
+        return n;
+    }
+
+private slots:
+    void init()
+    {
+        Clock::reset();
+        m_root = std::make_unique<TempRoot>();
+        QVERIFY(journal().open());
+        sender()->setAnswerTimeout(10000);
+        sender()->setRetryInterval(30000);
+    }
+    void cleanup()
+    {
+        sender()->stop();
+        journal().close();
+        m_root.reset();
+        Clock::reset();
+    }
+
+    // Each way a reversal attempt ends, with the real host or a peer that
+    // only pretends to be one.
+    void outcomes_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<int>("outcome"); // ReversalState
+        QTest::addColumn<int>("attention");
+
+        QTest::newRow("host answers 00") << u"host"_s << int(ReversalState::Delivered) << 0;
+        QTest::newRow("host refuses 22: approval older than 10 minutes")
+            << u"host, approval old"_s << int(ReversalState::Refused) << 1;
+        QTest::newRow("host resets every connection")
+            << u"host --fault reset"_s << int(ReversalState::Owed) << 0;
+        QTest::newRow("host not listening") << u"nobody"_s << int(ReversalState::Owed) << 0;
+        QTest::newRow("peer resets without reading") << u"reset at once"_s << int(ReversalState::Owed) << 0;
+        QTest::newRow("peer resets after reading") << u"reset after read"_s << int(ReversalState::Owed) << 0;
+        QTest::newRow("peer closes in order after reading")
+            << u"close after read"_s << int(ReversalState::Delivered) << 0;
+        QTest::newRow("peer silent") << u"silent"_s << int(ReversalState::Delivered) << 0;
+    }
+    void outcomes()
+    {
+        QFETCH(QString, peer);
+        QFETCH(int, outcome);
+        QFETCH(int, attention);
+
+        std::unique_ptr<RefHost> host;
+        std::unique_ptr<Peer> fake;
+        const TransactionInput in = approvalOf(demo::kCardNineItems);
+        qint64 id = 0;
+        if (peer.startsWith(u"host")) {
+            host = std::make_unique<RefHost>(peer.endsWith(u"reset") ? QStringList{u"--fault"_s, u"reset"_s}
+                                                                     : QStringList());
+            QVERIFY2(host->isRunning(), qPrintable(host->error()));
+            pointAt(host->port());
+            if (peer.endsWith(u"old")) {
+                // Made 11 minutes ago by the client's clock; the host holds
+                // no approval of it within its 10 minutes.
+                Clock::setFixed(QDateTime::currentDateTime().addSecs(-11 * 60));
+                id = owe(in);
+                Clock::reset();
+            } else {
+                id = owe(in, peer.endsWith(u"reset") ? nullptr : host.get());
+            }
+        } else if (peer == u"nobody") {
+            pointAt(deadPort());
+            id = owe(in);
+        } else {
+            const Peer::Does does = peer == u"reset at once"      ? Peer::Does::ResetAtOnce
+                                    : peer == u"reset after read" ? Peer::Does::ResetAfterRead
+                                    : peer == u"close after read" ? Peer::Does::CloseAfterRead
+                                                                  : Peer::Does::Silent;
+            fake = std::make_unique<Peer>(does);
+            pointAt(fake->serverPort());
+            id = owe(in);
+        }
+        QVERIFY2(id > 0, qPrintable(journal().lastError()));
+
+        sender()->setAnswerTimeout(400);
+        QSignalSpy settled(sender(), &ReversalSender::settled);
+        QSignalSpy idle(sender(), &ReversalSender::idle);
+        QSignalSpy attentionSpy(sender(), &ReversalSender::needsAttention);
+        sender()->tryNext();
+        QVERIFY(sender()->busy());
+        QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
+        QCOMPARE(idle.last().first().toBool(), outcome != int(ReversalState::Owed));
+        QCOMPARE(int(journal().row(id)->reversal), outcome);
+        QCOMPARE(journal().row(id)->reversalAttempts, 1);
+        QCOMPARE(settled.size(), outcome == int(ReversalState::Owed) ? 0 : 1);
+        QCOMPARE(attentionSpy.size(), attention);
+        if (outcome == int(ReversalState::Refused)) {
+            QCOMPARE(journal().row(id)->reversalRespCode, u"22"_s);
+            QCOMPARE(journal().unreportedReversals().first().id, id);
+        }
+        if (host && !peer.endsWith(u"reset")) {
+            QCOMPARE(reversalsAt(*host), 1);
+            const QByteArray sent = host->requests().last();
+            QCOMPARE(MidBytes(sent, FieldOffset(kTransactionLayout, tx::cancel_kind) + 5, 1), u"2"_s);
+            QCOMPARE(MidBytes(sent, FieldOffset(kTransactionLayout, tx::card_data) + 5, 16),
+                     demo::kCardNineItems);
+        }
+        if (outcome == int(ReversalState::Delivered) && host)
+            QCOMPARE(host->scalar(u"SELECT COUNT(*) FROM ledger WHERE kind = 'reversal'"_s).toInt(), 1);
+
+        // A settled reversal is never sent again; an owed one is, once more.
+        idle.clear();
+        sender()->tryNext();
+        QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
+        QCOMPARE(journal().row(id)->reversalAttempts, outcome == int(ReversalState::Owed) ? 2 : 1);
+        if (host && !peer.endsWith(u"reset"))
+            QCOMPARE(reversalsAt(*host), 1);
+        QCOMPARE(attentionSpy.size(), attention);
+
+        // The log names the card masked only, the wire carries it whole.
+        const QByteArray log = m_root->read(u"Log/"_s + Clock::dateText() + u".log"_s);
+        QVERIFY(log.contains("[ Rvsl "));
+        QVERIFY(log.contains("94101200****0019"));
+        for (const QByteArray& line : log.split('\n'))
+            if (line.startsWith("[ Rvsl ") || line.contains("0600"))
+                QVERIFY2(!line.contains(demo::kCardNineItems.toLatin1()), line.constData());
+    }
+
+    // The host is down: the reversals stay owed and are tried again; when
+    // it is back each reaches it exactly once, oldest first.
+    void hostDownThenBack()
+    {
+        RefHost host;
+        QVERIFY2(host.isRunning(), qPrintable(host.error()));
+        pointAt(host.port());
+        const qint64 first = owe(approvalOf(demo::kCardThreeItems, u"40,000"_s), &host);
+        const qint64 second = owe(approvalOf(demo::kCardNineItems, u"45,000"_s), &host);
+        QVERIFY(first > 0 && second > first);
+        host.stop();
+
+        sender()->setRetryInterval(150);
+        sender()->start();
+        QTRY_VERIFY_WITH_TIMEOUT(journal().row(first)->reversalAttempts >= 3, 10000);
+        QCOMPARE(journal().row(second)->reversalAttempts, 0);
+        QVERIFY(journal().hasOwedReversals());
+
+        QVERIFY2(host.restart(), qPrintable(host.error()));
+        QTRY_VERIFY_WITH_TIMEOUT(!journal().hasOwedReversals(), 10000);
+        QCOMPARE(journal().row(first)->reversal, ReversalState::Delivered);
+        QCOMPARE(journal().row(second)->reversal, ReversalState::Delivered);
+        QTest::qWait(600); // a few more rounds: nothing more leaves
+        QCOMPARE(reversalsAt(host), 2);
+        const QList<QByteArray> requests = host.requests();
+        QList<QByteArray> reversals;
+        for (const QByteArray& r : requests)
+            if (r.mid(4, 4) == "0600")
+                reversals.append(r);
+        const int cardAt = FieldOffset(kTransactionLayout, tx::card_data) + 4;
+        QCOMPARE(reversals[0].mid(cardAt, 16), demo::kCardThreeItems.toLatin1());
+        QCOMPARE(reversals[1].mid(cardAt, 16), demo::kCardNineItems.toLatin1());
+        QCOMPARE(host.scalar(u"SELECT COUNT(*) FROM ledger WHERE kind = 'approval' AND state = 'cancelled'"_s)
+                     .toInt(),
+                 2);
+    }
+
+    // A row altered by hand never reaches the host; the merchant is told.
+    void alteredRowNeverSent()
+    {
+        RefHost host;
+        QVERIFY2(host.isRunning(), qPrintable(host.error()));
+        pointAt(host.port());
+        const qint64 id = owe(approvalOf(demo::kCardNineItems), &host);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"alter"_s);
+            db.setDatabaseName(paths::journalFile());
+            QVERIFY(db.open());
+            QVERIFY(
+                QSqlQuery(db).exec(u"UPDATE journal SET kind = 2, amount = '5000' WHERE id = %1"_s.arg(id)));
+        }
+        QSqlDatabase::removeDatabase(u"alter"_s);
+
+        QSignalSpy attention(sender(), &ReversalSender::needsAttention);
+        QSignalSpy idle(sender(), &ReversalSender::idle);
+        sender()->tryNext();
+        QTRY_VERIFY(!idle.isEmpty());
+        QVERIFY(idle.last().first().toBool());
+        QCOMPARE(attention.size(), 1);
+        QCOMPARE(journal().row(id)->reversal, ReversalState::Rejected);
+        QCOMPARE(reversalsAt(host), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReversalSender)
+#include "tst_reversalsender.moc"
