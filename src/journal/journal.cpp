@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -121,9 +122,15 @@ QVariant notNull(const QVariant& v)
     return v;
 }
 
-bool matches(const QString& pattern, const QString& text)
+// Compiled once: the checks run for every owed row the sender reads.
+bool matches(const char* pattern, const QString& text)
 {
-    return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(text).hasMatch();
+    static QHash<const char*, QRegularExpression> compiled;
+    auto it = compiled.find(pattern);
+    if (it == compiled.end())
+        it = compiled.insert(
+            pattern, QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(pattern))));
+    return it->match(text).hasMatch();
 }
 
 bool printable(const QString& text, int maxBytes)
@@ -137,18 +144,16 @@ bool printable(const QString& text, int maxBytes)
 // Why the fields of an owed row cannot be a reversal; empty when they can.
 QString malformed(const ReversalFields& f)
 {
-    if (!matches(QStringLiteral("[0-9]{16}"), f.card))
+    if (!matches("[0-9]{16}", f.card))
         return QStringLiteral("the card number is not 16 digits");
-    if (!matches(QStringLiteral("[0-9]{1,10}"), f.amount) || f.amount.toLongLong() <= 0)
+    if (!matches("[0-9]{1,10}", f.amount) || f.amount.toLongLong() <= 0)
         return QStringLiteral("the amount is not a number of won");
-    if (!matches(QStringLiteral("[0-9]{8}"), f.date) || !matches(QStringLiteral("[0-9]{6}"), f.time))
+    if (!matches("[0-9]{8}", f.date) || !matches("[0-9]{6}", f.time))
         return QStringLiteral("the date or time is not well-formed");
-    if (!matches(QStringLiteral("[0-9A-Za-z]{1,15}"), f.merchant) ||
-        !matches(QStringLiteral("[0-9A-Za-z]{0,4}"), f.issueCode))
+    if (!matches("[0-9A-Za-z]{1,15}", f.merchant) || !matches("[0-9A-Za-z]{0,4}", f.issueCode))
         return QStringLiteral("the merchant or issue code is not well-formed");
-    if (!matches(QStringLiteral("[02]?"), f.entryMode) ||
-        !matches(QStringLiteral("[0-9A-Za-z]{0,3}"), f.itemCode) ||
-        !matches(QStringLiteral("[0-9A-Za-z]{0,10}"), f.teacherCode))
+    if (!matches("[02]?", f.entryMode) || !matches("[0-9A-Za-z]{0,3}", f.itemCode) ||
+        !matches("[0-9A-Za-z]{0,10}", f.teacherCode))
         return QStringLiteral("the entry mode, item or teacher code is not well-formed");
     if (!printable(f.teacherName, 10) || !printable(f.reasonText, 32))
         return QStringLiteral("the teacher name or reason is not well-formed");
