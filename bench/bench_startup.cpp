@@ -16,11 +16,12 @@
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
+#include "journal/journal.h"
+#include "journal/reversalsender.h"
 #include "login/gui/artwork.h"
-#include "transaction/gui/form1.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
-#include "transaction/reversalqueue.h"
+#include "transaction/gui/form1.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -604,7 +604,7 @@ void Journal::Private::takeInOldQueue()
                 "reversal_attempts) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
             for (const QVariant& value :
                  {QVariant(f.kind), QVariant(f.date), QVariant(f.time), QVariant(f.merchant),
-                  QVariant(f.issueCode), QVariant(MaskCardNumber(f.card)), QVariant(f.card),
+                  QVariant(f.issueCode), QVariant(MaskCardDigits(f.card)), QVariant(f.card),
                   QVariant(f.entryMode), QVariant(f.itemCode), QVariant(f.teacherCode),
                   QVariant(f.teacherName), QVariant(f.amount), QVariant(f.reasonText),
                   QVariant(int(JournalState::Unknown)), QVariant(int(ReversalState::Owed)),
@@ -756,7 +756,7 @@ qint64 Journal::recordRequest(const TransactionInput& in, const TransactionRecor
             "org_approval_no, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const QVariant& v :
              {QVariant(f.kind), QVariant(f.date), QVariant(f.time), QVariant(f.traceNo), QVariant(f.merchant),
-              QVariant(f.issueCode), QVariant(MaskCardNumber(f.card)), QVariant(f.card),
+              QVariant(f.issueCode), QVariant(MaskCardDigits(f.card)), QVariant(f.card),
               QVariant(f.entryMode), QVariant(f.itemCode), QVariant(itemName), QVariant(f.teacherCode),
               QVariant(f.teacherName), QVariant(f.amount), QVariant(f.reasonText),
               QVariant(request[tx::org_auth_date]), QVariant(request[tx::org_approval_no]),
@@ -932,7 +932,7 @@ QList<OwedReversal> Journal::owedReversals(int limit)
             ++d->rejected;
             logReversal(QStringLiteral("reversal #%1 of card %2, amount %3: not sent, %4")
                             .arg(f.id)
-                            .arg(MaskCardNumber(f.card), f.amount, why));
+                            .arg(MaskCardDigits(f.card), f.amount, why));
         }
     }
 }
@@ -1015,7 +1015,7 @@ QList<JournalRow> Journal::day(const QString& date)
     return out;
 }
 
-QString MaskCardNumber(const QString& cardNumber)
+QString MaskCardDigits(const QString& cardNumber)
 {
     if (cardNumber.size() <= 8)
         return cardNumber;

@@ -126,7 +126,8 @@ private:
     Private* d = nullptr;
 };
 
-// The card number as receipts and the journal show it: digits 9-12 as "****".
-QString MaskCardNumber(const QString& cardNumber);
+// The card number as the journal and the log keep it: digits 9-12 as "****"
+// (receipts show the same, in groups of four).
+QString MaskCardDigits(const QString& cardNumber);
 
 } // namespace sorna

@@ -23,7 +23,7 @@ void logReversal(const OwedReversal& r, const QString& what)
                cp949::encode(
                    QStringLiteral("reversal #%1 of card %2, amount %3, item %4, approval of %5 %6: %7")
                        .arg(r.rowId)
-                       .arg(r.input.cardNumber.isEmpty() ? r.cardMasked : MaskCardNumber(r.input.cardNumber),
+                       .arg(r.input.cardNumber.isEmpty() ? r.cardMasked : MaskCardDigits(r.input.cardNumber),
                             r.amount, r.input.careCode, r.date, r.time, what)));
 }
 
@@ -192,6 +192,15 @@ void ReversalSender::onAnswer()
     const QByteArray plain = OpenFrame(st.socket->GetData());
     // The answer carries the card number: logged masked.
     LogMessage(kTagAnswer, withCardMasked(plain, AnswerPosition(tx::card_data) - 1));
+    if (plain.trimmed().isEmpty()) {
+        // A frame came back that cannot be read: the host had the whole
+        // request and said something, which is no refusal.  Sent again it
+        // could take back another approval of the same card and amount.
+        finish(ReversalState::Delivered, {},
+               QStringLiteral(
+                   "delivered: the whole request was written and the host's answer could not be read"));
+        return;
+    }
     const QString code = TransactionRecord::cut(plain)[tx::resp_code];
     if (code == u"00")
         finish(ReversalState::Delivered, code, QStringLiteral("delivered, the host answered 00"));

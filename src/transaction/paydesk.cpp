@@ -2,9 +2,25 @@
 
 #include "foundation/amount.h"
 #include "foundation/clock.h"
+#include "foundation/cp949.h"
+#include "foundation/messagelog.h"
+#include "hostlink/responsecodes.h"
+#include "journal/journal.h"
+
+#include <utility>
 
 namespace sorna {
 namespace {
+
+// The journal of the root folder in use (opened, or opened anew when the
+// root folder changed); a journal that cannot be opened fails every write
+// with its reason.
+Journal& journal()
+{
+    Journal& j = Journal::instance();
+    j.open();
+    return j;
+}
 
 // A deciphered answer is blank when the frame could not be deciphered.
 bool isBlank(const QByteArray& answer)
@@ -145,22 +161,92 @@ TransactionInput PayDesk::requestInput(const PanelInput& panel) const
     return in;
 }
 
+namespace {
+
+const QString kNotRecorded = QStringLiteral("거래내역에 기록할 수 없어 결제를 보내지 않았습니다.\n"
+                                            "디스크 공간과 폴더 권한을 확인해 주세요.\n(%1)");
+
+} // namespace
+
 std::optional<QString> PayDesk::beginRequest(const PanelInput& panel, const QString& issueCode,
                                              const QString& number, QString* error)
 {
-    Q_UNUSED(error);
     PendingRequest p;
     p.input = requestInput(panel);
+    if (p.input.mode != TransactionMode::Balance) {
+        // Earlier outcomes first: the journal must know how the last payment
+        // ended before the next one is recorded.
+        QString why;
+        if (!saveUnsaved(&why)) {
+            if (error)
+                *error = kNotRecorded.arg(why);
+            return std::nullopt;
+        }
+        if (journal().hasOwedReversals()) {
+            if (error)
+                *error = reversalFirstMessage();
+            return std::nullopt;
+        }
+    }
     p.record = TransactionRequestRecord(p.input, issueCode, number);
     p.itemText = panel.itemText;
     p.teacherText = panel.teacher;
+    if (p.input.mode != TransactionMode::Balance) {
+        // Nothing that moves money leaves unrecorded.
+        QString why;
+        p.journalId = journal().recordRequest(p.input, p.record, panel.itemText.trimmed(), &why);
+        if (p.journalId == 0) {
+            if (error)
+                *error = kNotRecorded.arg(why);
+            return std::nullopt;
+        }
+    }
     m_pending = p;
     return p.record.build();
 }
 
+bool PayDesk::reversalsOwed()
+{
+    saveUnsaved(nullptr);
+    return !m_unsaved.isEmpty() || journal().hasOwedReversals();
+}
+
+QString PayDesk::reversalFirstMessage()
+{
+    return QStringLiteral("응답을 받지 못한 이전 승인의 자동취소가 아직 승인 서버에 전달되지 않았습니다.\n"
+                          "자동취소가 전달되기 전에는 승인과 취소를 보낼 수 없습니다. "
+                          "잠시 후 다시 시도해 주세요.");
+}
+
 void PayDesk::requestNotSent()
 {
+    if (m_pending && m_pending->journalId != 0) {
+        // Never written to the line: the row says so.  A row that cannot be
+        // updated stays waiting, and at the next start its approval is
+        // reversed, which the host refuses harmlessly.
+        journal().recordNotSent(m_pending->journalId);
+    }
     m_pending.reset();
+}
+
+void PayDesk::recordOutcome(const UnsavedOutcome& outcome, QString* error)
+{
+    QString why;
+    const bool saved = outcome.answer ? journal().recordAnswer(outcome.journalId, *outcome.answer, &why)
+                                      : journal().recordNoAnswer(outcome.journalId, &why);
+    if (saved)
+        return;
+    m_unsaved.append(outcome);
+    if (error)
+        *error = why;
+}
+
+bool PayDesk::saveUnsaved(QString* error)
+{
+    const QList<UnsavedOutcome> waiting = std::exchange(m_unsaved, {});
+    for (const UnsavedOutcome& outcome : waiting)
+        recordOutcome(outcome, error);
+    return m_unsaved.isEmpty();
 }
 
 AnswerMeaning PayDesk::answer(const QByteArray& deciphered)
@@ -176,6 +262,8 @@ AnswerMeaning PayDesk::answer(const QByteArray& deciphered)
     m.lines = TransactionResultLines(m.mode, m.answer);
     if (m.answer.accepted() && m.mode != TransactionMode::Balance)
         m.receipt = ReceiptFromAnswer(m.mode, m.answer, p.itemText, p.teacherText);
+    if (p.journalId != 0)
+        recordOutcome({p.journalId, m.answer}, &m.journalError);
     return m;
 }
 
@@ -183,9 +271,44 @@ bool PayDesk::noAnswer()
 {
     if (!m_pending)
         return false;
-    const bool reverse = m_pending->input.mode == TransactionMode::Approval;
+    const PendingRequest p = *m_pending;
     m_pending.reset();
+    // An approval the host may have carried out is owed a reversal; the
+    // journal keeps it so (also when it cannot be written now: the row is
+    // still waiting, and a waiting approval is reversed at the next start).
+    const bool reverse = p.input.mode == TransactionMode::Approval;
+    if (p.journalId != 0) {
+        recordOutcome({p.journalId, std::nullopt}, nullptr);
+        if (reverse)
+            LogMessage(
+                QStringLiteral("[ Rvsl "),
+                cp949::encode(QStringLiteral("reversal #%1 of card %2, amount %3, item %4: owed until the "
+                                             "host has it")
+                                  .arg(p.journalId)
+                                  .arg(MaskCardDigits(p.input.cardNumber), AmountDigits(p.input.amountShown),
+                                       p.input.careCode)));
+    }
     return reverse;
+}
+
+QString ReversalTroubleMessage(const JournalRow& row)
+{
+    const QDateTime at = QDateTime::fromString(row.date + row.time, QStringLiteral("yyyyMMddHHmmss"));
+    const QString details =
+        QStringLiteral("거래일시 : ") + at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+        QStringLiteral("\n카드번호 : ") + row.cardMasked + QStringLiteral("\n금액     : ") +
+        FormatAmount(row.amount) + QStringLiteral("원\n치료항목 : ") + row.itemName + u'\n';
+    if (row.reversal == ReversalState::Rejected)
+        return QStringLiteral("응답 없이 끝난 승인의 자동취소를 보낼 수 없습니다.\n"
+                              "거래내역의 기록이 바뀌었거나 손상되었습니다.\n\n") +
+               details +
+               QStringLiteral("\n승인 서버(고객센터)에 이 승인이 처리되었는지 문의하고, 처리되었다면 "
+                              "취소해 주세요.");
+    const QString text = LookUpResponse(row.reversalRespCode);
+    return QStringLiteral("응답 없이 끝난 승인의 자동취소가 승인 서버에서 거절되었습니다.\n\n") + details +
+           QStringLiteral("거절코드 : ") + row.reversalRespCode + (text.isEmpty() ? QString() : u' ' + text) +
+           QStringLiteral("\n\n이 승인은 취소되지 않았을 수 있습니다. 결제하기의 취소 거래로 직접 "
+                          "취소하거나 승인 서버(고객센터)에 문의해 주세요.");
 }
 
 } // namespace sorna

@@ -4,6 +4,7 @@
 #include "transaction/transactionmessages.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -47,6 +48,7 @@ struct AnswerMeaning
     QStringList lines;                                // replace the result list
     std::optional<ReceiptData> receipt;               // an accepted approval or cancellation
     TransactionAnswer answer;
+    QString journalError; // the outcome could not be written to the journal (yet)
 };
 
 // The request waiting for its answer on the pay connection.
@@ -56,6 +58,14 @@ struct PendingRequest
     TransactionRecord record;
     QString itemText, teacherText; // for the receipt
     qint64 journalId = 0;          // 0: not journalled (a balance inquiry)
+};
+
+// An answer or a lost answer that the journal has not taken yet: written
+// before the next request is recorded.
+struct UnsavedOutcome
+{
+    qint64 journalId = 0;
+    std::optional<TransactionAnswer> answer; // none: no answer came
 };
 
 // Why the pay button goes no further.
@@ -106,15 +116,22 @@ public:
 
     // The pay connection is up: the request is built and, for an approval or
     // cancellation, committed to the journal.  Returns the record to send,
-    // or nothing with *error set: then nothing may be sent.
+    // or nothing with *error set (a sentence for the merchant): then nothing
+    // may be sent.
     std::optional<QString> beginRequest(const PanelInput& panel, const QString& issueCode,
                                         const QString& number, QString* error);
+    // Whether a reversal must reach the host before an approval or a
+    // cancellation may leave (outcomes not yet written are written first).
+    bool reversalsOwed();
+    static QString reversalFirstMessage();
     bool pending() const { return m_pending.has_value(); }
     const std::optional<PendingRequest>& pendingRequest() const { return m_pending; }
     // The connection failed before the request was written.
     void requestNotSent();
     // The answer deciphered (blank when it could not be): what it means, by
-    // the request that was sent, whatever mode the panel shows by now.
+    // the request that was sent, whatever mode the panel shows by now.  The
+    // journal takes it; when it cannot, `journalError` says so and the
+    // outcome is written before the next request.
     AnswerMeaning answer(const QByteArray& deciphered);
     // No usable answer (time-out, a connection lost after sending, an
     // unreadable answer, the window closing): true when a reversal is owed.
@@ -124,7 +141,18 @@ private:
     QStringList m_groups;
     QString m_entryMode;
     std::array<TherapyItem, kTherapyItemCount> m_items;
+    // Writes outcomes the journal could not take before; false while it
+    // still cannot.
+    bool saveUnsaved(QString* error);
+    void recordOutcome(const UnsavedOutcome& outcome, QString* error);
+
     std::optional<PendingRequest> m_pending;
+    QList<UnsavedOutcome> m_unsaved;
 };
+
+struct JournalRow;
+// What the merchant is told of a reversal the host refused, or one that
+// could not be sent: when, which card, how much, why, and what to do.
+QString ReversalTroubleMessage(const JournalRow& row);
 
 } // namespace sorna

@@ -189,7 +189,8 @@ inline int expectedSeconds(Fault f)
 //   "[ Send " / "[ Serc "  ->  "Send 0500", "Send 0600/2" (cancel_kind), "Serc 0200"
 //   "[ Resp "              ->  "Resp <msg_length> <msg_type> <resp_code>", blanks as "·";
 //                              "Resp (blank)" for an answer that could not be opened
-//   "[ Rvsl "              ->  "Rvsl kept", "Rvsl connecting", "Rvsl sent", "Rvsl not sent"
+//   "[ Rvsl "              ->  "Rvsl kept" (owed), "Rvsl connecting", "Rvsl sent" (delivered),
+//                              "Rvsl not sent" (still owed), "Rvsl refused"
 // Lines before `fromLine` are left out.
 inline QStringList logSummary(const QByteArray& log, qsizetype fromLine = 0)
 {
@@ -217,14 +218,16 @@ inline QStringList logSummary(const QByteArray& log, qsizetype fromLine = 0)
                            .arg(text(payload.left(4)), text(payload.mid(4, 4)), text(payload.mid(38, 2)));
         } else if (tag == "[ Rvsl ") {
             const QString what = cp949::decode(payload);
-            if (what.contains(QStringLiteral("kept until")))
+            if (what.contains(QStringLiteral("owed until")))
                 out << QStringLiteral("Rvsl kept");
             else if (what.contains(QStringLiteral("connecting to")))
                 out << QStringLiteral("Rvsl connecting");
-            else if (what.contains(QStringLiteral("not sent")))
+            else if (what.contains(QStringLiteral("still owed")))
                 out << QStringLiteral("Rvsl not sent");
-            else if (what.endsWith(QStringLiteral(": sent")))
+            else if (what.contains(QStringLiteral(": delivered")))
                 out << QStringLiteral("Rvsl sent");
+            else if (what.contains(QStringLiteral(": refused by the host")))
+                out << QStringLiteral("Rvsl refused");
             else
                 out << QStringLiteral("Rvsl ") + what;
         } else {

@@ -12,13 +12,14 @@
 #include "foundation/gui/messagebox.h"
 #include "hostlink/winsock.h"
 #include "hostsim/demodata.h"
+#include "journal/journal.h"
+#include "journal/reversalsender.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
 #include "transaction/gui/form1.h"
-#include "transaction/reversalqueue.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -6,13 +6,14 @@
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
 #include "hostlink/winsock.h"
+#include "journal/journal.h"
+#include "journal/reversalsender.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
 #include "merchant/gui/form4.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
 #include "transaction/gui/form1.h"
-#include "transaction/reversalqueue.h"
 
 #include <QAction>
 #include <QApplication>
@@ -96,6 +97,7 @@ private:
         ui(main).Card2->setText(QStringLiteral("1200"));
         ui(main).Card3->setText(QStringLiteral("0000"));
         ui(main).Card4->setText(QStringLiteral("0019"));
+        ui(main).txtCare_Amount1->setText(QStringLiteral("50,000"));
         ui(main).Command4->click();
     }
 
@@ -112,6 +114,8 @@ private slots:
         m_host = std::make_unique<FakeHost>();
         m_opened.clear();
         MessageBox::startRecording();
+        // A test host that never answers a reversal holds it no longer.
+        ReversalSender::instance()->setAnswerTimeout(300);
         QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
     }
 
@@ -291,7 +295,7 @@ private slots:
         QTRY_VERIFY(main.isNull());
         QCOMPARE(bool(session::loginWindow()), logout);
 
-        const QList<PendingReversal> queued = ReversalQueue::load();
+        const QList<OwedReversal> queued = sorna::test::owedReversals();
         QCOMPARE(queued.size(), reversals);
         if (reversals) {
             QCOMPARE(queued.first().input.mode, TransactionMode::Approval);
@@ -300,7 +304,7 @@ private slots:
         }
         // The time-out of a window that is gone says nothing.
         QTest::qWait(500);
-        QCOMPARE(MessageBox::recordedTexts(), QStringList());
+        QCOMPARE(MessageBox::recordedTexts().join(u'|'), QString());
     }
 
     // ---- web page

@@ -44,3 +44,14 @@ void closeAllWindows();
 QColor backColor(const QWidget* w);
 
 } // namespace sorna::test
+
+#include "journal/journal.h"
+
+namespace sorna::test {
+// The reversals the journal of the current root folder owes, oldest first.
+inline QList<OwedReversal> owedReversals()
+{
+    Journal::instance().open();
+    return Journal::instance().owedReversals(1000);
+}
+} // namespace sorna::test

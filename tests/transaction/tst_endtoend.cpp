@@ -10,6 +10,8 @@
 #include "foundation/paths.h"
 #include "hostlink/winsock.h"
 #include "hostsim/demodata.h"
+#include "journal/journal.h"
+#include "journal/reversalsender.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
 #include "receipt/gui/form5.h"
@@ -18,7 +20,6 @@
 #include "support/refhost.h"
 #include "support/testsupport.h"
 #include "transaction/gui/form1.h"
-#include "transaction/reversalqueue.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -169,10 +170,10 @@ class TestEndToEnd : public QObject
         // The open connection drops after the send: handled as the time-out.
         QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
         QTRY_VERIFY(!ReversalSender::instance()->busy());
-        const QList<PendingReversal> kept = ReversalQueue::load();
+        const QList<OwedReversal> kept = sorna::test::owedReversals();
         QCOMPARE(kept.size(), 1);
         QCOMPARE(kept.first().input.cardNumber, demo::kCardSilent);
-        QVERIFY(QFileInfo::exists(m_root->file(QStringLiteral("Pending/reversals.dat"))));
+        QVERIFY(QFileInfo::exists(m_root->file(QStringLiteral("Journal/sorna.db"))));
         QVERIFY(ui(w()).Command4->isEnabled());
     }
 
@@ -315,7 +316,7 @@ private slots:
         QTRY_COMPARE(usedAtHost(demo::kCardSilent), 0LL);
         QCOMPARE(
             m_host->scalar(QStringLiteral("SELECT COUNT(*) FROM ledger WHERE kind = 'reversal'")).toInt(), 1);
-        QTRY_COMPARE(ReversalQueue::load().size(), 0);
+        QTRY_COMPARE(sorna::test::owedReversals().size(), 0);
     }
 
     // The host is down when the reversal is due: it is kept and delivered
@@ -356,11 +357,11 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(reversalsAt(*m_host).size(), 1, 15000);
         QTRY_COMPARE(usedAtHost(demo::kCardSilent), 0LL);
-        QTRY_COMPARE(ReversalQueue::load().size(), 0);
+        QTRY_COMPARE(sorna::test::owedReversals().size(), 0);
         QVERIFY(m_root
                     ->read(QStringLiteral("Log/") +
                            QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log"))
-                    .contains(": sent"));
+                    .contains(": delivered"));
         // Not repeated, whoever looks at the queue again.
         ReversalSender::instance()->setRetryInterval(200);
         ReversalSender::instance()->start();

@@ -7,6 +7,8 @@
 #include "support/testsupport.h"
 #include "transaction/paydesk.h"
 
+#include <memory>
+
 #include <QtTest>
 
 using namespace sorna;
@@ -64,13 +66,22 @@ class TestPayDesk : public QObject
 {
     Q_OBJECT
 
+    // Every approval and cancellation goes into the journal of this root.
+    std::unique_ptr<sorna::test::TempRoot> m_root;
+
 private slots:
     void init()
     {
+        m_root = std::make_unique<sorna::test::TempRoot>();
         MessageStore::clear();
         Clock::setFixed(QDateTime(QDate(2025, 3, 5), QTime(14, 30, 25)));
     }
-    void cleanup() { Clock::reset(); }
+    void cleanup()
+    {
+        Clock::reset();
+        Journal::instance().close();
+        m_root.reset();
+    }
 
     // The reason check applies to approvals only, and only to an empty or
     // one-blank other-reason; typing over a chosen reason chooses none.

@@ -1,15 +1,18 @@
 #include "app/startup.h"
 
+#include "app/gui/testdrive.h"
+
 #include "foundation/cp949.h"
 #include "foundation/gui/logreport.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
 #include "hostlink/zseed.h"
+#include "journal/journal.h"
+#include "journal/reversalsender.h"
 #include "login/gui/artwork.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
-#include "transaction/reversalqueue.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -75,9 +78,22 @@ int RunClient(int argc, char** argv)
     }
 
     installLogFailureReport();
+    // The journal first: it says which reversals are owed (also those of an
+    // approval that was waiting when the program last ended).
+    QString journalError;
+    const bool journalOpen = Journal::instance().open(&journalError);
     Form3* login = session::showLoginWindow();
-    // Reversals that could not be delivered before are sent first.
+    if (!journalOpen)
+        QTimer::singleShot(0, &app, [journalError] {
+            MessageBox::show(nullptr,
+                             QStringLiteral("거래내역을 열 수 없어 승인과 취소를 보낼 수 없습니다.\n"
+                                            "카드 조회와 잔액조회는 할 수 있습니다.\n(") +
+                                 journalError + u')',
+                             MessageBox::Icon::Critical);
+        });
+    // Reversals owed from before are sent first.
     ReversalSender::instance()->start();
+    startTestDrive();
 
     // For start-up measurements: quit as soon as the first window is up.
     if (app.arguments().contains(QStringLiteral("--quit-when-shown")))

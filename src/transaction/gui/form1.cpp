@@ -6,6 +6,7 @@
 #include "foundation/settings.h"
 #include "hostlink/gui/startconnection.h"
 #include "hostlink/winsock.h"
+#include "journal/reversalsender.h"
 #include "login/gui/artwork.h"
 #include "merchant/gui/form4.h"
 
@@ -45,6 +46,14 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
 
     buildFrame();
     buildPanel();
+
+    // The one sender of reversals: a payment waiting for it goes on when it
+    // is done, and its trouble is told here.  Trouble from before this
+    // window opened (a refusal after the last logout) is told at once.
+    ReversalSender* sender = ReversalSender::instance();
+    connect(sender, &ReversalSender::idle, this, &Form1::reversalRoundEnded);
+    connect(sender, &ReversalSender::needsAttention, this, &Form1::tellReversalTrouble);
+    QTimer::singleShot(0, this, &Form1::tellReversalTrouble);
 
     // Form_Load: the panel in its start state, the merchant name shown.
     Text1->setText(ReadSetting(QStringLiteral("ComInfo"), QStringLiteral("Name"), paths::settingsFile()));

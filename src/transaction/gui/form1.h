@@ -99,12 +99,16 @@ private:
     // The request on sckMain got no usable answer; `tell` says so to the
     // merchant (not when the window is closing).
     void answerNeverCame(bool tell = true);
+    // A payment waits until the owed reversals have reached the host.
+    void payAfterReversals();
+    void reversalRoundEnded(bool nothingOwed);
     // Reversals the host refused, or that could not be sent, said once each.
     void tellReversalTrouble();
 
     PayDesk m_desk;
     QSystemTrayIcon* m_tray = nullptr;
     bool m_loggingOut = false;
+    bool m_payWaitsForReversals = false;
 
     QListWidget* lstResult = nullptr;
     QPushButton* Command6 = nullptr;  // "홈페이지"

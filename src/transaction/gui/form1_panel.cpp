@@ -456,6 +456,10 @@ void Form1::Command4_Click()
         Command4->setEnabled(true);
         return;
     }
+    if (mode() != TransactionMode::Balance && m_desk.reversalsOwed()) {
+        payAfterReversals();
+        return;
+    }
     if (!StartConnection(this, sckMain))
         Command4->setEnabled(true);
 }

@@ -6,10 +6,12 @@
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "hostlink/envelope.h"
+#include "hostlink/gui/startconnection.h"
 #include "hostlink/winsock.h"
+#include "journal/journal.h"
+#include "journal/reversalsender.h"
 #include "receipt/gui/form5.h"
 #include "transaction/gui/form1.h"
-#include "transaction/reversalqueue.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -27,6 +29,12 @@ QString setting(const char* section, const char* key)
 
 void Form1::sckMain_Connect()
 {
+    if (mode() != TransactionMode::Balance && m_desk.reversalsOwed()) {
+        // Became owed while connecting: the reversal goes first.
+        sckMain->Close();
+        payAfterReversals();
+        return;
+    }
     QString error;
     const std::optional<QString> record = m_desk.beginRequest(
         panelInput(), setting("KolbrinInfo", "sorna_Issue_code"), setting("ComInfo", "Number"), &error);
@@ -53,6 +61,12 @@ void Form1::sckMain_DataArrival()
     }
     lstResult->clear();
     lstResult->addItems(meaning.lines);
+    if (!meaning.journalError.isEmpty())
+        MessageBox::show(
+            this,
+            QStringLiteral("결과를 거래내역에 기록하지 못했습니다. 다음 결제 전에 다시 기록합니다.\n(") +
+                meaning.journalError + u')',
+            MessageBox::Icon::Warning);
     if (meaning.receipt) {
         Form5 receipt(this);
         receipt.setReceipt(*meaning.receipt);
@@ -77,24 +91,54 @@ void Form1::sckMain_Error()
 
 void Form1::answerNeverCame(bool tell)
 {
-    std::optional<TransactionInput> sent;
-    if (m_desk.pendingRequest())
-        sent = m_desk.pendingRequest()->input;
+    // The journal owes the reversal before anything is said, and it reverses
+    // the approval as it was sent, whatever the panel shows by now.
     const bool reverse = m_desk.noAnswer();
     // The pay button is usable again: the fate of the request is now the
     // reversal's business.
     Command4->setEnabled(true);
-    // The reversal is kept on disk before anything is said, and it reverses
-    // the approval as it was sent, whatever the panel shows by now.
-    if (reverse && sent)
-        ReversalQueue::add(*sent, setting("KolbrinInfo", "sorna_Issue_code"), setting("ComInfo", "Number"));
     if (!tell)
         return; // the window is closing: the sender delivers it
     MessageBox::show(this, QStringLiteral("연결할 수 없습니다"), MessageBox::Icon::None, QString());
-    if (reverse)
+    if (reverse && !ReversalSender::instance()->busy())
         ReversalSender::instance()->tryNext();
 }
 
-void Form1::tellReversalTrouble() {}
+// ---- reversals owed before a payment, and their trouble
+
+void Form1::payAfterReversals()
+{
+    // Nothing that moves money leaves while a reversal is owed: the sender
+    // tries now, and the payment follows once nothing is owed.
+    m_payWaitsForReversals = true;
+    lstResult->addItem(QStringLiteral("이전 승인의 자동취소를 먼저 보내고 있습니다"));
+    ReversalSender* sender = ReversalSender::instance();
+    if (!sender->busy())
+        sender->tryNext();
+}
+
+void Form1::reversalRoundEnded(bool nothingOwed)
+{
+    if (!m_payWaitsForReversals)
+        return;
+    m_payWaitsForReversals = false;
+    if (nothingOwed && !m_desk.reversalsOwed()) {
+        if (!StartConnection(this, sckMain))
+            Command4->setEnabled(true);
+        return;
+    }
+    Command4->setEnabled(true);
+    MessageBox::show(this, PayDesk::reversalFirstMessage(), MessageBox::Icon::Warning);
+}
+
+void Form1::tellReversalTrouble()
+{
+    for (const JournalRow& row : Journal::instance().unreportedReversals()) {
+        // Marked first: a second signal while the box is open says nothing
+        // twice.
+        Journal::instance().markReversalReported(row.id);
+        MessageBox::show(this, ReversalTroubleMessage(row), MessageBox::Icon::Warning);
+    }
+}
 
 } // namespace sorna

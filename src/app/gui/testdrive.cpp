@@ -1,0 +1,109 @@
+#include "app/gui/testdrive.h"
+
+#ifdef SORNA_TEST_HOOKS
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace sorna {
+namespace {
+
+QWidget* visibleWindow(const char* name)
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->objectName() == QLatin1String(name))
+            return w;
+    return nullptr;
+}
+
+template <typename T> T* child(QWidget* window, const char* name)
+{
+    return window->findChild<T*>(QString::fromLatin1(name));
+}
+
+// Clicked after the tick has returned: a click that opens a modal window
+// stays in it, and a timer does not fire again while its own tick runs.
+void clickLater(QWidget* window, const char* name)
+{
+    QPushButton* button = child<QPushButton>(window, name);
+    QTimer::singleShot(0, button, &QPushButton::click);
+}
+
+void say(const char* what)
+{
+    std::fprintf(stderr, "DRIVE: %s\n", what);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+void startTestDrive()
+{
+    const QStringList given = qEnvironmentVariable("SORNA_TEST_DRIVE").split(u',');
+    if (given.size() != 3)
+        return;
+    auto* tick = new QTimer(qApp);
+    auto step = std::make_shared<int>(0);
+    // Each step acts once its window is up; the timer keeps ticking inside
+    // the modal windows the clicks open.
+    QObject::connect(tick, &QTimer::timeout, tick, [tick, step, given] {
+        switch (*step) {
+        case 0:
+            if (QWidget* login = visibleWindow("Form3")) {
+                *step = 1;
+                child<QLineEdit>(login, "Text1")->setText(given[0]);
+                child<QLineEdit>(login, "Text4")->setText(given[1]);
+                say("login");
+                clickLater(login, "btnLogin");
+            }
+            return;
+        case 1:
+            if (QWidget* main = visibleWindow("Form1")) {
+                *step = 2;
+                say("manual entry");
+                clickLater(main, "Command2");
+            }
+            return;
+        case 2:
+            if (QWidget* manual = visibleWindow("Form2")) {
+                *step = 3;
+                for (int i = 0; i < 4; ++i)
+                    child<QLineEdit>(manual, QByteArray("Card" + QByteArray::number(i + 1)).constData())
+                        ->setText(given[2].mid(4 * i, 4));
+                clickLater(manual, "btnOk");
+            }
+            return;
+        case 3:
+            if (QWidget* main = visibleWindow("Form1");
+                main && !visibleWindow("Form2") && child<QComboBox>(main, "cmbCare1")->count() > 0) {
+                *step = 4;
+                say("pay");
+                clickLater(main, "Command4");
+            }
+            return;
+        case 4:
+            if (visibleWindow("Form5")) {
+                tick->stop();
+                say("receipt");
+            }
+            return;
+        }
+    });
+    tick->start(50);
+}
+
+} // namespace sorna
+
+#else
+
+namespace sorna {
+void startTestDrive() {}
+} // namespace sorna
+
+#endif

@@ -1,0 +1,13 @@
+#pragma once
+
+namespace sorna {
+
+// Test builds only (SORNA_TEST_HOOKS): when SORNA_TEST_DRIVE names a
+// business number, an authentication number and a card number
+// ("2148712345,482915,9410120000000019"), the real windows are driven
+// through a login, a typed card and an approval of its first item, the
+// way a merchant's hands would; tests then kill or watch the process.
+// Does nothing in the program merchants run.
+void startTestDrive();
+
+} // namespace sorna
