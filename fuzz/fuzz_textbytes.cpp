@@ -1,4 +1,4 @@
-// The byte-measured text operations (cp949::cut, LeftBytes, RightBytes,
+// The byte-measured text operations (cp949::cut, cp949::field, LeftBytes, RightBytes,
 // MidBytes, ByteLength, PadField) on arbitrary CP949 bytes and arbitrary
 // UTF-16 text with arbitrary counts and widths, and the records built from
 // arbitrary field values.
@@ -57,6 +57,15 @@ void checkCut(const QByteArray& bytes, int from, int count, char pad)
     // A cut of whole characters with a plain pad is whole characters again.
     if (uchar(pad) < 0x80 && carriedBytes(bytes))
         FUZZ_CHECK(carriedBytes(out));
+
+    // A field of a received message: the same bytes, only its last byte
+    // replaced, and read the same whatever comes before it.
+    const QByteArray field = cp949::field(bytes, from, count, pad);
+    FUZZ_CHECK(field.size() == n);
+    for (qsizetype i = 0; i < n; ++i)
+        FUZZ_CHECK(field[i] == bytes[start + i] || (i == n - 1 && field[i] == pad));
+    if (n > 0)
+        FUZZ_CHECK(field == cp949::field(bytes.sliced(start), 0, count, pad));
 }
 
 void checkText(const QString& text, int start, int count, int width, QChar pad)

@@ -817,6 +817,15 @@ private slots:
         QTest::newRow("cancellation in the morning")
             << int(TransactionMode::Cancellation) << QStringLiteral("093025") << QStringLiteral("카드 취소")
             << QStringLiteral("20250305  9:30:25");
+        QTest::newRow("approval just after midnight")
+            << int(TransactionMode::Approval) << QStringLiteral("000530") << QStringLiteral("카드 승인")
+            << QStringLiteral("20250305  0:05:30");
+        QTest::newRow("approval at midnight")
+            << int(TransactionMode::Approval) << QStringLiteral("000000") << QStringLiteral("카드 승인")
+            << QStringLiteral("20250305  0:00:00");
+        QTest::newRow("cancellation a minute past ten")
+            << int(TransactionMode::Cancellation) << QStringLiteral("100105") << QStringLiteral("카드 취소")
+            << QStringLiteral("20250305  10:01:05");
     }
     void receipt()
     {
