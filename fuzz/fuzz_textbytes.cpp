@@ -12,6 +12,7 @@
 
 #include "card/cardinquiry.h"
 #include "foundation/textbytes.h"
+#include "hostlink/envelope.h"
 #include "hostlink/record.h"
 #include "login/loginmessage.h"
 #include "transaction/transactionmessages.h"
@@ -132,7 +133,11 @@ void checkRecords(const QString& text)
                    PadField(r.values[i], kTransactionLayout[i].fill, kTransactionLayout[i].width));
 
     const LoginRequest login = BuildLoginRequest(part(0), part(1), part(2), part(3));
-    FUZZ_CHECK(ByteLength(login.record) == 200 && ByteLength(login.logRecord) == 200);
+    FUZZ_CHECK(ByteLength(login.record) == 200);
+    // The log keeps the request as sent, byte for byte, but for the mask.
+    const QByteArray loginPlain = cp949::encode(WithLengthField(login.record));
+    const QByteArray loginLogged = LoggedRequest(loginPlain);
+    FUZZ_CHECK(loginLogged.size() == loginPlain.size() && loginLogged.left(55) == loginPlain.left(55));
     FUZZ_CHECK(ByteLength(BuildCardInquiry(part(4), part(5), part(6), part(7))) == kTransactionRecordBytes);
 
     TransactionInput in;

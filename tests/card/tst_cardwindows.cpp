@@ -659,7 +659,8 @@ private slots:
             auto* f = qobject_cast<Form6*>(window);
             swipe(f, demo::kCardNineItems + QStringLiteral("=2512"));
             QCOMPARE(MessageBox::recordedTexts(),
-                     QStringList(2, QStringLiteral("통신 설정(포트)이 올바르지 않습니다")));
+                     QStringList(2, QStringLiteral("통신 설정(sorna_Port)이 올바르지 않습니다: 91a0\n") +
+                                        QDir::toNativeSeparators(paths::settingsFile())));
             QVERIFY(!f->Winsock1->isBusy());
             QVERIFY(f->isVisible());
             m_host->writeClientSettings(*m_root);
@@ -675,39 +676,44 @@ private slots:
     {
         QTest::addColumn<bool>("manual");
         QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QByteArray>("logged");
         const QString dot = QStringLiteral("·");
         auto dots = [&dot](int n) { return dot.repeated(n); };
-        auto request = [&](const char* issue, const char* entry) {
+        auto request = [&](const char* issue, const char* entry, const char* card) {
             return sorna::test::expectedBytes(
-                QStringLiteral("0450")                          // msg_length
-                + QStringLiteral("0200")                        // msg_type
-                + QString::fromLatin1(issue)                    // issue_code
-                + QStringLiteral("20250320")                    // send_date
-                + QStringLiteral("090507")                      // send_time
-                + QStringLiteral("090507012345")                // trace_no: time, last six of Number
-                + QStringLiteral("00")                          // resp_code
-                + QStringLiteral("7100012345") + dots(5)        // merchant_id, 15
-                + QStringLiteral("20250320")                    // trans_date
-                + QStringLiteral("090507")                      // trans_time
-                + QStringLiteral("21")                          // trans_code
-                + QString::fromLatin1(entry)                    // entry_mode
-                + QStringLiteral("9410120000000019") + dots(21) // card_data, 37
-                + dots(16)                                      // reserved_16
-                + QStringLiteral("0000000000")                  // amount
-                + dots(12) + dots(8) + dots(12)                 // approval_no, org_auth_date, org_approval_no
-                + dots(9) + dots(9) + dots(9)                   // support, used, remain
-                + dots(1) + dots(9)                             // cancel_kind, reserved_9
-                + dots(3) + dots(10) + dots(10)                 // care_code, teacher_code, teacher_name
-                + dots(10) + dots(40) + dots(32)                // student, school, reason
-                + dots(145));                                   // balance_area
+                QStringLiteral("0450")                   // msg_length
+                + QStringLiteral("0200")                 // msg_type
+                + QString::fromLatin1(issue)             // issue_code
+                + QStringLiteral("20250320")             // send_date
+                + QStringLiteral("090507")               // send_time
+                + QStringLiteral("090507012345")         // trace_no: time, last six of Number
+                + QStringLiteral("00")                   // resp_code
+                + QStringLiteral("7100012345") + dots(5) // merchant_id, 15
+                + QStringLiteral("20250320")             // trans_date
+                + QStringLiteral("090507")               // trans_time
+                + QStringLiteral("21")                   // trans_code
+                + QString::fromLatin1(entry)             // entry_mode
+                + QString::fromLatin1(card) + dots(21)   // card_data, 37
+                + dots(16)                               // reserved_16
+                + QStringLiteral("0000000000")           // amount
+                + dots(12) + dots(8) + dots(12)          // approval_no, org_auth_date, org_approval_no
+                + dots(9) + dots(9) + dots(9)            // support, used, remain
+                + dots(1) + dots(9)                      // cancel_kind, reserved_9
+                + dots(3) + dots(10) + dots(10)          // care_code, teacher_code, teacher_name
+                + dots(10) + dots(40) + dots(32)         // student, school, reason
+                + dots(145));                            // balance_area
         };
-        QTest::newRow("card reader") << false << request("3901", "0");
-        QTest::newRow("typed") << true << request("TAVK", "2");
+        // The log hides digits 9 to 12 of the card number.
+        QTest::newRow("card reader") << false << request("3901", "0", "9410120000000019")
+                                     << request("3901", "0", "94101200****0019");
+        QTest::newRow("typed") << true << request("TAVK", "2", "9410120000000019")
+                               << request("TAVK", "2", "94101200****0019");
     }
     void requestBytes()
     {
         QFETCH(bool, manual);
         QFETCH(QByteArray, expected);
+        QFETCH(QByteArray, logged);
         QCOMPARE(expected.size(), 454);
         Clock::setFixed(QDateTime(QDate(2025, 3, 20), QTime(9, 5, 7)));
         runWindow(manual ? w()->Command2 : w()->Command1, [&](CardInquiryWindow* window) {
@@ -724,7 +730,7 @@ private slots:
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent[0], expected);
         const QByteArray log = m_root->read(QStringLiteral("Log/20250320.log"));
-        QVERIFY(log.startsWith("[ Serc 09:05:07 ] " + expected + "\r\n"));
+        QVERIFY(log.startsWith("[ Serc 09:05:07 ] " + logged + "\r\n"));
         // The kept trace_no is the inquiry's.
         QCOMPARE(MessageStore::value(QStringLiteral("trace_no")), QStringLiteral("090507012345"));
     }

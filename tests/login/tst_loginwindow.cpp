@@ -33,7 +33,6 @@ namespace {
 
 const QString kWrongNumbers = QStringLiteral("사업자번호 또는 인증번호를 정확히 입력해주세요");
 const QString kNoConnection = QStringLiteral("연결할 수 없습니다");
-const QString kBadPort = QStringLiteral("통신 설정(포트)이 올바르지 않습니다");
 const QString kFirstLine = QStringLiteral("프로그램이 정상적으로 실행되었습니다");
 
 QString dots(int n)
@@ -434,8 +433,8 @@ private slots:
         QFETCH(QString, sent);
         QFETCH(QString, logged);
 
-        RefHost host;
-        QVERIFY2(host.isRunning(), qPrintable(host.error()));
+        FakeHost host; // keeps the requests as they came, the authentication number too
+        host.setAnswer(answerByHand(QStringLiteral("0309"), QStringLiteral("00")));
         m_root->write(QStringLiteral("Sorna_setting.ini"),
                       settingsText(host.port(), storedNumber.isEmpty()
                                                     ? QString()
@@ -454,8 +453,7 @@ private slots:
 
         QTRY_COMPARE(host.requests().size(), 1);
         QCOMPARE(host.requests().first(), expectedBytes(sent));
-        QTRY_VERIFY(host.answers().size() == 1 &&
-                    m_root->read(QStringLiteral("Log/20261206.log")).contains("[ Resp "));
+        QTRY_VERIFY(m_root->read(QStringLiteral("Log/20261206.log")).contains("[ Resp "));
         const QList<QByteArray> lines = m_root->read(QStringLiteral("Log/20261206.log")).split('\n');
         QCOMPARE(lines.first(), expectedBytes(QStringLiteral("[ Send 10:20:30 ] ") + logged + u'\r'));
         QVERIFY(lines.at(1).startsWith("[ Resp 10:20:30 ] "));
@@ -510,21 +508,30 @@ private slots:
     {
         QTest::addColumn<QByteArray>("portLine");
         QTest::addColumn<bool>("enter");
+        QTest::addColumn<QString>("said"); // then the path of the settings file
 
-        QTest::newRow("empty") << QByteArray("sorna_Port=\r\n") << false;
-        QTest::newRow("missing") << QByteArray() << false;
-        QTest::newRow("letters") << QByteArray("sorna_Port=abc\r\n") << false;
-        QTest::newRow("zero") << QByteArray("sorna_Port=0\r\n") << false;
-        QTest::newRow("above 65535") << QByteArray("sorna_Port=70000\r\n") << false;
-        QTest::newRow("negative") << QByteArray("sorna_Port=-1\r\n") << false;
-        QTest::newRow("two numbers") << QByteArray("sorna_Port=80 80\r\n") << false;
-        QTest::newRow("letters, with Enter") << QByteArray("sorna_Port=abc\r\n") << true;
+        const QString missing = QStringLiteral("통신 설정(sorna_Port)이 없습니다");
+        const QString bad = QStringLiteral("통신 설정(sorna_Port)이 올바르지 않습니다: ");
+        QTest::newRow("empty") << QByteArray("sorna_Port=\r\n") << false << missing;
+        QTest::newRow("missing") << QByteArray() << false << missing;
+        QTest::newRow("letters") << QByteArray("sorna_Port=abc\r\n") << false << bad + QStringLiteral("abc");
+        QTest::newRow("zero") << QByteArray("sorna_Port=0\r\n") << false << bad + QStringLiteral("0");
+        QTest::newRow("above 65535") << QByteArray("sorna_Port=70000\r\n") << false
+                                     << bad + QStringLiteral("70000");
+        QTest::newRow("negative") << QByteArray("sorna_Port=-1\r\n") << false << bad + QStringLiteral("-1");
+        QTest::newRow("two numbers") << QByteArray("sorna_Port=80 80\r\n") << false
+                                     << bad + QStringLiteral("80 80");
+        QTest::newRow("letters, with Enter")
+            << QByteArray("sorna_Port=abc\r\n") << true << bad + QStringLiteral("abc");
     }
 
     void badPortSetting()
     {
         QFETCH(QByteArray, portLine);
         QFETCH(bool, enter);
+        QFETCH(QString, said);
+        const QString kBadPort =
+            said + u'\n' + QDir::toNativeSeparators(m_root->file(QStringLiteral("Sorna_setting.ini")));
 
         m_root->write(QStringLiteral("Sorna_setting.ini"),
                       "[KolbrinInfo]\r\nsorna_Ip=127.0.0.1\r\n" + portLine + "sorna_Issue_code=3901\r\n");

@@ -158,7 +158,7 @@ void Form3::Winsock1_Connect()
     const LoginRequest request = BuildLoginRequest(
         ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Issue_code"), settings),
         ReadSetting(kComInfo, QStringLiteral("Number"), settings), Text1->text(), Text4->text());
-    EnvelopeBuild(*Winsock1, request.record, kTagSend, request.logRecord);
+    EnvelopeBuild(*Winsock1, request.record, kTagSend);
     // The answer gets its full time from the moment the request has left.
     timeLogin->start();
 }
