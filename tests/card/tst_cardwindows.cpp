@@ -253,6 +253,8 @@ private slots:
             // the focus.
             QVERIFY(f->Text1->geometry().top() >= f->height());
             QVERIFY(f->Text1->text().isEmpty());
+            // The reader's letters must not go through a Korean input method.
+            QVERIFY(!f->Text1->testAttribute(Qt::WA_InputMethodEnabled));
             QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->Text1));
             f->Command1->click();
         });
@@ -269,6 +271,8 @@ private slots:
             QCOMPARE(f->Card1->geometry(), QRect(24, 51, 60, 27));
             QCOMPARE(f->Card4->geometry(), QRect(252, 51, 60, 26));
             QVERIFY(!f->btnOk->isDefault() && !f->btnOk->autoDefault());
+            for (QLineEdit* box : {f->Card1, f->Card2, f->Card3, f->Card4})
+                QVERIFY(!box->testAttribute(Qt::WA_InputMethodEnabled));
             QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->Card1));
             // A fifth character is not taken; any character is.
             QTest::keyClicks(f->Card1, QStringLiteral("12a45"));
@@ -587,27 +591,40 @@ private slots:
     {
         QTest::addColumn<QStringList>("boxes");
         QTest::addColumn<QString>("sentCard"); // empty: refused before connecting
-        QTest::newRow("16 digits") << QStringList{QStringLiteral("9410"), QStringLiteral("1200"),
-                                                  QStringLiteral("0000"), QStringLiteral("0019")}
-                                   << QString(demo::kCardNineItems);
+        QTest::addColumn<bool>("byEnter");     // Enter on the focused 확인 instead of a click
+        const QStringList nineItems{QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
+                                    QStringLiteral("0019")};
+        QTest::newRow("16 digits") << nineItems << QString(demo::kCardNineItems) << false;
+        QTest::newRow("16 digits, Enter on 확인") << nineItems << QString(demo::kCardNineItems) << true;
+        QTest::newRow("15 characters, Enter on 확인")
+            << QStringList{QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
+                           QStringLiteral("001")}
+            << QString() << true;
         QTest::newRow("16 characters, not all digits")
             << QStringList{QStringLiteral("ABCD"), QStringLiteral("12-4"), QStringLiteral("가나다라"),
                            QStringLiteral("9 9 ")}
-            << QStringLiteral("ABCD12-4가나다라9 9 ");
+            << QStringLiteral("ABCD12-4가나다라9 9 ") << false;
         QTest::newRow("15 characters") << QStringList{QStringLiteral("9410"), QStringLiteral("1200"),
                                                       QStringLiteral("0000"), QStringLiteral("001")}
-                                       << QString();
-        QTest::newRow("empty") << QStringList() << QString();
+                                       << QString() << false;
+        QTest::newRow("empty") << QStringList() << QString() << false;
     }
     void manualEntry()
     {
         QFETCH(QStringList, boxes);
         QFETCH(QString, sentCard);
+        QFETCH(bool, byEnter);
         bool closedAfterMessage = false;
         runWindow(w()->Command2, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form2*>(window);
             typeCard(f, boxes);
-            f->btnOk->click();
+            if (byEnter) {
+                f->btnOk->setFocus();
+                QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->btnOk));
+                QTest::keyClick(f->btnOk, Qt::Key_Return);
+            } else {
+                f->btnOk->click();
+            }
             if (sentCard.isEmpty()) {
                 // Closed right after the message, before any connection.
                 closedAfterMessage = !f->isVisible();
@@ -632,6 +649,30 @@ private slots:
         QCOMPARE(w()->Card1->text(), boxes[0]);
         QCOMPARE(w()->Card3->text(), boxes[2]);
         QCOMPARE(w()->SendData_Quendal_101_WCC, QStringLiteral("2"));
+    }
+
+    // Enter (either key) on the focused 취소 closes the window; nothing is sent.
+    void manualEnterOnCancel_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+    }
+    void manualEnterOnCancel()
+    {
+        QFETCH(int, key);
+        runWindow(w()->Command2, [&](CardInquiryWindow* window) {
+            auto* f = qobject_cast<Form2*>(window);
+            typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
+                         QStringLiteral("0019")});
+            f->btnClose->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->btnClose));
+            QTest::keyClick(f->btnClose, Qt::Key(key));
+            QVERIFY(!f->isVisible());
+        });
+        QTest::qWait(100);
+        QVERIFY(newRequests().isEmpty());
+        QVERIFY(MessageBox::recorded().isEmpty());
     }
 
     // The second press drops the first connection: one request.

@@ -16,14 +16,17 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using namespace sorna;
@@ -90,6 +93,22 @@ void type(QWidget* box, const QString& text)
     for (QChar c : text)
         QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
+
+// Tells of every widget shown.
+class ShowWatcher : public QObject
+{
+public:
+    explicit ShowWatcher(std::function<void(QWidget*)> onShow) : m_onShow(std::move(onShow)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType())
+            m_onShow(static_cast<QWidget*>(watched));
+        return false;
+    }
+
+private:
+    std::function<void(QWidget*)> m_onShow;
+};
 
 quint16 portNobodyListensOn()
 {
@@ -557,6 +576,33 @@ private slots:
         QCOMPARE(MessageBox::recordedTexts(), QStringList{kBadPort});
     }
 
+    // The support line is the merchant's own, from the settings, or none.
+    void supportLine_data()
+    {
+        QTest::addColumn<QString>("setting"); // null: no such key
+        QTest::addColumn<QString>("shown");   // empty: no line
+
+        QTest::newRow("no key") << QString() << QString();
+        QTest::newRow("empty key") << QStringLiteral("") << QString();
+        QTest::newRow("given") << QStringLiteral("고객지원센터 02-555-0100 (평일 09:00 ~ 18:00)")
+                               << QStringLiteral("고객지원센터 02-555-0100 (평일 09:00 ~ 18:00)");
+    }
+    void supportLine()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, shown);
+        m_root->write(QStringLiteral("Sorna_setting.ini"),
+                      settingsText(9100, setting.isNull()
+                                             ? QString()
+                                             : QStringLiteral("[KolbrinInfo]\r\nsorna_Support=") + setting +
+                                                   QStringLiteral("\r\n")));
+        Form3* login = openLogin();
+        QVERIFY(login);
+        QVERIFY(login->lblSupport);
+        QCOMPARE(login->lblSupport->isVisible(), !shown.isEmpty());
+        QCOMPARE(login->lblSupport->text(), shown);
+    }
+
     // ---- the boxes
 
     void businessNumberLimit_data()
@@ -579,6 +625,9 @@ private slots:
         QVERIFY(login);
         type(login->Text1, typed);
         QCOMPARE(login->Text1->text(), kept);
+        // Numbers are taken without the input method, in both boxes.
+        QVERIFY(!login->Text1->testAttribute(Qt::WA_InputMethodEnabled));
+        QVERIFY(!login->Text4->testAttribute(Qt::WA_InputMethodEnabled));
     }
 
     void authNumberMasked_data()
@@ -630,6 +679,53 @@ private slots:
         QCOMPARE(session::mainWindow()->Text1->text(), QStringLiteral("해솔아동발달센터"));
         QTest::qWait(100);
         QCOMPARE(MessageBox::recorded().size(), 1);
+    }
+
+    // The same with the real message box, not the recorder: the login
+    // answer arrives while the box is open and closes the login window the
+    // box is shown over.  The box outlives the window and is answered.
+    void realLogFailureBoxOutlivesTheLoginWindow()
+    {
+        MessageBox::stopRecording();
+        RefHost host;
+        QVERIFY2(host.isRunning(), qPrintable(host.error()));
+        host.writeClientSettings(*m_root);
+        m_root->write(QStringLiteral("Log"), "a file where the log folder belongs");
+        Clock::setRunningFrom(QDateTime(QDate(2026, 12, 6), QTime(10, 20, 30)));
+
+        QPointer<Form3> login = openLogin();
+        QVERIFY(login);
+        QApplication::setActiveWindow(login);
+        QVERIFY(QTest::qWaitForWindowActive(login));
+
+        bool shownOverLogin = false;
+        ShowWatcher watcher([&](QWidget* w) {
+            if (qobject_cast<QMessageBox*>(w))
+                shownOverLogin = !login.isNull();
+        });
+        qApp->installEventFilter(&watcher);
+        QString answered;
+        QTimer user;
+        user.setInterval(20);
+        connect(&user, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            // The login goes on under the box.
+            if (!box || login || !session::mainWindow())
+                return;
+            answered = box->text();
+            user.stop();
+            box->button(QMessageBox::Ok)->click();
+        });
+        user.start();
+        logIn(login, host::demo::kBusinessNo, host::demo::kAuthNo);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!answered.isEmpty(), 15000);
+        QVERIFY(shownOverLogin);
+        QCOMPARE(answered, QStringLiteral("로그 파일을 기록할 수 없습니다\n") +
+                               m_root->file(QStringLiteral("Log/20261206.log")));
+        QTRY_VERIFY(!qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+        QVERIFY(session::mainWindow());
+        QCOMPARE(session::mainWindow()->Text1->text(), QStringLiteral("해솔아동발달센터"));
     }
 
     void logFailureSaidOnce_data()
