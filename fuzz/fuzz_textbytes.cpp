@@ -1,4 +1,4 @@
-// The byte-measured text operations (cp949::cut, LeftBytes, RightBytes,
+// The byte-measured text operations (cp949::cut, cp949::field, LeftBytes, RightBytes,
 // MidBytes, ByteLength, PadField) on arbitrary CP949 bytes and arbitrary
 // UTF-16 text with arbitrary counts and widths, and the records built from
 // arbitrary field values.
@@ -12,6 +12,7 @@
 
 #include "card/cardinquiry.h"
 #include "foundation/textbytes.h"
+#include "hostlink/envelope.h"
 #include "hostlink/record.h"
 #include "login/loginmessage.h"
 #include "transaction/transactionmessages.h"
@@ -57,6 +58,15 @@ void checkCut(const QByteArray& bytes, int from, int count, char pad)
     // A cut of whole characters with a plain pad is whole characters again.
     if (uchar(pad) < 0x80 && carriedBytes(bytes))
         FUZZ_CHECK(carriedBytes(out));
+
+    // A field of a received message: the same bytes, only its last byte
+    // replaced, and read the same whatever comes before it.
+    const QByteArray field = cp949::field(bytes, from, count, pad);
+    FUZZ_CHECK(field.size() == n);
+    for (qsizetype i = 0; i < n; ++i)
+        FUZZ_CHECK(field[i] == bytes[start + i] || (i == n - 1 && field[i] == pad));
+    if (n > 0)
+        FUZZ_CHECK(field == cp949::field(bytes.sliced(start), 0, count, pad));
 }
 
 void checkText(const QString& text, int start, int count, int width, QChar pad)
@@ -123,7 +133,11 @@ void checkRecords(const QString& text)
                    PadField(r.values[i], kTransactionLayout[i].fill, kTransactionLayout[i].width));
 
     const LoginRequest login = BuildLoginRequest(part(0), part(1), part(2), part(3));
-    FUZZ_CHECK(ByteLength(login.record) == 200 && ByteLength(login.logRecord) == 200);
+    FUZZ_CHECK(ByteLength(login.record) == 200);
+    // The log keeps the request as sent, byte for byte, but for the mask.
+    const QByteArray loginPlain = cp949::encode(WithLengthField(login.record));
+    const QByteArray loginLogged = LoggedRequest(loginPlain);
+    FUZZ_CHECK(loginLogged.size() == loginPlain.size() && loginLogged.left(55) == loginPlain.left(55));
     FUZZ_CHECK(ByteLength(BuildCardInquiry(part(4), part(5), part(6), part(7))) == kTransactionRecordBytes);
 
     TransactionInput in;

@@ -1,6 +1,7 @@
 #include "hostlog.h"
 
 #include "foundation/clock.h"
+#include "hostlink/envelope.h"
 
 #include <cstdio>
 
@@ -12,6 +13,11 @@ bool HostLog::open(const QString& path)
         return m_file.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
     m_file.setFileName(path);
     return m_file.open(QIODevice::WriteOnly | QIODevice::Append);
+}
+
+void HostLog::received(quint64 connection, const QByteArray& plain)
+{
+    write(connection, "recv", MaskAuthNumber(plain));
 }
 
 void HostLog::note(quint64 connection, const QString& text)

@@ -112,4 +112,19 @@ QByteArray cut(QByteArrayView bytes, qsizetype from, qsizetype count, char pad)
     return out;
 }
 
+QByteArray field(QByteArrayView bytes, qsizetype from, qsizetype count, char pad)
+{
+    if (from < 0)
+        from = 0;
+    if (from >= bytes.size() || count <= 0)
+        return {};
+    QByteArray out = bytes.sliced(from, std::min(count, bytes.size() - from)).toByteArray();
+    qsizetype pos = 0;
+    while (pos < out.size() - 1)
+        pos += charLength(out, pos);
+    if (pos == out.size() - 1 && isLead(uchar(out[pos])))
+        out[pos] = pad;
+    return out;
+}
+
 } // namespace sorna::cp949

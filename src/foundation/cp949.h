@@ -21,9 +21,18 @@ QString decode(QByteArrayView bytes);
 // byte followed by a valid trail byte, otherwise 1.
 int charLength(QByteArrayView bytes, qsizetype pos);
 
-// Cuts `count` bytes from byte offset `from` (0-based) so that the result has
-// exactly the bytes asked for: a double-byte character cut in half at either
-// end is replaced by `pad`.
+// Cuts `count` bytes from byte offset `from` (0-based) out of the bytes of a
+// whole text so that the result has exactly the bytes asked for: a
+// double-byte character cut in half at either end is replaced by `pad`.  The
+// characters are found from the start of `bytes`.
 QByteArray cut(QByteArrayView bytes, qsizetype from, qsizetype count, char pad = ' ');
+
+// Cuts one field of a received message by itself: its `count` bytes from
+// `from` (fewer when the message ends first), read as characters from the
+// field's own first byte, and a lead byte left alone at the field's end
+// replaced by `pad`.  What came before the field does not change its reading,
+// so a host that cut a name in the middle of a character spoils that name
+// only, not the fields after it.
+QByteArray field(QByteArrayView bytes, qsizetype from, qsizetype count, char pad = ' ');
 
 } // namespace sorna::cp949

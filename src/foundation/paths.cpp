@@ -2,6 +2,10 @@
 
 #include <QDir>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace sorna::paths {
 
 QString root()
@@ -44,6 +48,15 @@ QString journalFolder()
 QString journalFile()
 {
     return journalFolder() + QStringLiteral("/sorna.db");
+}
+
+void usePrivateFileModes()
+{
+#ifdef Q_OS_UNIX
+    // Every file and folder Qt creates (QFile, QSaveFile, QDir::mkpath,
+    // QPrinter's PDF) asks for 0666 or 0777 less this mask.
+    ::umask(S_IRWXG | S_IRWXO);
+#endif
 }
 
 } // namespace sorna::paths

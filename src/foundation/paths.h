@@ -16,4 +16,11 @@ QString pendingReversalFile(); // reversals waiting for the host (before the jou
 QString journalFolder();       // Journal
 QString journalFile();         // Journal/sorna.db
 
+// From now on, files and folders this process creates are for the
+// merchant's account only (0600 and 0700) on systems with file permissions:
+// settings, logs, the reversal queue and printed receipts hold card numbers
+// and merchant data.  Files that already exist keep their permissions.  Call
+// once at start-up, before anything is written.
+void usePrivateFileModes();
+
 } // namespace sorna::paths

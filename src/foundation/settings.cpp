@@ -109,6 +109,16 @@ KeyLine keyLine(QByteArrayView line)
     return {trimmed(t.first(eq)), trimmed(t.sliced(eq + 1)), true};
 }
 
+// One pair of matching quotes (double or single) around a value is not part
+// of it, as the profile reader of the counter PC has it: sorna_Ip="10.1.2.3"
+// names the host 10.1.2.3.  A quote without its partner stays.
+QByteArrayView unquoted(QByteArrayView value)
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.sliced(1, value.size() - 2);
+    return value;
+}
+
 QByteArray lineBreakOf(const QByteArray& file, const QList<Line>& lines)
 {
     for (const Line& l : lines)
@@ -133,9 +143,10 @@ QByteArray iniRead(const QByteArray& file, const QByteArray& section, const QByt
             continue;
         const KeyLine kv = keyLine(line);
         if (kv.ok && sameName(kv.key, key)) {
-            if (kv.value.size() <= kMaxValueBytes)
-                return kv.value.toByteArray();
-            return cp949::cut(kv.value, 0, kMaxValueBytes);
+            const QByteArrayView value = unquoted(kv.value);
+            if (value.size() <= kMaxValueBytes)
+                return value.toByteArray();
+            return cp949::cut(value, 0, kMaxValueBytes);
         }
     }
     return {};

@@ -4,7 +4,8 @@
 
 // Profile-string settings files (INI) read and written as CP949 bytes.
 // Sections and keys compare without regard to letter case; blanks around a
-// value are dropped on read and a value reads back as at most 1023 bytes.  A
+// value are dropped on read, and then one pair of matching quotes (" or ')
+// around it; a value reads back as at most 1023 bytes.  A
 // write changes only its own line (or adds the key, or the section with the
 // key) and keeps every other byte of the file.
 namespace sorna {

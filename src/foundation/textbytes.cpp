@@ -30,14 +30,16 @@ QString RightBytes(const QString& text, int count, QChar pad)
 
 QString MidBytes(const QString& text, int start, int count, QChar pad)
 {
-    return MidBytes(cp949::encode(text), start, count, pad);
+    // Whole text: its characters are known from its start, so a character
+    // cut at either end becomes the pad.
+    return cp949::decode(cp949::cut(cp949::encode(text), std::max(start, 1) - 1, count, padByte(pad)));
 }
 
 QString MidBytes(const QByteArray& bytes, int start, int count, QChar pad)
 {
     if (start < 1)
         start = 1;
-    return cp949::decode(cp949::cut(bytes, start - 1, count, padByte(pad)));
+    return cp949::decode(cp949::field(bytes, start - 1, count, padByte(pad)));
 }
 
 int ByteLength(const QString& text)

@@ -20,7 +20,8 @@ QString LeftBytes(const QString& text, int count, QChar pad = u' ');
 QString RightBytes(const QString& text, int count, QChar pad = u' ');
 // `start` is 1-based, as the answer positions of the message tables are.
 QString MidBytes(const QString& text, int start, int count, QChar pad = u' ');
-// The same cut straight from received bytes, for answers read by position.
+// The same cut straight from received bytes, for answers read by position:
+// each field is read by itself (cp949::field), whatever the bytes before it.
 QString MidBytes(const QByteArray& bytes, int start, int count, QChar pad = u' ');
 int ByteLength(const QString& text);
 

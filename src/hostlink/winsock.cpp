@@ -1,5 +1,11 @@
 #include "hostlink/winsock.h"
 
+#include "foundation/messagelog.h"
+#include "foundation/settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+
 #include <QTimer>
 
 namespace sorna {
@@ -15,6 +21,8 @@ Winsock::Winsock(QObject* parent) : QObject(parent), m_connectTimer(new QTimer(t
 
 void Winsock::Close()
 {
+    if (!m_done)
+        logUnreadAnswer();
     m_connectTimer->stop();
     if (m_socket) {
         // A closed connection raises nothing more.
@@ -130,8 +138,16 @@ void Winsock::onError()
     fail(m_socket->errorString());
 }
 
+void Winsock::logUnreadAnswer()
+{
+    const QByteArray received = m_reader.received();
+    if (!received.isEmpty())
+        LogMessage(kTagAnswer, received);
+}
+
 void Winsock::fail(const QString& description)
 {
+    logUnreadAnswer();
     m_connectTimer->stop();
     m_done = true;
     QTcpSocket* s = m_socket;
@@ -157,6 +173,43 @@ bool ParsePort(const QString& text, int* port)
         return false;
     *port = p;
     return true;
+}
+
+namespace {
+
+// A host name or address: letters, digits and . - _ : (IPv6) only.
+bool usableHost(const QString& host)
+{
+    if (host.isEmpty())
+        return false;
+    for (QChar c : host)
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != u'.' && c != u'-' && c != u'_' && c != u':')
+            return false;
+    return true;
+}
+
+} // namespace
+
+HostSettings ReadHostSettings(const QString& file)
+{
+    HostSettings s;
+    const QString path = QDir::toNativeSeparators(file);
+    if (!QFileInfo(file).isFile()) {
+        s.problem = QStringLiteral("설정 파일이 없습니다\n") + path;
+        return s;
+    }
+    const QString section = QStringLiteral("KolbrinInfo");
+    s.host = ReadSetting(section, QStringLiteral("sorna_Ip"), file);
+    const QString port = ReadSetting(section, QStringLiteral("sorna_Port"), file);
+    if (s.host.isEmpty())
+        s.problem = QStringLiteral("통신 설정(sorna_Ip)이 없습니다\n") + path;
+    else if (!usableHost(s.host))
+        s.problem = QStringLiteral("통신 설정(sorna_Ip)이 올바르지 않습니다: ") + s.host + u'\n' + path;
+    else if (port.isEmpty())
+        s.problem = QStringLiteral("통신 설정(sorna_Port)이 없습니다\n") + path;
+    else if (!ParsePort(port, &s.port))
+        s.problem = QStringLiteral("통신 설정(sorna_Port)이 올바르지 않습니다: ") + port + u'\n' + path;
+    return s;
 }
 
 } // namespace sorna

@@ -21,7 +21,10 @@ namespace sorna {
 // many pieces as it came in.  A failed connection, a connection lost before
 // the frame was complete, or data that is no frame (a bad prefix, more than
 // 10,000 bytes without a complete frame) raise Error instead; requestSent()
-// then tells whether the request had already left.
+// then tells whether the request had already left.  Whatever the host sent
+// that is not read as an answer (no frame, a frame cut short by the host or
+// by Close) is written to the day's log as a "[ Resp " line, as received with
+// the blanks around it dropped, so that a maintainer sees what came.
 class Winsock : public QObject
 {
     Q_OBJECT
@@ -75,6 +78,7 @@ private:
     void onError();
     void onBytesWritten();
     void fail(const QString& description);
+    void logUnreadAnswer();
 
     QPointer<QTcpSocket> m_socket;
     FrameReader m_reader;
@@ -92,5 +96,17 @@ private:
 
 // Whether a port setting is usable: decimal digits giving 1 to 65535.
 bool ParsePort(const QString& text, int* port);
+
+// The host to connect to, from sorna_Ip and sorna_Port in section
+// KolbrinInfo of the settings file `file`.  `problem` is empty when both are
+// usable; otherwise it says which file or key is missing or wrong, with the
+// file's path, for the user.
+struct HostSettings
+{
+    QString host;
+    int port = 0;
+    QString problem;
+};
+HostSettings ReadHostSettings(const QString& file);
 
 } // namespace sorna

@@ -27,15 +27,6 @@ void logReversal(const OwedReversal& r, const QString& what)
                             r.amount, r.input.careCode, r.date, r.time, what)));
 }
 
-// The card number of a plain record or answer, digits 9-12 as "****", for
-// the log; `offset` is where card_data begins.
-QByteArray withCardMasked(QByteArray plain, int offset)
-{
-    for (int k = offset + 8; k < offset + 12 && k < plain.size(); ++k)
-        plain[k] = '*';
-    return plain;
-}
-
 } // namespace
 
 struct ReversalSender::State
@@ -170,10 +161,8 @@ void ReversalSender::onConnected()
         return;
     const OwedReversal& r = *st.current;
     TransactionRecord record = TransactionRequestRecord(r.input, r.issueCode, r.number);
-    const QString plain = record.build();
-    const int cardAt = FieldOffset(kTransactionLayout, tx::card_data);
-    const QString logged = cp949::decode(withCardMasked(cp949::encode(plain), cardAt));
-    EnvelopeBuild(*st.socket, plain, kTagSend, logged);
+    // Logged with the card number masked, like every request.
+    EnvelopeBuild(*st.socket, record.build(), kTagSend);
 }
 
 void ReversalSender::onWritten()
@@ -189,9 +178,8 @@ void ReversalSender::onAnswer()
     if (!st.current)
         return;
     st.answerTimer->stop();
-    const QByteArray plain = OpenFrame(st.socket->GetData());
-    // The answer carries the card number: logged masked.
-    LogMessage(kTagAnswer, withCardMasked(plain, AnswerPosition(tx::card_data) - 1));
+    // Logged with the card number masked, like every answer.
+    const QByteArray plain = EnvelopeOpen(st.socket->GetData());
     if (plain.trimmed().isEmpty()) {
         // A frame came back that cannot be read: the host had the whole
         // request and said something, which is no refusal.  Sent again it

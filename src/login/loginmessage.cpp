@@ -33,11 +33,7 @@ LoginRequest BuildLoginRequest(const QString& issueCode, const QString& number, 
     values[7] = authNumber;
     MessageStore::keep(layout, values);
 
-    LoginRequest out;
-    out.record = BuildRecord(layout, values);
-    values[7] = QString(authNumber.size(), u'*');
-    out.logRecord = BuildRecord(layout, values);
-    return out;
+    return {BuildRecord(layout, values)};
 }
 
 LoginAnswer CutLoginAnswer(const QByteArray& answer)

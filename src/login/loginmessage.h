@@ -7,10 +7,11 @@ namespace sorna {
 
 // The login request "0100": the common header (resp_code "30", merchant_id
 // the business number as typed) and the authentication number, 200 bytes.
+// The daily log keeps it with the authentication number masked
+// (LoggedRequest).
 struct LoginRequest
 {
-    QString record;    // what the host receives
-    QString logRecord; // the same with each character of the authentication number as "*"
+    QString record; // what the host receives
 };
 LoginRequest BuildLoginRequest(const QString& issueCode, const QString& number, const QString& businessNumber,
                                const QString& authNumber);

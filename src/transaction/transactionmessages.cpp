@@ -120,22 +120,17 @@ QStringList TransactionResultLines(TransactionMode mode, const TransactionAnswer
 
 QString ReceiptDateTime(const QString& transDate, const QString& transTime)
 {
-    // The time is shown as a number in the "##:##:##" picture: leading zeros
-    // of the hour disappear with the number.
+    // The hour is shown without its leading zero (9:30:25), minutes and
+    // seconds always with two digits, so that a time just after midnight
+    // reads 0:05:30 and not as another time of day.
     bool ok = false;
     const qlonglong t = transTime.trimmed().toLongLong(&ok);
     QString time = transTime;
-    if (ok && t >= 0) {
-        const QString digits = QString::number(t);
-        QString out;
-        const qsizetype n = digits.size();
-        for (qsizetype k = 0; k < n; ++k) {
-            if (k > 0 && (n - k) % 2 == 0 && n - k <= 4)
-                out += u':';
-            out += digits[k];
-        }
-        time = out;
-    }
+    if (ok && t >= 0 && t <= 999999)
+        time = QStringLiteral("%1:%2:%3")
+                   .arg(t / 10000)
+                   .arg(t / 100 % 100, 2, 10, QLatin1Char('0'))
+                   .arg(t % 100, 2, 10, QLatin1Char('0'));
     return transDate + QStringLiteral("  ") + time;
 }
 

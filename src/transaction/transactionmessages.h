@@ -65,8 +65,9 @@ struct ReceiptData
 };
 ReceiptData ReceiptFromAnswer(TransactionMode mode, const TransactionAnswer& answer, const QString& itemText,
                               const QString& teacherText);
-// trans_date, two blanks, trans_time as "##:##:##" (143025 -> 14:30:25,
-// 093025 -> 9:30:25).
+// trans_date, two blanks, trans_time as hour:minutes:seconds, the hour
+// without a leading zero (143025 -> 14:30:25, 093025 -> 9:30:25,
+// 000530 -> 0:05:30).
 QString ReceiptDateTime(const QString& transDate, const QString& transTime);
 
 } // namespace sorna

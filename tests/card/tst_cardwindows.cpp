@@ -258,6 +258,8 @@ private slots:
             // the focus.
             QVERIFY(f->Text1->geometry().top() >= f->height());
             QVERIFY(f->Text1->text().isEmpty());
+            // The reader's letters must not go through a Korean input method.
+            QVERIFY(!f->Text1->testAttribute(Qt::WA_InputMethodEnabled));
             QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->Text1));
             f->Command1->click();
         });
@@ -274,6 +276,8 @@ private slots:
             QCOMPARE(f->Card1->geometry(), QRect(24, 51, 60, 27));
             QCOMPARE(f->Card4->geometry(), QRect(252, 51, 60, 26));
             QVERIFY(!f->btnOk->isDefault() && !f->btnOk->autoDefault());
+            for (QLineEdit* box : {f->Card1, f->Card2, f->Card3, f->Card4})
+                QVERIFY(!box->testAttribute(Qt::WA_InputMethodEnabled));
             QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->Card1));
             // A fifth character is not taken; any character is.
             QTest::keyClicks(f->Card1, QStringLiteral("12a45"));
@@ -596,27 +600,40 @@ private slots:
     {
         QTest::addColumn<QStringList>("boxes");
         QTest::addColumn<QString>("sentCard"); // empty: refused before connecting
-        QTest::newRow("16 digits") << QStringList{QStringLiteral("9410"), QStringLiteral("1200"),
-                                                  QStringLiteral("0000"), QStringLiteral("0019")}
-                                   << QString(demo::kCardNineItems);
+        QTest::addColumn<bool>("byEnter");     // Enter on the focused 확인 instead of a click
+        const QStringList nineItems{QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
+                                    QStringLiteral("0019")};
+        QTest::newRow("16 digits") << nineItems << QString(demo::kCardNineItems) << false;
+        QTest::newRow("16 digits, Enter on 확인") << nineItems << QString(demo::kCardNineItems) << true;
+        QTest::newRow("15 characters, Enter on 확인")
+            << QStringList{QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
+                           QStringLiteral("001")}
+            << QString() << true;
         QTest::newRow("16 characters, not all digits")
             << QStringList{QStringLiteral("ABCD"), QStringLiteral("12-4"), QStringLiteral("가나다라"),
                            QStringLiteral("9 9 ")}
-            << QStringLiteral("ABCD12-4가나다라9 9 ");
+            << QStringLiteral("ABCD12-4가나다라9 9 ") << false;
         QTest::newRow("15 characters") << QStringList{QStringLiteral("9410"), QStringLiteral("1200"),
                                                       QStringLiteral("0000"), QStringLiteral("001")}
-                                       << QString();
-        QTest::newRow("empty") << QStringList() << QString();
+                                       << QString() << false;
+        QTest::newRow("empty") << QStringList() << QString() << false;
     }
     void manualEntry()
     {
         QFETCH(QStringList, boxes);
         QFETCH(QString, sentCard);
+        QFETCH(bool, byEnter);
         bool closedAfterMessage = false;
         runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form2*>(window);
             typeCard(f, boxes);
-            f->btnOk->click();
+            if (byEnter) {
+                f->btnOk->setFocus();
+                QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->btnOk));
+                QTest::keyClick(f->btnOk, Qt::Key_Return);
+            } else {
+                f->btnOk->click();
+            }
             if (sentCard.isEmpty()) {
                 // Closed right after the message, before any connection.
                 closedAfterMessage = !f->isVisible();
@@ -641,6 +658,30 @@ private slots:
         QCOMPARE(ui(w()).Card1->text(), boxes[0]);
         QCOMPARE(ui(w()).Card3->text(), boxes[2]);
         QCOMPARE(w()->payDesk().entryMode(), QStringLiteral("2"));
+    }
+
+    // Enter (either key) on the focused 취소 closes the window; nothing is sent.
+    void manualEnterOnCancel_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+    }
+    void manualEnterOnCancel()
+    {
+        QFETCH(int, key);
+        runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
+            auto* f = qobject_cast<Form2*>(window);
+            typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
+                         QStringLiteral("0019")});
+            f->btnClose->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->btnClose));
+            QTest::keyClick(f->btnClose, Qt::Key(key));
+            QVERIFY(!f->isVisible());
+        });
+        QTest::qWait(100);
+        QVERIFY(newRequests().isEmpty());
+        QVERIFY(MessageBox::recorded().isEmpty());
     }
 
     // The second press drops the first connection: one request.
@@ -668,7 +709,8 @@ private slots:
             auto* f = qobject_cast<Form6*>(window);
             swipe(f, demo::kCardNineItems + QStringLiteral("=2512"));
             QCOMPARE(MessageBox::recordedTexts(),
-                     QStringList(2, QStringLiteral("통신 설정(포트)이 올바르지 않습니다")));
+                     QStringList(2, QStringLiteral("통신 설정(sorna_Port)이 올바르지 않습니다: 91a0\n") +
+                                        QDir::toNativeSeparators(paths::settingsFile())));
             QVERIFY(!f->Winsock1->isBusy());
             QVERIFY(f->isVisible());
             m_host->writeClientSettings(*m_root);
@@ -684,39 +726,44 @@ private slots:
     {
         QTest::addColumn<bool>("manual");
         QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QByteArray>("logged");
         const QString dot = QStringLiteral("·");
         auto dots = [&dot](int n) { return dot.repeated(n); };
-        auto request = [&](const char* issue, const char* entry) {
+        auto request = [&](const char* issue, const char* entry, const char* card) {
             return sorna::test::expectedBytes(
-                QStringLiteral("0450")                          // msg_length
-                + QStringLiteral("0200")                        // msg_type
-                + QString::fromLatin1(issue)                    // issue_code
-                + QStringLiteral("20250320")                    // send_date
-                + QStringLiteral("090507")                      // send_time
-                + QStringLiteral("090507012345")                // trace_no: time, last six of Number
-                + QStringLiteral("00")                          // resp_code
-                + QStringLiteral("7100012345") + dots(5)        // merchant_id, 15
-                + QStringLiteral("20250320")                    // trans_date
-                + QStringLiteral("090507")                      // trans_time
-                + QStringLiteral("21")                          // trans_code
-                + QString::fromLatin1(entry)                    // entry_mode
-                + QStringLiteral("9410120000000019") + dots(21) // card_data, 37
-                + dots(16)                                      // reserved_16
-                + QStringLiteral("0000000000")                  // amount
-                + dots(12) + dots(8) + dots(12)                 // approval_no, org_auth_date, org_approval_no
-                + dots(9) + dots(9) + dots(9)                   // support, used, remain
-                + dots(1) + dots(9)                             // cancel_kind, reserved_9
-                + dots(3) + dots(10) + dots(10)                 // care_code, teacher_code, teacher_name
-                + dots(10) + dots(40) + dots(32)                // student, school, reason
-                + dots(145));                                   // balance_area
+                QStringLiteral("0450")                   // msg_length
+                + QStringLiteral("0200")                 // msg_type
+                + QString::fromLatin1(issue)             // issue_code
+                + QStringLiteral("20250320")             // send_date
+                + QStringLiteral("090507")               // send_time
+                + QStringLiteral("090507012345")         // trace_no: time, last six of Number
+                + QStringLiteral("00")                   // resp_code
+                + QStringLiteral("7100012345") + dots(5) // merchant_id, 15
+                + QStringLiteral("20250320")             // trans_date
+                + QStringLiteral("090507")               // trans_time
+                + QStringLiteral("21")                   // trans_code
+                + QString::fromLatin1(entry)             // entry_mode
+                + QString::fromLatin1(card) + dots(21)   // card_data, 37
+                + dots(16)                               // reserved_16
+                + QStringLiteral("0000000000")           // amount
+                + dots(12) + dots(8) + dots(12)          // approval_no, org_auth_date, org_approval_no
+                + dots(9) + dots(9) + dots(9)            // support, used, remain
+                + dots(1) + dots(9)                      // cancel_kind, reserved_9
+                + dots(3) + dots(10) + dots(10)          // care_code, teacher_code, teacher_name
+                + dots(10) + dots(40) + dots(32)         // student, school, reason
+                + dots(145));                            // balance_area
         };
-        QTest::newRow("card reader") << false << request("3901", "0");
-        QTest::newRow("typed") << true << request("TAVK", "2");
+        // The log hides digits 9 to 12 of the card number.
+        QTest::newRow("card reader") << false << request("3901", "0", "9410120000000019")
+                                     << request("3901", "0", "94101200****0019");
+        QTest::newRow("typed") << true << request("TAVK", "2", "9410120000000019")
+                               << request("TAVK", "2", "94101200****0019");
     }
     void requestBytes()
     {
         QFETCH(bool, manual);
         QFETCH(QByteArray, expected);
+        QFETCH(QByteArray, logged);
         QCOMPARE(expected.size(), 454);
         Clock::setFixed(QDateTime(QDate(2025, 3, 20), QTime(9, 5, 7)));
         runWindow(manual ? ui(w()).Command2 : ui(w()).Command1, [&](CardInquiryWindow* window) {
@@ -733,7 +780,7 @@ private slots:
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent[0], expected);
         const QByteArray log = m_root->read(QStringLiteral("Log/20250320.log"));
-        QVERIFY(log.startsWith("[ Serc 09:05:07 ] " + expected + "\r\n"));
+        QVERIFY(log.startsWith("[ Serc 09:05:07 ] " + logged + "\r\n"));
         // The kept trace_no is the inquiry's.
         QCOMPARE(MessageStore::value(QStringLiteral("trace_no")), QStringLiteral("090507012345"));
     }

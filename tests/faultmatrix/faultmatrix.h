@@ -188,7 +188,8 @@ inline int expectedSeconds(Fault f)
 // Each line of the day's log in a few words:
 //   "[ Send " / "[ Serc "  ->  "Send 0500", "Send 0600/2" (cancel_kind), "Serc 0200"
 //   "[ Resp "              ->  "Resp <msg_length> <msg_type> <resp_code>", blanks as "·";
-//                              "Resp (blank)" for an answer that could not be opened
+//                              "Resp (blank)" for an answer that could not be opened,
+//                              "Resp (as received)" for bytes that were no answer
 //   "[ Rvsl "              ->  "Rvsl kept" (owed), "Rvsl connecting", "Rvsl sent" (delivered),
 //                              "Rvsl not sent" (still owed), "Rvsl refused"
 // Lines before `fromLine` are left out.
@@ -211,7 +212,10 @@ inline QStringList logSummary(const QByteArray& log, qsizetype fromLine = 0)
                 s += u'/' + text(payload.mid(194, 1));
             out << s;
         } else if (tag == "[ Resp ") {
-            if (payload.trimmed().isEmpty())
+            // An opened answer is always the whole 2000-byte buffer.
+            if (payload.size() != 2000)
+                out << QStringLiteral("Resp (as received)");
+            else if (payload.trimmed().isEmpty())
                 out << QStringLiteral("Resp (blank)");
             else
                 out << QStringLiteral("Resp %1 %2 %3")
@@ -235,6 +239,13 @@ inline QStringList logSummary(const QByteArray& log, qsizetype fromLine = 0)
         }
     }
     return out;
+}
+
+// `log` with the bytes that were no answer logged after its request.
+inline QStringList withUnreadAnswer(QStringList log)
+{
+    log.insert(1, QStringLiteral("Resp (as received)"));
+    return log;
 }
 
 inline qsizetype logLineCount(const QByteArray& log)

@@ -166,6 +166,7 @@ QList<TxCase> transactionCases()
             QStringLiteral("Send 0500"),         QStringLiteral("Rvsl kept"),
             QStringLiteral("Rvsl connecting"),   QStringLiteral("Send 0600/2"),
             QStringLiteral("Resp 0450 0600 22"), QStringLiteral("Rvsl refused")};
+        const QStringList unread = fm::withUnreadAnswer(reversed);
         const auto answered = [](const char* length, const char* code) {
             return QStringList{
                 QStringLiteral("Send 0500"),
@@ -266,9 +267,9 @@ QList<TxCase> transactionCases()
              kept,
              kApproved,
              QStringLiteral("the pieces are gathered")},
-            {Mode::Approval, Fault::Truncated, {}, lost, none, {}, reversed, repaired, kApproved, why},
-            {Mode::Approval, Fault::Garbage, {}, lost, none, {}, reversed, repaired, kApproved, why},
-            {Mode::Approval, Fault::Prefix, {}, lost, none, {}, reversed, repaired, kApproved, why},
+            {Mode::Approval, Fault::Truncated, {}, lost, none, {}, unread, repaired, kApproved, why},
+            {Mode::Approval, Fault::Garbage, {}, lost, none, {}, unread, repaired, kApproved, why},
+            {Mode::Approval, Fault::Prefix, {}, lost, none, {}, unread, repaired, kApproved, why},
             {Mode::Approval,
              Fault::LengthBlank,
              {},
@@ -316,6 +317,7 @@ QList<TxCase> transactionCases()
     // ---- cancellations (of an approval of 50,000 made and shown before)
     {
         const QStringList sent = {QStringLiteral("Send 0600/7")};
+        const QStringList unread = fm::withUnreadAnswer(sent);
         const auto answered = [](const char* length, const char* code) {
             return QStringList{
                 QStringLiteral("Send 0600/7"),
@@ -411,9 +413,9 @@ QList<TxCase> transactionCases()
              done,
              again,
              QStringLiteral("the pieces are gathered")},
-            {Mode::Cancellation, Fault::Truncated, {}, lost, none, {}, sent, done, again, unknown},
-            {Mode::Cancellation, Fault::Garbage, {}, lost, none, {}, sent, done, again, unknown},
-            {Mode::Cancellation, Fault::Prefix, {}, lost, none, {}, sent, done, again, unknown},
+            {Mode::Cancellation, Fault::Truncated, {}, lost, none, {}, unread, done, again, unknown},
+            {Mode::Cancellation, Fault::Garbage, {}, lost, none, {}, unread, done, again, unknown},
+            {Mode::Cancellation, Fault::Prefix, {}, lost, none, {}, unread, done, again, unknown},
             {Mode::Cancellation,
              Fault::LengthBlank,
              {},
@@ -461,6 +463,7 @@ QList<TxCase> transactionCases()
     // ---- balance inquiries
     {
         const QStringList sent = {QStringLiteral("Send 0700")};
+        const QStringList unread = fm::withUnreadAnswer(sent);
         const auto answered = [](const char* length, const char* code) {
             return QStringList{
                 QStringLiteral("Send 0700"),
@@ -542,9 +545,9 @@ QList<TxCase> transactionCases()
              nothing,
              kBalance,
              QStringLiteral("the pieces are gathered")},
-            {Mode::Balance, Fault::Truncated, {}, lost, none, {}, sent, nothing, kBalance, inquiry},
-            {Mode::Balance, Fault::Garbage, {}, lost, none, {}, sent, nothing, kBalance, inquiry},
-            {Mode::Balance, Fault::Prefix, {}, lost, none, {}, sent, nothing, kBalance, inquiry},
+            {Mode::Balance, Fault::Truncated, {}, lost, none, {}, unread, nothing, kBalance, inquiry},
+            {Mode::Balance, Fault::Garbage, {}, lost, none, {}, unread, nothing, kBalance, inquiry},
+            {Mode::Balance, Fault::Prefix, {}, lost, none, {}, unread, nothing, kBalance, inquiry},
             {Mode::Balance,
              Fault::LengthBlank,
              {},

@@ -3,6 +3,7 @@
 // by hand.
 
 #include "foundation/cp949.h"
+#include "foundation/messagelog.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "support/testsupport.h"
@@ -88,6 +89,21 @@ private slots:
                                                   << QStringLiteral("Key") << QStringLiteral("last");
         QTest::newRow("value holding =") << QByteArray("[A]\r\nKey=a=b\r\n") << QStringLiteral("A")
                                          << QStringLiteral("Key") << QStringLiteral("a=b");
+        QTest::newRow("double quotes dropped")
+            << QByteArray("[KolbrinInfo]\r\nsorna_Ip=\"10.1.2.3\"\r\n") << QStringLiteral("KolbrinInfo")
+            << QStringLiteral("sorna_Ip") << QStringLiteral("10.1.2.3");
+        QTest::newRow("single quotes dropped, blanks inside kept")
+            << QByteArray("[A]\r\nKey = ' a b ' \r\n") << QStringLiteral("A") << QStringLiteral("Key")
+            << QStringLiteral(" a b ");
+        QTest::newRow("only one pair dropped")
+            << QByteArray("[A]\r\nKey=\"\"v\"\"\r\n") << QStringLiteral("A") << QStringLiteral("Key")
+            << QStringLiteral("\"v\"");
+        QTest::newRow("unmatched quote kept") << QByteArray("[A]\r\nKey=\"v'\r\n") << QStringLiteral("A")
+                                              << QStringLiteral("Key") << QStringLiteral("\"v'");
+        QTest::newRow("lone quote kept") << QByteArray("[A]\r\nKey=\"\r\n") << QStringLiteral("A")
+                                         << QStringLiteral("Key") << QStringLiteral("\"");
+        QTest::newRow("quoted empty value")
+            << QByteArray("[A]\r\nKey=''\r\n") << QStringLiteral("A") << QStringLiteral("Key") << QString();
         QTest::newRow("key before any section") << QByteArray("Key=loose\r\n[A]\r\n") << QStringLiteral("A")
                                                 << QStringLiteral("Key") << QString();
     }
@@ -128,6 +144,38 @@ private slots:
         const QString cut = ReadSetting(QStringLiteral("A"), QStringLiteral("Key"), paths::settingsFile());
         QCOMPARE(cp949::encode(cut).size(), 1023);
         QCOMPARE(cut, QString(511, u'가') + u' ');
+    }
+
+    // New files and folders are the merchant's account's alone; a file that
+    // exists keeps what it had.
+    void privateFileModes()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("no file permissions here");
+#endif
+        paths::usePrivateFileModes();
+        TempRoot root;
+        const auto mode = [&root](const QString& relative) {
+            return int(QFileInfo(root.file(relative)).permissions() & 0x7777);
+        };
+        const int ownerFile = int(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        const int ownerFolder = ownerFile | int(QFile::ExeOwner | QFile::ExeUser);
+
+        QVERIFY(WriteSetting(QStringLiteral("CustomerInfo"), QStringLiteral("business_number"),
+                             QStringLiteral("2148712345"), paths::updateClientFile()));
+        QCOMPARE(mode(QStringLiteral("Update")), ownerFolder);
+        QCOMPARE(mode(QStringLiteral("Update/UpdateServiceClient.ini")), ownerFile);
+        QVERIFY(AppendLog("[ Send 10:20:30 ] 0200", paths::logFolder(), QStringLiteral("20261206.log")));
+        QCOMPARE(mode(QStringLiteral("Log")), ownerFolder);
+        QCOMPARE(mode(QStringLiteral("Log/20261206.log")), ownerFile);
+
+        root.write(QStringLiteral("Sorna_setting.ini"), kInstalled);
+        const auto shared = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
+                            QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(QFile::setPermissions(paths::settingsFile(), shared));
+        QVERIFY(WriteSetting(QStringLiteral("ComInfo"), QStringLiteral("Print"), QStringLiteral("1"),
+                             paths::settingsFile()));
+        QCOMPARE(mode(QStringLiteral("Sorna_setting.ini")), int(shared));
     }
 
     void write_data()

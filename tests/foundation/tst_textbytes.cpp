@@ -230,8 +230,45 @@ private slots:
         QFETCH(int, count);
         QFETCH(QString, expected);
         QCOMPARE(MidBytes(text, start, count), dotted(expected));
-        // Cutting the received bytes directly gives the same.
-        QCOMPARE(MidBytes(cp949::encode(text), start, count), dotted(expected));
+    }
+
+    // Fields cut straight from received bytes, each read by itself: a half
+    // character the host left at the end of one field does not change the
+    // reading of the next.  Bytes by hand: 가 b0a1, 나 b3aa, 홍길동 c8ab b1e6 b5bf.
+    void midBytesOfAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("expected");
+        const QByteArray cutName("\xb0\xa1\xb3", 3); // 가 and the first half of 나
+        QTest::newRow("ASCII field after a half character")
+            << cutName + "T000000001" << 4 << 10 << QStringLiteral("T000000001");
+        QTest::newRow("Hangul field after a half character")
+            << cutName + "\xc8\xab\xb1\xe6\xb5\xbf    " << 4 << 10 << QStringLiteral("홍길동····");
+        QTest::newRow("letter after a stray lead byte") << QByteArray("\x81"
+                                                                      "ABC")
+                                                        << 2 << 3 << QStringLiteral("ABC");
+        QTest::newRow("field ending in a half character")
+            << cutName + "T000000001" << 1 << 3 << QStringLiteral("가·");
+        QTest::newRow("both") << cutName + "\xc8\xab\xb1"
+                                           "X"
+                              << 4 << 3 << QStringLiteral("홍·");
+        QTest::newRow("whole characters") << QByteArray("AB\xb0\xa1\xb3\xaa"
+                                                        "C")
+                                          << 3 << 4 << QStringLiteral("가나");
+        QTest::newRow("answer ends inside the field")
+            << QByteArray("AB\xb0") << 1 << 5 << QStringLiteral("AB·");
+        QTest::newRow("starts past the end") << QByteArray("ABC") << 4 << 1 << QString();
+        QTest::newRow("count 0") << QByteArray("ABC") << 1 << 0 << QString();
+    }
+    void midBytesOfAnswer()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, start);
+        QFETCH(int, count);
+        QFETCH(QString, expected);
+        QCOMPARE(MidBytes(bytes, start, count), dotted(expected));
     }
 
     void formatAmount_data()

@@ -2,13 +2,17 @@
 // from as many pieces as they come in, and the Winsock layer that gathers them
 // from a real TCP connection before it raises one DataArrival.
 
+#include "foundation/clock.h"
 #include "hostlink/envelope.h"
 #include "hostlink/frame.h"
 #include "hostlink/winsock.h"
 #include "hostlink/zseed.h"
+#include "support/testsupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -385,6 +389,55 @@ private slots:
         QTest::newRow("negative") << QStringLiteral("-1") << 0;
         QTest::newRow("sign") << QStringLiteral("+80") << 0;
     }
+    // The host from the settings file, or what is wrong with it, said with
+    // the file's path ("%1" below).
+    void hostSettings_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // null: no file
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("usable") << QByteArray("[KolbrinInfo]\r\nsorna_Ip=10.1.2.3\r\nsorna_Port=9100\r\n")
+                                << QStringLiteral("10.1.2.3") << 9100 << QString();
+        QTest::newRow("host name, quoted")
+            << QByteArray("[KolbrinInfo]\r\nsorna_Ip=\"host.example\"\r\nsorna_Port='80'\r\n")
+            << QStringLiteral("host.example") << 80 << QString();
+        QTest::newRow("no settings file")
+            << QByteArray() << QString() << 0 << QStringLiteral("설정 파일이 없습니다\n%1");
+        QTest::newRow("no sorna_Ip") << QByteArray("[KolbrinInfo]\r\nsorna_Port=9100\r\n") << QString() << 0
+                                     << QStringLiteral("통신 설정(sorna_Ip)이 없습니다\n%1");
+        QTest::newRow("sorna_Ip with a blank")
+            << QByteArray("[KolbrinInfo]\r\nsorna_Ip=10.1.2.3 9100\r\nsorna_Port=9100\r\n") << QString() << 0
+            << QStringLiteral("통신 설정(sorna_Ip)이 올바르지 않습니다: 10.1.2.3 9100\n%1");
+        QTest::newRow("no sorna_Port") << QByteArray("[KolbrinInfo]\r\nsorna_Ip=10.1.2.3\r\n") << QString()
+                                       << 0 << QStringLiteral("통신 설정(sorna_Port)이 없습니다\n%1");
+        QTest::newRow("sorna_Port in another section")
+            << QByteArray("[KolbrinInfo]\r\nsorna_Ip=10.1.2.3\r\n[ComInfo]\r\nsorna_Port=9100\r\n")
+            << QString() << 0 << QStringLiteral("통신 설정(sorna_Port)이 없습니다\n%1");
+        QTest::newRow("sorna_Port not a port")
+            << QByteArray("[KolbrinInfo]\r\nsorna_Ip=10.1.2.3\r\nsorna_Port=91a0\r\n") << QString() << 0
+            << QStringLiteral("통신 설정(sorna_Port)이 올바르지 않습니다: 91a0\n%1");
+    }
+    void hostSettings()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(QString, problem);
+        test::TempRoot root;
+        if (!file.isNull())
+            root.write(QStringLiteral("Sorna_setting.ini"), file);
+        const HostSettings s = ReadHostSettings(root.file(QStringLiteral("Sorna_setting.ini")));
+        QCOMPARE(s.problem,
+                 problem.isEmpty()
+                     ? QString()
+                     : problem.arg(QDir::toNativeSeparators(root.file(QStringLiteral("Sorna_setting.ini")))));
+        if (problem.isEmpty()) {
+            QCOMPARE(s.host, host);
+            QCOMPARE(s.port, port);
+        }
+    }
+
     void parsePort()
     {
         QFETCH(QString, text);
@@ -458,6 +511,9 @@ private slots:
 
     void hostClosesBeforeTheFrameIsWhole()
     {
+        test::TempRoot root;
+        Clock::setFixed(QDateTime(QDate(2026, 12, 6), QTime(14, 30, 25)));
+        const auto resetClock = qScopeGuard([] { Clock::reset(); });
         Host host;
         Winsock ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
@@ -476,11 +532,16 @@ private slots:
         QCOMPARE(arrival.count(), 0);
         QCOMPARE(error.count(), 1);
         QVERIFY(ws.requestSent());
+        QCOMPARE(root.read(QStringLiteral("Log/20261206.log")),
+                 "[ Resp 14:30:25 ] " + answer.left(300) + "\r\n");
     }
 
     // A frame that never completes is left to the caller's time-out.
     void incompleteFrameRaisesNothing()
     {
+        test::TempRoot root;
+        Clock::setFixed(QDateTime(QDate(2026, 12, 6), QTime(14, 30, 25)));
+        const auto resetClock = qScopeGuard([] { Clock::reset(); });
         Host host;
         Winsock ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
@@ -491,16 +552,18 @@ private slots:
         ws.Connect();
         QTRY_COMPARE(connected.count(), 1);
         QTRY_VERIFY(host.peer);
-        host.send({SealFrame(plainOf(454)).left(300)}, 0);
+        const QByteArray partial = SealFrame(plainOf(454)).left(300);
+        host.send({partial}, 0);
         QTest::qWait(150);
         QCOMPARE(arrival.count(), 0);
         QCOMPARE(error.count(), 0);
         QVERIFY(ws.isConnected());
-        // Close ends it quietly.
+        // Close ends it quietly; what came is in the log.
         ws.Close();
         QTest::qWait(30);
         QCOMPARE(error.count(), 0);
         QVERIFY(!ws.isBusy());
+        QCOMPARE(root.read(QStringLiteral("Log/20261206.log")), "[ Resp 14:30:25 ] " + partial + "\r\n");
     }
 
     void connectionRefused()
@@ -527,18 +590,28 @@ private slots:
         QVERIFY(!ws.requestSent());
     }
 
+    // What came is kept in the day's log as a "[ Resp " line, as received
+    // but for the blanks around it.
     void notAFrame_data()
     {
         QTest::addColumn<QList<QByteArray>>("pieces");
-        QTest::newRow("bad first byte") << QList<QByteArray>{"X280abcd"};
-        QTest::newRow("prefix 00 in two pieces") << QList<QByteArray>{"0", "0280abcd"};
-        QTest::newRow("HTTP answer") << QList<QByteArray>{"HTTP/1.1 200 OK\r\n"};
+        QTest::addColumn<QByteArray>("logged");
+        QTest::newRow("bad first byte") << QList<QByteArray>{"X280abcd"} << QByteArray("X280abcd");
+        QTest::newRow("prefix 00 in two pieces")
+            << QList<QByteArray>{"0", "0280abcd"} << QByteArray("00280abcd");
+        QTest::newRow("HTTP answer") << QList<QByteArray>{" HTTP/1.1 200 OK\r\n"}
+                                     << QByteArray("HTTP/1.1 200 OK");
+        const QByteArray longText = base64Looking(6000);
         QTest::newRow("more than 10000 bytes")
-            << QList<QByteArray>{"09999", base64Looking(6000), base64Looking(6000)};
+            << QList<QByteArray>{"09999", longText, longText} << "09999" + longText + longText;
     }
     void notAFrame()
     {
         QFETCH(QList<QByteArray>, pieces);
+        QFETCH(QByteArray, logged);
+        test::TempRoot root;
+        Clock::setFixed(QDateTime(QDate(2026, 12, 6), QTime(14, 30, 25)));
+        const auto resetClock = qScopeGuard([] { Clock::reset(); });
         Host host;
         Winsock ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
@@ -558,6 +631,7 @@ private slots:
         QTRY_VERIFY(host.peerClosed);
         QTest::qWait(30);
         QCOMPARE(error.count(), 1);
+        QCOMPARE(root.read(QStringLiteral("Log/20261206.log")), "[ Resp 14:30:25 ] " + logged + "\r\n");
     }
 
     // The automatic cancellation is sent and the connection closed at once:

@@ -177,7 +177,21 @@ private slots:
             << msg({QStringLiteral("0200"), QStringLiteral("0100"), QStringLiteral("0501"),
                     QStringLiteral("20261206"), QStringLiteral("143025"), QStringLiteral("000143025123"),
                     QStringLiteral("30"), QStringLiteral("123456789012345"),
-                    QStringLiteral("*****") + d(144)});
+                    QStringLiteral("****") + d(145)});
+
+        // Four characters in six bytes: msg_length "0198" on the wire and in
+        // the log alike, one "*" for each byte.
+        QTest::newRow("Hangul in auth")
+            << QStringLiteral("0501") << QStringLiteral("1234567890") << QStringLiteral("1234512345")
+            << QStringLiteral("가나12")
+            << msg({QStringLiteral("0198"), QStringLiteral("0100"), QStringLiteral("0501"),
+                    QStringLiteral("20261206"), QStringLiteral("143025"), QStringLiteral("143025567890"),
+                    QStringLiteral("30"), QStringLiteral("1234512345·····"),
+                    QStringLiteral("가나12") + d(143)})
+            << msg({QStringLiteral("0198"), QStringLiteral("0100"), QStringLiteral("0501"),
+                    QStringLiteral("20261206"), QStringLiteral("143025"), QStringLiteral("143025567890"),
+                    QStringLiteral("30"), QStringLiteral("1234512345·····"),
+                    QStringLiteral("******") + d(143)});
     }
     void loginRequest()
     {
@@ -191,7 +205,7 @@ private slots:
         const QByteArray plain = cp949::encode(WithLengthField(r.record));
         QCOMPARE(plain, expectedBytes(expected));
         QCOMPARE(plain.size(), 204);
-        QCOMPARE(cp949::encode(WithLengthField(r.logRecord)), expectedBytes(expectedLog));
+        QCOMPARE(LoggedRequest(plain), expectedBytes(expectedLog));
     }
 
     void cardInquiryRequest_data()
@@ -425,7 +439,7 @@ private slots:
 
         const LoginRequest r = BuildLoginRequest(QStringLiteral("0501"), QStringLiteral("1234567890"),
                                                  QStringLiteral("1234512345"), QStringLiteral("AB12cd34"));
-        EnvelopeBuild(ws, r.record, kTagSend, r.logRecord);
+        EnvelopeBuild(ws, r.record, kTagSend);
         QTRY_COMPARE(host.received.size(), 284);
         QVERIFY(host.received.startsWith("0280"));
 
@@ -444,7 +458,7 @@ private slots:
         QVERIFY(!log.contains("AB12cd34"));
     }
 
-    void envelopeBuildLogsInquiryWhole()
+    void envelopeBuildLogsInquiryMasked()
     {
         TempRoot root;
         Host host;
@@ -462,7 +476,17 @@ private slots:
         QVERIFY(host.received.startsWith("0620"));
         const QByteArray plain = cp949::encode(WithLengthField(record));
         QCOMPARE(OpenFrame(host.received).left(454), plain);
-        QCOMPARE(root.read(QStringLiteral("Log/20261206.log")), "[ Serc 14:30:25 ] " + plain + "\r\n");
+        // The log hides digits 9 to 12 of the card number, nothing else.
+        const QString body = msg({QStringLiteral("0000000000"), d(12), d(8), d(12), d(9), d(9), d(9), d(1),
+                                  d(9), d(3), d(10), d(10), d(10), d(40), d(32), d(145)});
+        QCOMPARE(root.read(QStringLiteral("Log/20261206.log")),
+                 expectedBytes(msg(
+                     {QStringLiteral("[·Serc·14:30:25·]·0450"), QStringLiteral("0200"),
+                      QStringLiteral("TAVK"), QStringLiteral("20261206"), QStringLiteral("143025"),
+                      QStringLiteral("143025567890"), QStringLiteral("00"), QStringLiteral("1234567890·····"),
+                      QStringLiteral("20261206"), QStringLiteral("143025"), QStringLiteral("21"),
+                      QStringLiteral("2"), QStringLiteral("12345678****3456") + d(21), d(16), body})) +
+                     "\r\n");
     }
 
     // A request holding Hangul: the length field counts characters, the frame
@@ -482,29 +506,43 @@ private slots:
         QCOMPARE(OpenFrame(frame).left(454), plain);
     }
 
-    // The "[ Resp " line carries the whole 2000-byte buffer, whatever came.
+    // The "[ Resp " line carries the whole 2000-byte buffer, whatever came,
+    // with digits 9 to 12 of a card number hidden.
     void envelopeOpenLogsTheWholeBuffer_data()
     {
         QTest::addColumn<QByteArray>("received");
-        QTest::addColumn<QByteArray>("plain"); // what the buffer starts with
+        QTest::addColumn<QByteArray>("plain");  // what the buffer starts with
+        QTest::addColumn<QByteArray>("logged"); // what the log line's buffer starts with
         const QByteArray answer = answerRecord(QStringLiteral("00")).bytes().left(454);
+        const QByteArray masked =
+            answerRecord(QStringLiteral("00")).put(73, QStringLiteral("12345678****3456")).bytes().left(454);
         const QByteArray frame = SealFrame(answer);
-        QTest::newRow("transaction answer") << frame << answer;
-        QTest::newRow("blanks around") << ("  " + frame + "  ") << answer;
-        QTest::newRow("not a frame") << QByteArray("garbage") << QByteArray();
-        QTest::newRow("bad cipher text") << QByteArray("024AAAAAAAAAAAAAAAAAAAAAAAA") << QByteArray();
+        QTest::newRow("transaction answer") << frame << answer << masked;
+        QTest::newRow("blanks around") << ("  " + frame + "  ") << answer << masked;
+        const QByteArray login = Answer()
+                                     .put(1, QStringLiteral("0309"))
+                                     .put(5, QStringLiteral("0100"))
+                                     .put(39, QStringLiteral("00"))
+                                     .put(56, QStringLiteral("101") + QStringLiteral("9876543210123456"))
+                                     .bytes()
+                                     .left(313);
+        QTest::newRow("login answer kept whole") << SealFrame(login) << login << login;
+        QTest::newRow("not a frame") << QByteArray("garbage") << QByteArray() << QByteArray();
+        QTest::newRow("bad cipher text")
+            << QByteArray("024AAAAAAAAAAAAAAAAAAAAAAAA") << QByteArray() << QByteArray();
     }
     void envelopeOpenLogsTheWholeBuffer()
     {
         QFETCH(QByteArray, received);
         QFETCH(QByteArray, plain);
+        QFETCH(QByteArray, logged);
         TempRoot root;
         const QByteArray opened = EnvelopeOpen(received);
         QCOMPARE(opened.size(), 2000);
         QCOMPARE(opened, plain + QByteArray(2000 - plain.size(), ' '));
         const QByteArray log = root.read(QStringLiteral("Log/20261206.log"));
         QCOMPARE(log.size(), 18 + 2000 + 2);
-        QCOMPARE(log, "[ Resp 14:30:25 ] " + opened + "\r\n");
+        QCOMPARE(log, "[ Resp 14:30:25 ] " + logged + QByteArray(2000 - logged.size(), ' ') + "\r\n");
     }
 
     // --- Answers ---
@@ -817,6 +855,15 @@ private slots:
         QTest::newRow("cancellation in the morning")
             << int(TransactionMode::Cancellation) << QStringLiteral("093025") << QStringLiteral("카드 취소")
             << QStringLiteral("20250305  9:30:25");
+        QTest::newRow("approval just after midnight")
+            << int(TransactionMode::Approval) << QStringLiteral("000530") << QStringLiteral("카드 승인")
+            << QStringLiteral("20250305  0:05:30");
+        QTest::newRow("approval at midnight")
+            << int(TransactionMode::Approval) << QStringLiteral("000000") << QStringLiteral("카드 승인")
+            << QStringLiteral("20250305  0:00:00");
+        QTest::newRow("cancellation a minute past ten")
+            << int(TransactionMode::Cancellation) << QStringLiteral("100105") << QStringLiteral("카드 취소")
+            << QStringLiteral("20250305  10:01:05");
     }
     void receipt()
     {

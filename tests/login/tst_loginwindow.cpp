@@ -17,14 +17,17 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using namespace sorna;
@@ -34,7 +37,6 @@ namespace {
 
 const QString kWrongNumbers = QStringLiteral("사업자번호 또는 인증번호를 정확히 입력해주세요");
 const QString kNoConnection = QStringLiteral("연결할 수 없습니다");
-const QString kBadPort = QStringLiteral("통신 설정(포트)이 올바르지 않습니다");
 const QString kFirstLine = QStringLiteral("프로그램이 정상적으로 실행되었습니다");
 
 QString dots(int n)
@@ -92,6 +94,22 @@ void type(QWidget* box, const QString& text)
     for (QChar c : text)
         QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
+
+// Tells of every widget shown.
+class ShowWatcher : public QObject
+{
+public:
+    explicit ShowWatcher(std::function<void(QWidget*)> onShow) : m_onShow(std::move(onShow)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType())
+            m_onShow(static_cast<QWidget*>(watched));
+        return false;
+    }
+
+private:
+    std::function<void(QWidget*)> m_onShow;
+};
 
 quint16 portNobodyListensOn()
 {
@@ -435,8 +453,8 @@ private slots:
         QFETCH(QString, sent);
         QFETCH(QString, logged);
 
-        RefHost host;
-        QVERIFY2(host.isRunning(), qPrintable(host.error()));
+        FakeHost host; // keeps the requests as they came, the authentication number too
+        host.setAnswer(answerByHand(QStringLiteral("0309"), QStringLiteral("00")));
         m_root->write(QStringLiteral("Sorna_setting.ini"),
                       settingsText(host.port(), storedNumber.isEmpty()
                                                     ? QString()
@@ -455,8 +473,7 @@ private slots:
 
         QTRY_COMPARE(host.requests().size(), 1);
         QCOMPARE(host.requests().first(), expectedBytes(sent));
-        QTRY_VERIFY(host.answers().size() == 1 &&
-                    m_root->read(QStringLiteral("Log/20261206.log")).contains("[ Resp "));
+        QTRY_VERIFY(m_root->read(QStringLiteral("Log/20261206.log")).contains("[ Resp "));
         const QList<QByteArray> lines = m_root->read(QStringLiteral("Log/20261206.log")).split('\n');
         QCOMPARE(lines.first(), expectedBytes(QStringLiteral("[ Send 10:20:30 ] ") + logged + u'\r'));
         QVERIFY(lines.at(1).startsWith("[ Resp 10:20:30 ] "));
@@ -511,21 +528,30 @@ private slots:
     {
         QTest::addColumn<QByteArray>("portLine");
         QTest::addColumn<bool>("enter");
+        QTest::addColumn<QString>("said"); // then the path of the settings file
 
-        QTest::newRow("empty") << QByteArray("sorna_Port=\r\n") << false;
-        QTest::newRow("missing") << QByteArray() << false;
-        QTest::newRow("letters") << QByteArray("sorna_Port=abc\r\n") << false;
-        QTest::newRow("zero") << QByteArray("sorna_Port=0\r\n") << false;
-        QTest::newRow("above 65535") << QByteArray("sorna_Port=70000\r\n") << false;
-        QTest::newRow("negative") << QByteArray("sorna_Port=-1\r\n") << false;
-        QTest::newRow("two numbers") << QByteArray("sorna_Port=80 80\r\n") << false;
-        QTest::newRow("letters, with Enter") << QByteArray("sorna_Port=abc\r\n") << true;
+        const QString missing = QStringLiteral("통신 설정(sorna_Port)이 없습니다");
+        const QString bad = QStringLiteral("통신 설정(sorna_Port)이 올바르지 않습니다: ");
+        QTest::newRow("empty") << QByteArray("sorna_Port=\r\n") << false << missing;
+        QTest::newRow("missing") << QByteArray() << false << missing;
+        QTest::newRow("letters") << QByteArray("sorna_Port=abc\r\n") << false << bad + QStringLiteral("abc");
+        QTest::newRow("zero") << QByteArray("sorna_Port=0\r\n") << false << bad + QStringLiteral("0");
+        QTest::newRow("above 65535") << QByteArray("sorna_Port=70000\r\n") << false
+                                     << bad + QStringLiteral("70000");
+        QTest::newRow("negative") << QByteArray("sorna_Port=-1\r\n") << false << bad + QStringLiteral("-1");
+        QTest::newRow("two numbers") << QByteArray("sorna_Port=80 80\r\n") << false
+                                     << bad + QStringLiteral("80 80");
+        QTest::newRow("letters, with Enter")
+            << QByteArray("sorna_Port=abc\r\n") << true << bad + QStringLiteral("abc");
     }
 
     void badPortSetting()
     {
         QFETCH(QByteArray, portLine);
         QFETCH(bool, enter);
+        QFETCH(QString, said);
+        const QString kBadPort =
+            said + u'\n' + QDir::toNativeSeparators(m_root->file(QStringLiteral("Sorna_setting.ini")));
 
         m_root->write(QStringLiteral("Sorna_setting.ini"),
                       "[KolbrinInfo]\r\nsorna_Ip=127.0.0.1\r\n" + portLine + "sorna_Issue_code=3901\r\n");
@@ -551,6 +577,33 @@ private slots:
         QCOMPARE(MessageBox::recordedTexts(), QStringList{kBadPort});
     }
 
+    // The support line is the merchant's own, from the settings, or none.
+    void supportLine_data()
+    {
+        QTest::addColumn<QString>("setting"); // null: no such key
+        QTest::addColumn<QString>("shown");   // empty: no line
+
+        QTest::newRow("no key") << QString() << QString();
+        QTest::newRow("empty key") << QStringLiteral("") << QString();
+        QTest::newRow("given") << QStringLiteral("고객지원센터 02-555-0100 (평일 09:00 ~ 18:00)")
+                               << QStringLiteral("고객지원센터 02-555-0100 (평일 09:00 ~ 18:00)");
+    }
+    void supportLine()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, shown);
+        m_root->write(QStringLiteral("Sorna_setting.ini"),
+                      settingsText(9100, setting.isNull()
+                                             ? QString()
+                                             : QStringLiteral("[KolbrinInfo]\r\nsorna_Support=") + setting +
+                                                   QStringLiteral("\r\n")));
+        Form3* login = openLogin();
+        QVERIFY(login);
+        QVERIFY(login->lblSupport);
+        QCOMPARE(login->lblSupport->isVisible(), !shown.isEmpty());
+        QCOMPARE(login->lblSupport->text(), shown);
+    }
+
     // ---- the boxes
 
     void businessNumberLimit_data()
@@ -573,6 +626,9 @@ private slots:
         QVERIFY(login);
         type(login->Text1, typed);
         QCOMPARE(login->Text1->text(), kept);
+        // Numbers are taken without the input method, in both boxes.
+        QVERIFY(!login->Text1->testAttribute(Qt::WA_InputMethodEnabled));
+        QVERIFY(!login->Text4->testAttribute(Qt::WA_InputMethodEnabled));
     }
 
     void authNumberMasked_data()
@@ -624,6 +680,53 @@ private slots:
         QCOMPARE(ui(session::mainWindow()).Text1->text(), QStringLiteral("해솔아동발달센터"));
         QTest::qWait(100);
         QCOMPARE(MessageBox::recorded().size(), 1);
+    }
+
+    // The same with the real message box, not the recorder: the login
+    // answer arrives while the box is open and closes the login window the
+    // box is shown over.  The box outlives the window and is answered.
+    void realLogFailureBoxOutlivesTheLoginWindow()
+    {
+        MessageBox::stopRecording();
+        RefHost host;
+        QVERIFY2(host.isRunning(), qPrintable(host.error()));
+        host.writeClientSettings(*m_root);
+        m_root->write(QStringLiteral("Log"), "a file where the log folder belongs");
+        Clock::setRunningFrom(QDateTime(QDate(2026, 12, 6), QTime(10, 20, 30)));
+
+        QPointer<Form3> login = openLogin();
+        QVERIFY(login);
+        QApplication::setActiveWindow(login);
+        QVERIFY(QTest::qWaitForWindowActive(login));
+
+        bool shownOverLogin = false;
+        ShowWatcher watcher([&](QWidget* w) {
+            if (qobject_cast<QMessageBox*>(w))
+                shownOverLogin = !login.isNull();
+        });
+        qApp->installEventFilter(&watcher);
+        QString answered;
+        QTimer user;
+        user.setInterval(20);
+        connect(&user, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            // The login goes on under the box.
+            if (!box || login || !session::mainWindow())
+                return;
+            answered = box->text();
+            user.stop();
+            box->button(QMessageBox::Ok)->click();
+        });
+        user.start();
+        logIn(login, host::demo::kBusinessNo, host::demo::kAuthNo);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!answered.isEmpty(), 15000);
+        QVERIFY(shownOverLogin);
+        QCOMPARE(answered, QStringLiteral("로그 파일을 기록할 수 없습니다\n") +
+                               m_root->file(QStringLiteral("Log/20261206.log")));
+        QTRY_VERIFY(!qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+        QVERIFY(session::mainWindow());
+        QCOMPARE(ui(session::mainWindow()).Text1->text(), QStringLiteral("해솔아동발달센터"));
     }
 
     void logFailureSaidOnce_data()

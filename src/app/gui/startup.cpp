@@ -47,6 +47,7 @@ QString fallbackLockPath()
 
 int RunClient(int argc, char** argv)
 {
+    paths::usePrivateFileModes();
     QApplication app(argc, argv);
     // The program's title, on a message box that has no caption of its own.
     // Set as the name and not as the display name: a display name would be

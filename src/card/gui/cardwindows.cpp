@@ -115,6 +115,7 @@ Form6::Form6(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드
     // Below the visible area: it takes the reader's keystrokes unseen.
     look::place(Text1, 840, 2280, 3075, 315);
     Text1->installEventFilter(this);
+    look::noInputMethod(Text1);
 
     Command1 = makeButton(this, "Command1", QStringLiteral("취소"), 1920, 1020, 1100, 470);
     // The button never takes the focus from Text1: a swipe after a stray Tab
@@ -187,6 +188,7 @@ Form2::Form2(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드
         e->setMaxLength(4);
         e->setAlignment(Qt::AlignCenter);
         look::setBackColor(e, look::kInactiveTitle);
+        look::noInputMethod(e, true);
         look::place(e, left, 765, 900, height);
         return e;
     };
@@ -223,8 +225,11 @@ void Form2::paintEvent(QPaintEvent* event)
 void Form2::keyPressEvent(QKeyEvent* event)
 {
     // Neither button is the default or the cancel button: Enter and Esc in
-    // a box press nothing.
+    // a box press nothing.  Enter on a button that has the focus presses it.
     if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        if (event->key() != Qt::Key_Escape && (focused == btnOk || focused == btnClose))
+            focused->click();
         event->accept();
         return;
     }

@@ -59,6 +59,16 @@ void setClosed(QLineEdit* box, const QColor& grey)
     setBorder(box, false);
 }
 
+void noInputMethod(QWidget* box, bool digitsOnly)
+{
+    box->setAttribute(Qt::WA_InputMethodEnabled, false);
+    Qt::InputMethodHints hints = box->inputMethodHints() | Qt::ImhNoPredictiveText | Qt::ImhPreferLatin |
+                                 Qt::ImhLatinOnly | Qt::ImhNoAutoUppercase;
+    if (digitsOnly)
+        hints |= Qt::ImhDigitsOnly;
+    box->setInputMethodHints(hints);
+}
+
 void installFontSubstitutions()
 {
     QFont::insertSubstitutions(QStringLiteral("굴림"),

@@ -42,6 +42,14 @@ void setClosed(QLineEdit* box, const QColor& grey);
 void setBackColor(QWidget* w, const QColor& colour);
 void setBorder(QLineEdit* box, bool border);
 
+// Input taken without the input method: a keyboard-wedge card reader types
+// its track data as keys, and a Korean input method left in Hangul mode
+// would turn its letters into jamo; numbers are typed the same way.  No
+// predictive text either.  `digitsOnly` also tells the system the box takes
+// digits.  QLineEdit turns the input method on again when its read-only or
+// echo mode changes: call this after those.
+void noInputMethod(QWidget* box, bool digitsOnly = false);
+
 // Font substitutions for faces the counter PC has and this machine may not.
 void installFontSubstitutions();
 

@@ -1,6 +1,8 @@
 #include "foundation/gui/messagebox.h"
 
 #include <QApplication>
+#include <QPointer>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -55,8 +57,21 @@ void show(QWidget* parent, const QString& text, Icon icon, const QString& captio
         fflush(stderr);
         return;
     }
-    QMessageBox box(qtIcon(icon), title, text, QMessageBox::Ok, parent);
-    box.exec();
+    // A box runs its own event loop, in which socket events and timers go
+    // on: the login answer may close the login window while its box is
+    // open, a time-out the main window.  So the box belongs to no window
+    // (the window's end would free it under its own loop, or take the
+    // message away unread); it is only placed over that window, which the
+    // window system forgets by itself when the window goes.
+    const QPointer<QWidget> over = parent ? parent->window() : nullptr;
+    const QPointer<QMessageBox> box = new QMessageBox(qtIcon(icon), title, text, QMessageBox::Ok);
+    box->setWindowModality(Qt::ApplicationModal);
+    if (over && over->windowHandle()) {
+        box->winId();
+        box->windowHandle()->setTransientParent(over->windowHandle());
+    }
+    box->exec();
+    delete box.data();
 }
 
 void startRecording(std::function<void(const Shown&)> onShown)

@@ -24,7 +24,10 @@ enum class Icon
     Critical
 };
 
-// `caption` empty: the box carries the application's title.
+// `caption` empty: the box carries the application's title.  The box is
+// shown over `parent`'s window but is not owned by it: the window may close
+// while the box is open (a socket event or a timer inside the box's own
+// event loop) and the box stays until it is answered.
 void show(QWidget* parent, const QString& text, Icon icon = Icon::None, const QString& caption = kCaption);
 
 struct Shown

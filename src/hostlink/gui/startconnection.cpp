@@ -2,7 +2,6 @@
 
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
-#include "foundation/settings.h"
 #include "hostlink/winsock.h"
 
 namespace sorna {
@@ -10,14 +9,13 @@ namespace sorna {
 bool StartConnection(QWidget* parent, Winsock* socket)
 {
     socket->Close();
-    const QString file = paths::settingsFile();
-    int port = 0;
-    if (!ParsePort(ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Port"), file), &port)) {
-        MessageBox::show(parent, QStringLiteral("통신 설정(포트)이 올바르지 않습니다"));
+    const HostSettings host = ReadHostSettings(paths::settingsFile());
+    if (!host.problem.isEmpty()) {
+        MessageBox::show(parent, host.problem);
         return false;
     }
-    socket->RemoteHost = ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Ip"), file);
-    socket->RemotePort = port;
+    socket->RemoteHost = host.host;
+    socket->RemotePort = host.port;
     socket->Connect();
     return true;
 }

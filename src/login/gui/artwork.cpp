@@ -85,10 +85,8 @@ void paintLoginBackground(QPainter& p, const QSize& size)
     p.drawText(QRect(labelLeft, look::twips(4620), labelWidth, look::twips(495)),
                Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("인증번호"));
 
-    p.setPen(QColor(0xe3, 0xea, 0xf5));
-    p.setFont(look::uiFont(11, 400));
-    p.drawText(QRect(0, look::twips(6000), size.width(), 24), Qt::AlignHCenter | Qt::AlignVCenter,
-               QStringLiteral("고객지원센터  1588-0000  (평일 09:00 ~ 18:00)"));
+    // The support line above this one is the login window's own label,
+    // shown only when the settings give one.
     p.setFont(look::uiFont(9.5, 400));
     p.setPen(QColor(0xb8, 0xc6, 0xdc));
     p.drawText(QRect(0, look::twips(6000) + 26, size.width(), 20), Qt::AlignHCenter | Qt::AlignVCenter,

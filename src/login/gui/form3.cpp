@@ -13,6 +13,7 @@
 #include "login/loginmessage.h"
 
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QProxyStyle>
@@ -66,6 +67,8 @@ Form3::Form3(QWidget* parent) : QWidget(parent)
     Text4->setStyle(star);
     Text4->setEchoMode(QLineEdit::Password);
     Text4->installEventFilter(this);
+    look::noInputMethod(Text1, true);
+    look::noInputMethod(Text4);
 
     btnLogin = new QPushButton(QStringLiteral("로그인"), this);
     btnLogin->setObjectName(QStringLiteral("btnLogin"));
@@ -87,6 +90,18 @@ Form3::Form3(QWidget* parent) : QWidget(parent)
     pal.setColor(QPalette::Text, Qt::white);
     Text2->setPalette(pal);
     look::place(Text2, 9720, 10020, 1380, 375);
+
+    lblSupport = new QLabel(this);
+    lblSupport->setObjectName(QStringLiteral("lblSupport"));
+    lblSupport->setFont(look::uiFont(11, 400));
+    lblSupport->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    QPalette supportPal = lblSupport->palette();
+    supportPal.setColor(QPalette::WindowText, QColor(0xe3, 0xea, 0xf5));
+    lblSupport->setPalette(supportPal);
+    lblSupport->setGeometry(0, look::twips(6000), width(), 24);
+    lblSupport->setText(
+        ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Support"), paths::settingsFile()));
+    lblSupport->setVisible(!lblSupport->text().isEmpty());
 
     setTabOrder(Text1, Text4);
     setTabOrder(Text4, btnLogin);
@@ -158,7 +173,7 @@ void Form3::Winsock1_Connect()
     const LoginRequest request = BuildLoginRequest(
         ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Issue_code"), settings),
         ReadSetting(kComInfo, QStringLiteral("Number"), settings), Text1->text(), Text4->text());
-    EnvelopeBuild(*Winsock1, request.record, kTagSend, request.logRecord);
+    EnvelopeBuild(*Winsock1, request.record, kTagSend);
     // The answer gets its full time from the moment the request has left.
     timeLogin->start();
 }

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
@@ -22,6 +23,9 @@ public:
     QLineEdit* Text4 = nullptr;      // authentication number, shown as "*"
     QPushButton* btnLogin = nullptr; // "로그인"
     QLineEdit* Text2 = nullptr;      // "Version: 44"
+    // The merchants' support line, from the optional setting sorna_Support
+    // (section KolbrinInfo); hidden when there is none.
+    QLabel* lblSupport = nullptr;
     Winsock* Winsock1 = nullptr;
     // No answer within this time: the host is said to be unreachable and the
     // button is usable again.

@@ -179,6 +179,12 @@ void Form1::buildPanel()
                                          Combo1, txtreson, txtOrg_approval_no, txtOrg_auth_date})
         useGreyText(input);
 
+    // Digits only, never through the Korean input method (a box in Hangul
+    // mode would turn typed characters into jamo).
+    for (QLineEdit* digits :
+         {Card1, Card2, Card3, Card4, txtCare_Amount1, txtOrg_approval_no, txtOrg_auth_date})
+        look::noInputMethod(digits, true);
+
     Command3->setEnabled(false);
     setTabOrder(Command1, Command2);
 }
