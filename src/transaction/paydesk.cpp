@@ -177,6 +177,11 @@ std::optional<QString> PayDesk::beginRequest(const PanelInput& panel, const QStr
         // Earlier outcomes first: the journal must know how the last payment
         // ended before the next one is recorded.
         QString why;
+        if (!journal().isOpen()) {
+            if (error)
+                *error = kNotRecorded.arg(journal().lastError());
+            return std::nullopt;
+        }
         if (!saveUnsaved(&why)) {
             if (error)
                 *error = kNotRecorded.arg(why);
@@ -207,6 +212,10 @@ std::optional<QString> PayDesk::beginRequest(const PanelInput& panel, const QStr
 
 bool PayDesk::reversalsOwed()
 {
+    // A journal that cannot be opened owes nothing it knows of; the request
+    // itself is refused when it cannot be recorded, with the reason.
+    if (!journal().isOpen())
+        return false;
     saveUnsaved(nullptr);
     return !m_unsaved.isEmpty() || journal().hasOwedReversals();
 }

@@ -319,6 +319,41 @@ private slots:
         QTRY_COMPARE(sorna::test::owedReversals().size(), 0);
     }
 
+    // Approval A leaves and the line resets before the host has it; its
+    // reversal cannot get through either.  The line is back and the merchant
+    // pays again: the owed reversal reaches the host first, and the new
+    // approval B, taken after it, stands in the host's ledger (a reversal
+    // that came after B would have taken B back: the host matches it by
+    // card, item and amount).
+    void owedReversalGoesBeforeTheNextApproval()
+    {
+        logIn();
+        swipe(demo::kCardNineItems);
+        RefHost resetting({QStringLiteral("--fault"), QStringLiteral("reset")});
+        QVERIFY2(resetting.isRunning(), qPrintable(resetting.error()));
+        resetting.writeClientSettings(*m_root); // the line that drops
+        ui(w()).Command4->click();
+        QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
+        QTRY_VERIFY(!ReversalSender::instance()->busy());
+        QCOMPARE(sorna::test::owedReversals().size(), 1);
+
+        m_host->writeClientSettings(*m_root); // the line is back
+        const qsizetype before = m_host->requests().size();
+        swipe(demo::kCardNineItems);
+        const QStringList receipt = pay(false);
+        QCOMPARE(receipt.value(0), QStringLiteral("카드 승인"));
+        const QList<QByteArray> sent = m_host->requests().mid(before);
+        QCOMPARE(sent.size(), 3); // the inquiry, the reversal, then the approval
+        QCOMPARE(sent.at(1).mid(kMsgType, 4), QByteArray("0600"));
+        QCOMPARE(sent.at(2).mid(kMsgType, 4), QByteArray("0500"));
+        QCOMPARE(sorna::test::owedReversals().size(), 0);
+        // The host had never seen A: it refuses the reversal (told once), and
+        // B stands.
+        QCOMPARE(usedAtHost(demo::kCardNineItems), 50000LL);
+        QCOMPARE(MessageBox::recordedTexts().size(), 2);
+        QVERIFY(MessageBox::recordedTexts().at(1).contains(QStringLiteral("거절코드 : 22")));
+    }
+
     // The host is down when the reversal is due: it is kept and delivered
     // once the host is back, by the running program's sender or by the next
     // start of the program; once.

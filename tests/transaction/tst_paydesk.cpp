@@ -4,6 +4,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/cp949.h"
+#include "journal/journal.h"
 #include "support/testsupport.h"
 #include "transaction/paydesk.h"
 
@@ -343,6 +344,61 @@ private slots:
             QCOMPARE(m.receipt->item, QStringLiteral("치료2"));
             QCOMPARE(m.receipt->teacher, QStringLiteral("교사2"));
         }
+    }
+
+    // A journal that cannot record (damaged, or no folder to hold it) lets
+    // no approval or cancellation leave, and says why; a balance inquiry,
+    // which moves no money, still goes.
+    void unrecordedNeverLeaves_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("damaged journal") << "Journal/sorna.db" << QByteArray(8192, 'x');
+        QTest::newRow("a file where the journal folder goes") << "Journal" << QByteArray("not a folder");
+    }
+    void unrecordedNeverLeaves()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
+        Journal::instance().close();
+        m_root->write(file, bytes);
+
+        PayDesk desk;
+        desk.takeCardNumber(kCard, QStringLiteral("0"));
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        for (TransactionMode mode : {TransactionMode::Approval, TransactionMode::Cancellation}) {
+            QString error;
+            QVERIFY(!desk.beginRequest(panelWithItem(mode, 0), QStringLiteral("3901"), QString(), &error));
+            QVERIFY2(error.startsWith(QStringLiteral("거래내역에 기록할 수 없어 결제를 보내지 않았습니다.")),
+                     qPrintable(error));
+            QVERIFY(!desk.pending());
+        }
+        QVERIFY(desk.beginRequest(panelWithItem(TransactionMode::Balance, 0), QStringLiteral("3901"),
+                                  QString(), nullptr));
+    }
+
+    // An approval left without an answer owes its reversal: no approval or
+    // cancellation leaves before it is settled.
+    void owedReversalStopsPayments()
+    {
+        PayDesk desk;
+        desk.takeCardNumber(kCard, QStringLiteral("0"));
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        QVERIFY(desk.beginRequest(panelWithItem(TransactionMode::Approval, 0), QStringLiteral("3901"),
+                                  QStringLiteral("7100012345"), nullptr));
+        QVERIFY(!desk.reversalsOwed());
+        QVERIFY(desk.noAnswer());
+        QVERIFY(desk.reversalsOwed());
+        Clock::setFixed(Clock::now().addSecs(1));
+        QString error;
+        QVERIFY(!desk.beginRequest(panelWithItem(TransactionMode::Cancellation, 0), QStringLiteral("3901"),
+                                   QStringLiteral("7100012345"), &error));
+        QCOMPARE(error, PayDesk::reversalFirstMessage());
+        const QList<OwedReversal> owed = Journal::instance().owedReversals(10);
+        QCOMPARE(owed.size(), 1);
+        QCOMPARE(owed.first().input.cardNumber, QStringLiteral("9410120000000019"));
+        QVERIFY(Journal::instance().settleReversal(owed.first().rowId, ReversalState::Delivered));
+        QVERIFY(!desk.reversalsOwed());
     }
 
     // The card inquiry's answer opens the items, except in balance mode and
