@@ -56,14 +56,7 @@ private:
 private slots:
     void cleanup()
     {
-        for (QProcess* p : std::as_const(m_started)) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
-            delete p;
-        }
-        m_started.clear();
+        endProcesses(m_started);
         qDeleteAll(m_tempDirs);
         m_tempDirs.clear();
     }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QProcess>
 #include <QTcpServer>
 #include <QVariant>
 #include <QWidget>
@@ -78,6 +79,18 @@ void closeAllWindows()
 QColor backColor(const QWidget* w)
 {
     return w->property("backColor").value<QColor>();
+}
+
+void endProcesses(QList<QProcess*>& started)
+{
+    for (QProcess* p : std::as_const(started)) {
+        if (p->state() != QProcess::NotRunning) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+        delete p;
+    }
+    started.clear();
 }
 
 } // namespace sorna::test

@@ -9,6 +9,8 @@
 
 class QWidget;
 
+class QProcess;
+
 namespace sorna::test {
 
 // A fresh root folder for one test: QUENDAL_ROOT points at a temporary
@@ -38,6 +40,8 @@ QByteArray expectedBytes(const QString& textWithDots);
 quint16 deadPort();
 // Writes one key of the client's Sorna_setting.ini below the current root.
 void writeSetting(const char* section, const char* key, const QString& value);
+// Kills and deletes every process a test started, and empties the list.
+void endProcesses(QList<QProcess*>& started);
 // Deletes every top-level window a test left behind, modal ones included.
 void closeAllWindows();
 // The back colour an input was given by its open or closed look.

@@ -63,14 +63,7 @@ private slots:
 
     void cleanup()
     {
-        for (QProcess* p : std::as_const(m_started)) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
-            delete p;
-        }
-        m_started.clear();
+        endProcesses(m_started);
     }
 
     void killed_data()
