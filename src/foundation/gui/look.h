@@ -42,7 +42,8 @@ void setClosed(QLineEdit* box, const QColor& grey);
 void setBackColor(QWidget* w, const QColor& colour);
 void setBorder(QLineEdit* box, bool border);
 
-// Font substitutions for faces the counter PC has and this machine may not.
+// Registers the fonts shipped in fonts/ beside the program and adds
+// substitutions for faces the counter PC has and this machine may not.
 void installFontSubstitutions();
 
 } // namespace sorna::look
