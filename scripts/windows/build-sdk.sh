@@ -126,16 +126,24 @@ build_qt() {
   low cmake --install "$b" >/dev/null
 }
 
-# --- OpenSSL 3 with the legacy provider as a loadable module.
+# --- OpenSSL 3: libcrypto as a DLL and the legacy provider as a loadable
+# module.  Only these two are built (not libssl, the static libraries nor the
+# openssl program): that halves the build.
 build_openssl() {
-  local b="$WORK/openssl-build"
+  local b="$WORK/openssl-build" o="$SDK/openssl"
   fetch_source openssl
   mkdir -p "$b"
   if [ ! -f "$b/Makefile" ]; then
     (cd "$b" && low perl "$WORK/src/openssl/Configure" mingw64 shared no-tests \
-      --prefix="$SDK/openssl" --libdir=lib >/dev/null)
+      --prefix="$o" --libdir=lib >/dev/null)
   fi
-  (cd "$b" && low make -j"$JOBS" build_sw >/dev/null && make install_sw >/dev/null)
+  (cd "$b" && low make build_generated >/dev/null &&
+    low make -j"$JOBS" libcrypto-3-x64.dll providers/legacy.dll >/dev/null)
+  mkdir -p "$o/bin" "$o/lib/ossl-modules" "$o/include/openssl"
+  cp "$b/libcrypto-3-x64.dll" "$o/bin/"
+  cp "$b/libcrypto.dll.a" "$o/lib/"
+  cp "$b/providers/legacy.dll" "$o/lib/ossl-modules/"
+  cp "$WORK/src/openssl/include/openssl/"*.h "$b/include/openssl/"*.h "$o/include/openssl/"
 }
 
 # --- ICU: the common library (the converters) and the data, as DLLs.  The
@@ -166,6 +174,7 @@ build_icu() {
       --prefix="$SDK/icu" --disable-tests --disable-samples --disable-extras --disable-layoutex \
       --disable-tools --disable-icuio >/dev/null)
   fi
+  mkdir -p "$b/lib" "$b/bin"
   (cd "$b" && low make -j"$JOBS" -C stubdata >/dev/null && low make -j"$JOBS" -C common >/dev/null &&
     low make -C data >/dev/null && make -C common install >/dev/null && make -C data install >/dev/null)
 }

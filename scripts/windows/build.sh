@@ -21,7 +21,8 @@ fi
 low() { nice -n 19 ionice -c3 "$@"; }
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORNA_WERROR=ON -DSORNA_BENCH=OFF \
-  -DCMAKE_TOOLCHAIN_FILE="$root/scripts/windows/mingw-w64.cmake" -DSORNA_WINSDK="$SDK" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/scripts/windows/mingw-w64.cmake" -DSORNA_WINSDK="$SDK" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
 low cmake --build "$dir" --parallel "$JOBS" --target sorna sorna-host "$@"
 
 # --- The folder.
@@ -51,7 +52,7 @@ cp "$fonts"/nanum/NanumBarunGothic.ttf "$fonts"/nanum/NanumBarunGothicBold.ttf \
   "$fonts"/nanum/NanumSquare_acEB.ttf "$fonts"/naver-d2coding/D2Coding-*.ttc "$out/fonts/"
 cp /usr/share/doc/fonts-nanum/copyright "$out/fonts/LICENSE-nanum.txt"
 cp /usr/share/doc/fonts-naver-d2coding/copyright "$out/fonts/LICENSE-d2coding.txt"
-"$TARGET-strip" "$out"/*.exe
+"$TARGET-strip" --strip-unneeded "$out"/*.exe "$out"/*.dll "$out"/*/*.dll
 
 # --- Every DLL that anything in the folder imports is in the folder or is
 # part of Windows.
