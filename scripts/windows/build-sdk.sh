@@ -107,6 +107,16 @@ build_qt() {
   local qtver b="$WORK/qt-build"
   qtver="$(dpkg-query -W -f='${Version}' qt6-base-dev)"
   fetch_source qt6-base "$qtver"
+  # Without Direct2D (not needed here) Qt 6.4's Gui leaves out its DirectWrite
+  # font engine and font database, but PrintSupport and the Windows plugin
+  # still use them ("undefined reference to
+  # QWindowsFontEngineDirectWrite::createHFONT"): they use them only with
+  # Direct2D too, and the fonts go through GDI.
+  local src="$WORK/src/qt6-base/src"
+  sed -i 's/^#if QT_CONFIG(directwrite)$/#if QT_CONFIG(directwrite) \&\& QT_CONFIG(direct2d)/' \
+    "$src/printsupport/platform/windows/qprintengine_win.cpp"
+  sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
+    "$src/plugins/platforms/windows/qwindowsintegration.cpp"
   mkdir -p "$b"
   if [ ! -f "$b/build.ninja" ]; then
     (cd "$b" && low "$WORK/src/qt6-base/configure" \

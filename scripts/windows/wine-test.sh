@@ -119,7 +119,9 @@ printf '[KolbrinInfo]\r\nsorna_Ip=127.0.0.1\r\nsorna_Port=%s\r\nsorna_Issue_code
 title="소르나 승인 시스템"
 win=""
 for _ in $(seq 1 120); do
-  win="$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -1 || true)"
+  # By its title, or by the class Wine gives the program's windows.
+  win="$( (xdotool search --onlyvisible --name "$title" || xdotool search --onlyvisible --classname sorna.exe) \
+    2>/dev/null | head -1 || true)"
   [ -n "$win" ] && break
   sleep 1
 done
@@ -161,8 +163,8 @@ echo "--- C:\\Quendal after the login"
 echo "--- C:\\Quendal\\Log\\$today.log"
 iconv -f CP949 -t UTF-8 "$quendal/Log/$today.log" 2>/dev/null | cut -c1-160 || true
 echo "--- windows on the display"
-for w in $(xdotool search --onlyvisible --name "$title" 2>/dev/null); do
-  echo "$w $(xdotool getwindowgeometry "$w" | sed -n 's/.*Geometry: //p')"
+for w in $(xdotool search --onlyvisible --classname sorna.exe 2>/dev/null); do
+  echo "$w \"$(xdotool getwindowname "$w")\" $(xdotool getwindowgeometry "$w" | sed -n 's/.*Geometry: //p')"
 done
 
 status=0
