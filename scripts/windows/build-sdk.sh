@@ -51,7 +51,7 @@ if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx 'Sourc
   $SUDO apt-get update -q
 fi
 PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  cmake ninja-build make perl python3 tcl dpkg-dev xz-utils qt6-base-dev qt6-base-dev-tools icu-devtools)
+  cmake ninja-build make perl python3 tcl dpkg-dev xz-utils qt6-base-dev qt6-base-dev-tools icu-devtools libwine-dev)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -117,6 +117,18 @@ build_qt() {
     "$src/printsupport/platform/windows/qprintengine_win.cpp"
   sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
     "$src/plugins/platforms/windows/qwindowsintegration.cpp"
+  # Debian's tarball leaves out the Wintab headers (tablets) that the Windows
+  # plugin includes; Wine's (LGPL) declare the same interface, with the
+  # macros of Wine's own headers and of the original header that it uses.
+  mkdir -p "$src/3rdparty/wintab"
+  cp /usr/include/wine/wine/windows/pktdef.h "$src/3rdparty/wintab/"
+  {
+    printf '#ifndef WINELIB_NAME_AW\n#ifdef UNICODE\n#define WINELIB_NAME_AW(n) n##W\n'
+    printf '#else\n#define WINELIB_NAME_AW(n) n##A\n#endif\n#endif\n'
+    printf '#ifndef DECL_WINELIB_TYPE_AW\n#define DECL_WINELIB_TYPE_AW(t) typedef WINELIB_NAME_AW(t) t;\n#endif\n'
+    printf '#ifndef API\n#define API WINAPI\n#endif\n'
+    cat /usr/include/wine/wine/windows/wintab.h
+  } > "$src/3rdparty/wintab/wintab.h"
   mkdir -p "$b"
   if [ ! -f "$b/build.ninja" ]; then
     (cd "$b" && low "$WORK/src/qt6-base/configure" \
