@@ -58,7 +58,8 @@ cp /usr/share/doc/fonts-naver-d2coding/copyright "$out/fonts/LICENSE-d2coding.tx
 # part of Windows.
 windows_dlls=" kernel32 user32 gdi32 advapi32 shell32 ole32 oleaut32 ws2_32 msvcrt comdlg32 winspool.drv
   imm32 winmm uxtheme dwmapi version netapi32 userenv iphlpapi dnsapi crypt32 bcrypt shlwapi secur32
-  mpr authz setupapi wtsapi32 shcore dwrite d3d9 d3d11 dxgi comctl32 crypt32 ntdll rpcrt4 d3d12 "
+  mpr authz setupapi wtsapi32 shcore dwrite d3d9 d3d11 dxgi comctl32 crypt32 ntdll rpcrt4 d3d12 winhttp"
+windows_dlls=" $(echo $windows_dlls) "
 missing=0
 while read -r file; do
   while read -r dll; do

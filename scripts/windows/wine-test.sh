@@ -7,6 +7,7 @@
 #     client's C:\Quendal\Log\YYYYMMDD.log must exist in the Wine prefix;
 #     the login window is saved as docs/windows-login.png.
 # Builds first with scripts/windows/build.sh (the SDK must be there).
+#   SORNA_NATIVE_BUILD  the native build folder for the reference host
 #   SORNA_WINEPREFIX  the Wine prefix (default ~/.cache/sorna-wine); its
 #                     C:\Quendal is emptied for the run
 set -euo pipefail
@@ -79,9 +80,11 @@ if [ ! -f "$SDK/.complete" ]; then
 fi
 
 scripts/windows/build.sh "${CORE_TESTS[@]}"
-# The reference host runs natively.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORNA_WERROR=ON >/dev/null
-nice -n 19 cmake --build build --target sorna-host >/dev/null
+# The reference host runs natively, built in $SORNA_NATIVE_BUILD (default
+# build, the folder of scripts/test.sh).
+native="${SORNA_NATIVE_BUILD:-build}"
+cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORNA_WERROR=ON >/dev/null
+nice -n 19 cmake --build "$native" --target sorna-host >/dev/null
 
 # --- 1. The core test programs, against the SDK's DLLs and plugins.
 echo "=== core test programs under Wine"
@@ -91,14 +94,15 @@ for t in "${CORE_TESTS[@]}"; do
   WINEPATH="$(winpath "$SDK/qt/bin");$(winpath "$SDK/icu/bin");$(winpath "$SDK/openssl/bin");$(winpath "$SDK/sqlite/bin");$(winpath "$SDK/mingw/bin")" \
     QT_PLUGIN_PATH="$(winpath "$SDK/qt/plugins")" QT_QPA_PLATFORM=offscreen \
     OPENSSL_MODULES="$(winpath "$SDK/openssl/lib/ossl-modules")" \
-    timeout 600 wine "$dir/$t.exe" > "$work/$t.out" 2>&1
+    timeout 600 wine "$dir/tests/$t.exe" -o "$(winpath "$work/$t.txt"),txt" > "$work/$t.out" 2>&1
   rc=$?
   set -e
-  totals="$(grep -a '^Totals:' "$work/$t.out" | tr -d '\r' || true)"
+  # A Windows program without a console: QtTest writes its report to a file.
+  totals="$(grep -a '^Totals:' "$work/$t.txt" 2>/dev/null | tr -d '\r' || true)"
   printf '%-20s %s\n' "$t" "${totals:-no totals (exit $rc)}"
   if [ "$rc" -ne 0 ] || [ -z "$totals" ]; then
     failed+=("$t")
-    grep -a -E '^(FAIL!|QWARN|QFATAL|   Loc:)' "$work/$t.out" | head -20 || true
+    grep -a -E '^(FAIL!|QWARN|QFATAL|   Loc:)' "$work/$t.txt" | head -20 || true
   fi
 done
 
@@ -107,8 +111,8 @@ echo "=== sorna.exe from dist/sorna-windows-x64 against the native reference hos
 quendal="$WINEPREFIX/drive_c/Quendal"
 rm -rf "$quendal"
 mkdir -p "$quendal"
-build/sorna-host --db "$work/host.db" --demo --init-only
-build/sorna-host --port 0 --db "$work/host.db" --log "$work/host.log" > "$work/host.out" 2>&1 &
+"$native/sorna-host" --db "$work/host.db" --demo --init-only
+"$native/sorna-host" --port 0 --db "$work/host.db" --log "$work/host.log" > "$work/host.out" 2>&1 &
 host_pid=$!
 port="$(refhost_port "$work/host.out")" || { echo "the reference host did not start" >&2; cat "$work/host.out" >&2; exit 1; }
 printf '[KolbrinInfo]\r\nsorna_Ip=127.0.0.1\r\nsorna_Port=%s\r\nsorna_Issue_code=3901\r\n' "$port" \
