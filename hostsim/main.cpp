@@ -34,6 +34,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <QMetaObject>
+#include <qt_windows.h>
+#endif
 
 using namespace sorna;
 using namespace sorna::host;
@@ -68,6 +72,21 @@ void quitOnSignals(QCoreApplication& app)
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+}
+#endif
+
+#ifdef Q_OS_WIN
+// Ctrl+C, Ctrl+Break and closing the console end the event loop, so the
+// database is closed cleanly.  The handler runs on a thread of its own.
+BOOL WINAPI onConsoleEvent(DWORD)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    return TRUE;
+}
+
+void quitOnSignals(QCoreApplication&)
+{
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 #endif
 
@@ -207,7 +226,7 @@ int main(int argc, char* argv[])
                         .arg(port)
                         .arg(server.errorString()));
 
-#ifdef Q_OS_UNIX
+#if defined(Q_OS_UNIX) || defined(Q_OS_WIN)
     quitOnSignals(app);
 #endif
     {

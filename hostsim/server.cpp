@@ -9,6 +9,9 @@
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
 #endif
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#endif
 
 namespace sorna::host {
 namespace {
@@ -32,13 +35,15 @@ QString excerpt(const QByteArray& bytes)
 // gives up does.
 void resetConnection(QTcpSocket* socket)
 {
-#ifdef Q_OS_UNIX
     const qintptr fd = socket->socketDescriptor();
     if (fd >= 0) {
         const linger hard{1, 0};
+#ifdef Q_OS_WIN
+        ::setsockopt(SOCKET(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+#else
         ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    }
 #endif
+    }
     socket->abort();
 }
 

@@ -4,6 +4,7 @@
 # logs, the host's data, printed receipts as PDF) stays in .demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/refhost.sh
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORNA_WERROR=ON >/dev/null
 cmake --build build --target sorna sorna-host
@@ -18,13 +19,7 @@ mkdir -p "$QUENDAL_ROOT"
 build/sorna-host --port 0 --db "$demo/host.db" --log "$demo/host.log" > "$demo/host.out" &
 host_pid=$!
 trap 'kill $host_pid 2>/dev/null || true' EXIT
-port=""
-for _ in $(seq 1 100); do
-  port=$(sed -n 's/^listening on [0-9.]*:\([0-9]*\).*/\1/p' "$demo/host.out" | head -n 1)
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "the reference host did not start; see $demo/host.out" >&2; exit 1; }
+port="$(refhost_port "$demo/host.out")" || { echo "the reference host did not start; see $demo/host.out" >&2; exit 1; }
 
 ini="$QUENDAL_ROOT/Sorna_setting.ini"
 if [ ! -f "$ini" ]; then

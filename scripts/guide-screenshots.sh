@@ -12,6 +12,7 @@
 # a temporary folder that is removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/refhost.sh
 build="${1:-build-rel}"
 out="$PWD/docs/guide"
 clock="2026-03-16T10:30:00"
@@ -35,13 +36,7 @@ trap cleanup EXIT
 "$build/sorna-host" --port 0 --db "$work/host.db" --demo --log "$work/host.log" --clock "$clock" \
   > "$work/host.out" &
 host_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port=$(sed -n 's/^listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/host.out" | head -n 1)
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "the reference host did not start:" >&2; cat "$work/host.out" "$work/host.log" >&2; exit 1; }
+port="$(refhost_port "$work/host.out")" || { echo "the reference host did not start:" >&2; cat "$work/host.out" "$work/host.log" >&2; exit 1; }
 
 export QUENDAL_ROOT="$work/Quendal"
 export XDG_RUNTIME_DIR="$work/runtime"

@@ -7,6 +7,14 @@
 #include <memory>
 #include <mutex>
 
+#ifdef Q_OS_WIN
+#include <QDir>
+#include <QFileInfo>
+#include <qt_windows.h>
+
+#include <iterator>
+#endif
+
 namespace sorna {
 namespace {
 
@@ -42,10 +50,33 @@ struct Ciphers
     std::unique_ptr<EVP_CIPHER, CipherFree> cbc, ecb;
 };
 
+#ifdef Q_OS_WIN
+// The Windows program ships OpenSSL's provider modules (legacy.dll) in
+// ossl-modules beside the executable; OpenSSL itself would look in the folder
+// named when it was built, which does not exist on the counter PC.
+// OPENSSL_MODULES still overrides it.
+void findModulesBesideProgram()
+{
+    if (qEnvironmentVariableIsSet("OPENSSL_MODULES"))
+        return;
+    wchar_t exe[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameW(nullptr, exe, DWORD(std::size(exe)));
+    if (n == 0 || n >= std::size(exe))
+        return;
+    const QString dir = QFileInfo(QString::fromWCharArray(exe, int(n))).absolutePath();
+    // OpenSSL opens modules with the ANSI functions.
+    const QByteArray path = QDir::toNativeSeparators(dir + QStringLiteral("/ossl-modules")).toLocal8Bit();
+    OSSL_PROVIDER_set_default_search_path(nullptr, path.constData());
+}
+#endif
+
 const Ciphers& ciphers()
 {
     static const Ciphers c = [] {
         Ciphers out;
+#ifdef Q_OS_WIN
+        findModulesBesideProgram();
+#endif
         out.legacy.reset(OSSL_PROVIDER_load(nullptr, "legacy"));
         out.standard.reset(OSSL_PROVIDER_load(nullptr, "default"));
         out.cbc.reset(EVP_CIPHER_fetch(nullptr, "SEED-CBC", nullptr));

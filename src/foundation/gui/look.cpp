@@ -1,6 +1,9 @@
 #include "foundation/gui/look.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QPalette>
 #include <QWidget>
@@ -71,6 +74,14 @@ void noInputMethod(QWidget* box, bool digitsOnly)
 
 void installFontSubstitutions()
 {
+    // The program for Windows ships the faces it asks for in fonts/ beside
+    // it: a counter PC has 굴림 but none of the Nanum faces nor D2Coding.
+    const QDir bundled(QCoreApplication::applicationDirPath() + QStringLiteral("/fonts"));
+    for (const QString& name :
+         bundled.entryList({QStringLiteral("*.ttf"), QStringLiteral("*.ttc")}, QDir::Files))
+        QFontDatabase::addApplicationFont(bundled.filePath(name));
+    // Windows' font list knows a face added this way by its English name only.
+    QFont::insertSubstitutions(kUiFamily, {QStringLiteral("NanumBarunGothic")});
     QFont::insertSubstitutions(QStringLiteral("굴림"),
                                {QStringLiteral("NanumGothic"), QStringLiteral("나눔고딕")});
     QFont::insertSubstitutions(QStringLiteral("@굴림"),

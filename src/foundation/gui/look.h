@@ -50,7 +50,8 @@ void setBorder(QLineEdit* box, bool border);
 // echo mode changes: call this after those.
 void noInputMethod(QWidget* box, bool digitsOnly = false);
 
-// Font substitutions for faces the counter PC has and this machine may not.
+// Registers the fonts shipped in fonts/ beside the program and adds
+// substitutions for faces the counter PC has and this machine may not.
 void installFontSubstitutions();
 
 } // namespace sorna::look
