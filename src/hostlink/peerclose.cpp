@@ -1,3 +1,13 @@
+// The Windows socket headers come first and in this order: winsock2.h
+// before anything that includes windows.h, mstcpip.h after it.
+// clang-format off
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <windows.h>
+#include <mstcpip.h>
+#endif
+// clang-format on
+
 #include "hostlink/peerclose.h"
 
 #if defined(Q_OS_LINUX)
@@ -5,10 +15,6 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#elif defined(Q_OS_WIN)
-#include <mstcpip.h>
-#include <windows.h>
-#include <winsock2.h>
 #endif
 
 namespace sorna {
