@@ -11,6 +11,7 @@
 #include "hostlink/peerclose.h"
 
 #if defined(Q_OS_LINUX)
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -120,6 +121,23 @@ void PeerCloseWatch::release()
     ::closesocket(SOCKET(m_handle));
 #endif
     m_handle = kNone;
+}
+
+bool PeerHasEnded(qintptr descriptor)
+{
+    if (descriptor < 0)
+        return false;
+    char byte = 0;
+#if defined(Q_OS_LINUX)
+    const ssize_t n = ::recv(int(descriptor), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+#elif defined(Q_OS_WIN)
+    const int n = ::recv(SOCKET(descriptor), &byte, 1, MSG_PEEK);
+    return n == 0 || (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK);
+#else
+    Q_UNUSED(byte);
+    return false;
+#endif
 }
 
 } // namespace sorna

@@ -10,8 +10,17 @@
 
 namespace sorna {
 
-Winsock::Winsock(QObject* parent) : QObject(parent), m_connectTimer(new QTimer(this))
+namespace {
+// How often a connection holding part of a frame is looked at for a close
+// that was not announced.
+constexpr int kCloseProbeMs = 200;
+} // namespace
+
+Winsock::Winsock(QObject* parent)
+    : QObject(parent), m_connectTimer(new QTimer(this)), m_closeProbe(new QTimer(this))
 {
+    m_closeProbe->setInterval(kCloseProbeMs);
+    connect(m_closeProbe, &QTimer::timeout, this, &Winsock::probeForClose);
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
         if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState && !m_done)
@@ -24,6 +33,7 @@ void Winsock::Close()
     if (!m_done)
         logUnreadAnswer();
     m_connectTimer->stop();
+    m_closeProbe->stop();
     if (m_socket) {
         // A closed connection raises nothing more.
         m_socket->disconnect(this);
@@ -106,12 +116,15 @@ void Winsock::onReadyRead()
         return;
     switch (m_reader.feed(m_socket->readAll())) {
     case FrameReader::State::Incomplete:
+        if (!m_closeProbe->isActive())
+            m_closeProbe->start();
         return;
     case FrameReader::State::Bad:
         fail(QStringLiteral("the host's answer is not a frame"));
         return;
     case FrameReader::State::Complete:
         m_done = true;
+        m_closeProbe->stop();
         // Raised after this read has returned, so that a handler may open a
         // modal window or close the socket.
         QTimer::singleShot(0, this, [this, s = m_socket] {
@@ -138,6 +151,24 @@ void Winsock::onError()
     fail(m_socket->errorString());
 }
 
+// The notice of the host's close can be lost when it comes together with the
+// last bytes of a cut-short answer (Windows' socket events, seen under Wine):
+// the connection would then wait for the caller's time-out although the host
+// is gone. While part of a frame is held, the connection is peeked at now and
+// then; an end found there is handled as the announced close would be.
+void Winsock::probeForClose()
+{
+    if (!m_socket || m_done || m_socket->state() != QAbstractSocket::ConnectedState) {
+        m_closeProbe->stop();
+        return;
+    }
+    if (m_socket->bytesAvailable() > 0 || !PeerHasEnded(m_socket->socketDescriptor()))
+        return;
+    m_remoteClosed = true;
+    m_peerClose = m_watch.how();
+    fail(QStringLiteral("The remote host closed the connection"));
+}
+
 void Winsock::logUnreadAnswer()
 {
     const QByteArray received = m_reader.received();
@@ -149,6 +180,7 @@ void Winsock::fail(const QString& description)
 {
     logUnreadAnswer();
     m_connectTimer->stop();
+    m_closeProbe->stop();
     m_done = true;
     QTcpSocket* s = m_socket;
     s->disconnect(this);

@@ -79,6 +79,7 @@ private:
     void onBytesWritten();
     void fail(const QString& description);
     void logUnreadAnswer();
+    void probeForClose();
 
     QPointer<QTcpSocket> m_socket;
     FrameReader m_reader;
@@ -92,6 +93,7 @@ private:
     bool m_remoteClosed = false;
     int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
     QTimer* m_connectTimer = nullptr;
+    QTimer* m_closeProbe = nullptr;
 };
 
 // Whether a port setting is usable: decimal digits giving 1 to 65535.

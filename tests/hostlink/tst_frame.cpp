@@ -5,6 +5,7 @@
 #include "foundation/clock.h"
 #include "hostlink/envelope.h"
 #include "hostlink/frame.h"
+#include "hostlink/peerclose.h"
 #include "hostlink/winsock.h"
 #include "hostlink/zseed.h"
 #include "support/testsupport.h"
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 using namespace sorna;
 
@@ -675,6 +677,49 @@ private slots:
         QTRY_VERIFY(host.peerClosed);
         QCOMPARE(host.received, frame);
         QCOMPARE(error.count(), 0);
+    }
+
+    // The peek that finds a close whose notice was lost. No event loop runs
+    // here, so Qt reads nothing from the watched end on its own.
+    void peerHasEnded_data()
+    {
+        QTest::addColumn<QByteArray>("peerSends");
+        QTest::addColumn<QByteArray>("peerEnds"); // "", "close" or "reset"
+        QTest::addColumn<bool>("ended");
+        QTest::newRow("open and quiet") << QByteArray() << QByteArray() << false;
+        QTest::newRow("bytes waiting") << QByteArray("0280") << QByteArray() << false;
+        QTest::newRow("closed in order") << QByteArray() << QByteArray("close") << true;
+        QTest::newRow("closed, its last bytes not read yet")
+            << QByteArray("0280") << QByteArray("close") << false;
+        QTest::newRow("reset") << QByteArray() << QByteArray("reset") << true;
+    }
+    void peerHasEnded()
+    {
+        QFETCH(QByteArray, peerSends);
+        QFETCH(QByteArray, peerEnds);
+        QFETCH(bool, ended);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        QVERIFY(peer.waitForConnected(5000));
+        QVERIFY(server.waitForNewConnection(5000));
+        std::unique_ptr<QTcpSocket> watched(server.nextPendingConnection());
+        if (!peerSends.isEmpty()) {
+            peer.write(peerSends);
+            QVERIFY(peer.waitForBytesWritten(5000));
+        }
+        if (peerEnds == "close") {
+            peer.disconnectFromHost();
+        } else if (peerEnds == "reset") {
+            // A socket closed with bytes it has not read ends with a reset.
+            watched->write("unread");
+            QVERIFY(watched->waitForBytesWritten(5000));
+            QTest::qSleep(50);
+            peer.abort();
+        }
+        QTest::qSleep(100);
+        QCOMPARE(PeerHasEnded(watched->socketDescriptor()), ended);
     }
 };
 
