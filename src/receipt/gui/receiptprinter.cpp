@@ -135,7 +135,9 @@ bool PrintReceipt(QWidget* parent, const ReceiptData& fields)
     if (part) {
         printer.reset();
         QFile::remove(pdfPath);
-        if (!QFile::rename(part->fileName(), pdfPath))
+        // Renamed through the temporary file itself, which lets go of its
+        // own handle first: Windows renames no file that is still open.
+        if (!part->rename(pdfPath))
             return fail(QStringLiteral("영수증 파일을 저장할 수 없습니다: %1").arg(where));
         part->setAutoRemove(false);
         // The temporary file was private to us; the receipt is an ordinary file.
