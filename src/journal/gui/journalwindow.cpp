@@ -259,6 +259,7 @@ JournalWindow::JournalWindow(QWidget* parent) : QDialog(parent)
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
 
     showDay(Clock::now().date());
+    grdJournal->setFocus();
 }
 
 JournalWindow::~JournalWindow() = default;
