@@ -31,6 +31,16 @@ QString refusalText(const JournalRow& r)
     return text;
 }
 
+// The masked number in groups of four, as the receipt prints it; a sixteen
+// character number is grouped without the byte-measured masking (a day of
+// thousands of rows is shown at once).
+QString cardShown(const QString& masked)
+{
+    if (masked.size() != 16)
+        return receipt::MaskCardNumber(masked);
+    return masked.left(4) + u'-' + masked.mid(4, 4) + u'-' + masked.mid(8, 4) + u'-' + masked.mid(12, 4);
+}
+
 QString timeShown(const QString& hhmmss)
 {
     if (hhmmss.size() != 6)
@@ -63,7 +73,7 @@ ShownRow Show(const JournalDayRow& day)
     ShownRow s;
     s.time = timeShown(r.time);
     s.kind = isApproval(r) ? QStringLiteral("승인") : QStringLiteral("취소");
-    s.card = receipt::MaskCardNumber(r.cardMasked);
+    s.card = cardShown(r.cardMasked);
     s.student = r.studentName;
     s.item = r.itemName;
     s.teacher = r.teacherName.trimmed();

@@ -534,15 +534,6 @@ private slots:
         const QStringList receipt = pay(false);
         QCOMPARE(receipt.value(0), QStringLiteral("카드 승인"));
         QCOMPARE(sentOfType(*m_host, "0500").size(), 2);
-        // Another item is no repeat.
-        swipe(demo::kCardNineItems);
-        ui(w()).cmbCare1->setCurrentIndex(2);
-        emit ui(w()).cmbCare1->activated(2);
-        MessageBox::clearRecorded();
-        QTest::qWait(1100);
-        pay(false);
-        QCOMPARE(MessageBox::recordedTexts(), QStringList());
-        QCOMPARE(sentOfType(*m_host, "0500").size(), 3);
     }
 
     // A double click, or Enter twice, on the pay button sends one approval.

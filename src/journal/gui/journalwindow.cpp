@@ -27,6 +27,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <iterator>
+#include <utility>
+
 namespace sorna {
 
 namespace {
