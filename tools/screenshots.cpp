@@ -346,6 +346,22 @@ int main(int argc, char** argv)
                  lines(ui(w).lstResult).join(u'|'));
     }
     pictureJournal(w, QStringLiteral("journal-day.png"), 1);
+    // The same card, item and amount again: asked first, answered 아니요.
+    QTest::qWait(1000);
+    swipe(w, kCardTwoItems);
+    ui(w).cmbCare1->setCurrentIndex(1);
+    emit ui(w).cmbCare1->activated(1);
+    auto asked = std::make_shared<bool>(false);
+    onNextModal<QMessageBox>([asked](QMessageBox* box) {
+        if (!box->text().startsWith(QStringLiteral("같은 카드로 같은 금액이 5분 이내에 승인되었습니다")))
+            fail(QStringLiteral("message \"%1\" where the repeat question was expected").arg(box->text()));
+        save(box, QStringLiteral("message-duplicate.png"));
+        *asked = true;
+        box->defaultButton()->click();
+    });
+    ui(w).Command4->click();
+    waitFor([asked, w] { return *asked && ui(w).Command4->isEnabled() && noDialog(); },
+            QStringLiteral("the repeat question"));
     // A receipt printed again from the journal, and the day's totals, each
     // into a PDF of its own beside the receipt's (the script renders them).
     onNextModal<JournalWindow>([](JournalWindow* j) {
