@@ -815,10 +815,8 @@ qint64 Journal::recordRequest(const TransactionInput& in, const TransactionRecor
         q.prepare(QStringLiteral(
             "INSERT INTO journal (kind, date, time, trace_no, merchant, issue_code, card_masked, card_full, "
             "entry_mode, item_code, item_name, teacher_code, teacher_name, amount, reason_text, "
-            "org_auth_date, "
-            "org_approval_no, state, card_hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-            "?, "
-            "?)"));
+            "org_auth_date, org_approval_no, state, card_hash) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const QVariant& v :
              {QVariant(f.kind), QVariant(f.date), QVariant(f.time), QVariant(f.traceNo), QVariant(f.merchant),
               QVariant(f.issueCode), QVariant(MaskCardDigits(f.card)), QVariant(f.card),
