@@ -71,8 +71,8 @@ private slots:
         QTest::newRow("cancellation accepted") << C << int(JournalState::Cancelled) << none << u"00"_s
                                                << false << u"취소 완료"_s << plain << false << true << false;
         QTest::newRow("approval refused, from the code table")
-            << A << int(JournalState::Refused) << none << u"51"_s << false << u"거절 51 재조회요망"_s << refused
-            << false << false << false;
+            << A << int(JournalState::Refused) << none << u"51"_s << false << u"거절 51 재조회요망"_s
+            << refused << false << false << false;
         QTest::newRow("cancellation refused, in the host's words")
             << C << int(JournalState::Refused) << none << u"22"_s << false << u"거절 22 원거래 없음"_s
             << refused << false << false << false;
