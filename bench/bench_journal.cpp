@@ -5,12 +5,17 @@
 //  - the reversal steps the sender and the pay desk take (any owed?, the
 //    oldest owed with its integrity check, all 100 owed, settle one) in a
 //    journal of 0 and of 20,000 settled rows with 100 reversals owed: the
-//    figures stay flat, since no step reads or rewrites the whole store.
+//    figures stay flat, since no step reads or rewrites the whole store;
+//  - opening a day of 5,000 rows in a journal of 20,000 more (the rows with
+//    what the others say of them, each in plain words, the day's totals:
+//    all the journal window works out), and the duplicate check before an
+//    approval on the same journal.
 // Counters (microseconds): p50, p99 over the samples of each step.
 
 #include "percentile.h"
 
 #include "foundation/paths.h"
+#include "journal/dayview.h"
 #include "journal/journal.h"
 #include "transaction/transactionmessages.h"
 
@@ -208,6 +213,90 @@ void BM_SettleReversal(benchmark::State& state)
     });
 }
 BENCHMARK(BM_SettleReversal)->Arg(0)->Arg(20000)->Iterations(100)->Unit(benchmark::kMicrosecond);
+
+// A busy day: 5,000 rows on 2026-12-07 beside 20,000 on other days; one in
+// ten a cancellation of an earlier approval of the day, one in twenty
+// refused, one in fifty reversed, nine items.
+struct BusyDay
+{
+    Root root{20000, 0};
+    BusyDay()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("day"));
+            db.setDatabaseName(paths::journalFile());
+            db.open();
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("BEGIN"));
+            q.prepare(QStringLiteral(
+                "INSERT INTO journal (kind, date, time, card_masked, item_code, item_name, teacher_name, "
+                "amount, answer_amount, state, reversal, resp_code, approval_no, trans_date, trans_time, "
+                "org_auth_date, org_approval_no, student_name) VALUES (?, '20261207', ?, '94101200****0019', "
+                "?, ?, '김다인', '45000', '45000', ?, ?, ?, ?, '20261207', ?, ?, ?, '김서연')"));
+            for (int i = 0; i < 5000; ++i) {
+                const bool cancellation = i % 10 == 9;
+                const bool refused = i % 20 == 3;
+                const bool reversed = i % 50 == 7;
+                const QString time = QStringLiteral("%1").arg(80000 + i * 2, 6, 10, QLatin1Char('0'));
+                q.addBindValue(cancellation ? 2 : 1);
+                q.addBindValue(time);
+                q.addBindValue(QStringLiteral("10%1").arg(i % 9));
+                q.addBindValue(QStringLiteral("치료 %1").arg(i % 9));
+                q.addBindValue(refused ? 3 : reversed ? 4 : cancellation ? 2 : 1);
+                q.addBindValue(reversed ? 2 : 0);
+                q.addBindValue(refused ? QStringLiteral("51") : QStringLiteral("00"));
+                q.addBindValue(refused || reversed ? QStringLiteral("")
+                                                   : QStringLiteral("2%1").arg(i, 7, 10, QLatin1Char('0')));
+                q.addBindValue(time);
+                q.addBindValue(cancellation ? QStringLiteral("20261207") : QStringLiteral(""));
+                q.addBindValue(cancellation ? QStringLiteral("2%1").arg(i - 9, 7, 10, QLatin1Char('0'))
+                                            : QStringLiteral(""));
+                q.exec();
+            }
+            q.exec(QStringLiteral("COMMIT"));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("day"));
+    }
+};
+
+void BM_OpenDay(benchmark::State& state)
+{
+    BusyDay day;
+    std::vector<qint64> samples;
+    for (auto _ : state) {
+        QElapsedTimer t;
+        t.start();
+        const QList<JournalDayRow> rows = Journal::instance().dayRows(QStringLiteral("20261207"));
+        QList<dayview::ShownRow> shown;
+        shown.reserve(rows.size());
+        for (const JournalDayRow& r : rows)
+            shown.append(dayview::Show(r));
+        const dayview::DayTotals totals = dayview::Totals(QStringLiteral("20261207"), rows);
+        samples.push_back(t.nsecsElapsed());
+        if (rows.size() != 5000 || totals.all.cancellations != 500) {
+            state.SkipWithError("the day is not as filled");
+            break;
+        }
+    }
+    report(state, samples);
+}
+BENCHMARK(BM_OpenDay)->Iterations(20)->Unit(benchmark::kMillisecond);
+
+void BM_DuplicateCheck(benchmark::State& state)
+{
+    BusyDay day;
+    std::vector<qint64> samples;
+    const QDateTime since(QDate(2026, 12, 7), QTime(10, 0, 0));
+    for (auto _ : state) {
+        QElapsedTimer t;
+        t.start();
+        benchmark::DoNotOptimize(Journal::instance().recentApproval(
+            QStringLiteral("9410120000000019"), QStringLiteral("102"), QStringLiteral("45000"), since));
+        samples.push_back(t.nsecsElapsed());
+    }
+    report(state, samples);
+}
+BENCHMARK(BM_DuplicateCheck)->Iterations(500)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -75,7 +75,10 @@ writes this file.
   screen or a reversal delivered.
 - **The merchant tries again**: the same exchange once the fault has passed
   (the host's fault strikes only the first request of the exchange's type,
-  `--fault-on TYPE:MODE --fault-count 1`).
+  `--fault-on TYPE:MODE --fault-count 1`). Where the host did carry out the
+  first approval, the same card, item and amount within five minutes is asked
+  about first ("같은 카드로 같은 금액이 5분 이내에 승인되었습니다. 다시
+  결제하시겠습니까?"), and the merchant answers 예.
 
 Faults: host not listening (the port closed); reset as soon as accepted (a
 host started with `--fault reset`); reset after the request (read, nothing

@@ -58,6 +58,10 @@ fi
 [ -f "$SORNA_RECEIPT_PDF" ] || { echo "no receipt was printed" >&2; exit 1; }
 pdftoppm -png -r 150 -singlefile "$SORNA_RECEIPT_PDF" "$out/receipt"
 echo "$out/receipt.png"
+# Printed from the journal window: a receipt again, and the day's totals.
+pdftoppm -png -r 150 -singlefile "$SORNA_RECEIPT_PDF.reprint.pdf" "$out/receipt-reprint"
+pdftoppm -png -r 150 -singlefile "$SORNA_RECEIPT_PDF.totals.pdf" "$out/day-totals"
+echo "$out/receipt-reprint.png $out/day-totals.png"
 # What went over the link, as the client's own log has it.
 log=$(ls "$QUENDAL_ROOT"/Log/*.log)
 echo "client log $(basename "$log"): $(grep -c '^\[ Send ' "$log") sent, $(grep -c '^\[ Serc ' "$log") card inquiries, $(grep -c '^\[ Resp ' "$log") answers"

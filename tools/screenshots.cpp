@@ -23,6 +23,7 @@
 #include "foundation/gui/look.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
+#include "journal/gui/journalwindow.h"
 #include "login/gui/artwork.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
@@ -43,6 +44,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -59,9 +61,11 @@ namespace {
 // The demo merchant and cards of the reference host (docs/demo-data.md).
 const QString kBusinessNo = QStringLiteral("2148712345");
 const QString kAuthNo = QStringLiteral("482915");
-const QString kCard = QStringLiteral("9410120000000019");       // 김서연, nine items
-const QString kCardByHand = QStringLiteral("9410120000000035"); // 박지우, three items
-const QString kCardStolen = QStringLiteral("9410120000000043"); // refused with "20"
+const QString kCard = QStringLiteral("9410120000000019");         // 김서연, nine items
+const QString kCardByHand = QStringLiteral("9410120000000035");   // 박지우, three items
+const QString kCardStolen = QStringLiteral("9410120000000043");   // refused with "20"
+const QString kCardTwoItems = QStringLiteral("9410120000000027"); // 이준호
+const QString kCardSilent = QStringLiteral("9410120000000092");   // the host never answers
 
 QString g_out;
 int g_saved = 0;
@@ -192,6 +196,18 @@ void pay(Form1* w, Receipt receipt, const QString& receiptPicture = {})
     delete watch.data();
 }
 
+// The journal window, pictured with row `row` chosen (-1: none), then closed.
+void pictureJournal(Form1* w, const QString& name, int row = -1)
+{
+    onNextModal<JournalWindow>([name, row](JournalWindow* j) {
+        if (row >= 0)
+            j->findChild<QTableView*>(QStringLiteral("grdJournal"))->selectRow(row);
+        save(j, name);
+        j->reject();
+    });
+    w->ShowJournal();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -240,6 +256,7 @@ int main(int argc, char** argv)
     if (!QTest::qWaitForWindowExposed(w))
         fail(QStringLiteral("the main window was not shown"));
     save(w, QStringLiteral("main-empty.png"));
+    pictureJournal(w, QStringLiteral("journal-empty.png"));
 
     // ---- approval by card reader
     swipe(w, kCard, QStringLiteral("card-reader.png"));
@@ -313,6 +330,71 @@ int main(int argc, char** argv)
     if (lines(ui(w).lstResult).value(0) != QStringLiteral("카드정보조회가 거절 되었습니다."))
         fail(QStringLiteral("the stolen card was not refused: ") + lines(ui(w).lstResult).join(u'|'));
     save(w, QStringLiteral("main-refused.png"));
+
+    // ---- a busy day in the journal: more approvals, one a second (the
+    // host takes one approval a second from a merchant)
+    const std::pair<QString, int> more[] = {
+        {kCardTwoItems, 0}, {kCardByHand, 1}, {kCard, 2}, {kCardTwoItems, 1}, {kCardByHand, 2}};
+    for (const auto& [card, item] : more) {
+        QTest::qWait(1000);
+        swipe(w, card);
+        ui(w).cmbCare1->setCurrentIndex(item);
+        emit ui(w).cmbCare1->activated(item);
+        pay(w, Receipt::DoNotPrint);
+        if (lines(ui(w).lstResult).value(0) != QStringLiteral("승인요청이 정상처리 되었습니다"))
+            fail(QStringLiteral("an approval of the busy day was refused: ") +
+                 lines(ui(w).lstResult).join(u'|'));
+    }
+    pictureJournal(w, QStringLiteral("journal-day.png"), 1);
+    // The same card, item and amount again: asked first, answered 아니요.
+    QTest::qWait(1000);
+    swipe(w, kCardTwoItems);
+    ui(w).cmbCare1->setCurrentIndex(1);
+    emit ui(w).cmbCare1->activated(1);
+    auto asked = std::make_shared<bool>(false);
+    onNextModal<QMessageBox>([asked](QMessageBox* box) {
+        if (!box->text().startsWith(QStringLiteral("같은 카드로 같은 금액이 5분 이내에 승인되었습니다")))
+            fail(QStringLiteral("message \"%1\" where the repeat question was expected").arg(box->text()));
+        save(box, QStringLiteral("message-duplicate.png"));
+        *asked = true;
+        box->defaultButton()->click();
+    });
+    ui(w).Command4->click();
+    waitFor([asked, w] { return *asked && ui(w).Command4->isEnabled() && noDialog(); },
+            QStringLiteral("the repeat question"));
+    // A receipt printed again from the journal, and the day's totals, each
+    // into a PDF of its own beside the receipt's (the script renders them).
+    onNextModal<JournalWindow>([](JournalWindow* j) {
+        const QByteArray pdf = qgetenv("SORNA_RECEIPT_PDF");
+        j->findChild<QTableView*>(QStringLiteral("grdJournal"))->selectRow(1);
+        qputenv("SORNA_RECEIPT_PDF", pdf + ".reprint.pdf");
+        j->findChild<QPushButton*>(QStringLiteral("btnReprint"))->click();
+        qputenv("SORNA_RECEIPT_PDF", pdf + ".totals.pdf");
+        j->findChild<QPushButton*>(QStringLiteral("btnPrintTotals"))->click();
+        qputenv("SORNA_RECEIPT_PDF", pdf);
+        j->reject();
+    });
+    w->ShowJournal();
+
+    // ---- a row needing attention: the host takes an approval and stays
+    // silent, and the line drops before the reversal can reach it
+    QTest::qWait(1000);
+    swipe(w, kCardSilent);
+    ui(w).timeMain->setInterval(2000);
+    const QString port =
+        ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Port"), paths::settingsFile());
+    expectMessage(
+        [w] {
+            ui(w).Command4->click();
+            waitFor([w] { return ui(w).timeMain->isActive(); }, QStringLiteral("the approval to leave"));
+            WriteSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Port"), QStringLiteral("1"),
+                         paths::settingsFile());
+        },
+        QStringLiteral("연결할 수 없습니다"));
+    waitFor([] { return noDialog(); }, QStringLiteral("the reversal's first attempt"));
+    QTest::qWait(500);
+    pictureJournal(w, QStringLiteral("journal-attention.png"));
+    WriteSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Port"), port, paths::settingsFile());
 
     // ---- merchant information window.  It shows what Kolbrin.ini holds;
     // the service writes that file when it sets the program up, and here it

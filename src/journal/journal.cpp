@@ -29,8 +29,8 @@ namespace sorna {
 namespace {
 
 // Raised when the layout of the tables changes; a journal written by a later
-// version is not opened.
-constexpr int kSchemaVersion = 1;
+// version is not opened, an earlier one is brought up to date when opened.
+constexpr int kSchemaVersion = 2;
 constexpr int kKeyBytes = 32;
 const QByteArray kSqliteMagic("SQLite format 3\0", 16);
 const QString kDamagedSuffix = QStringLiteral(".damaged-");
@@ -79,6 +79,23 @@ const char* const kSchema[] = {
     "CREATE TABLE taken_in (digest TEXT PRIMARY KEY, at TEXT NOT NULL)",
 };
 
+// Layout 2, over layout 1: the keyed hash of the card number (kept when the
+// number itself is wiped, to recognise the same card again), the amount the
+// host answered, each reprint of a receipt, and the look-ups that tie a
+// cancellation to the approval it took back.
+const char* const kLayout2[] = {
+    "ALTER TABLE journal ADD COLUMN card_hash TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE journal ADD COLUMN answer_amount TEXT NOT NULL DEFAULT ''",
+    R"(CREATE TABLE reprint (
+        id INTEGER PRIMARY KEY AUTOINCREMENT,
+        row_id INTEGER NOT NULL REFERENCES journal (id),
+        at TEXT NOT NULL))",
+    "CREATE INDEX reprint_by_row ON reprint (row_id)",
+    "CREATE INDEX journal_by_approval_no ON journal (approval_no)",
+    "CREATE INDEX journal_by_org_approval_no ON journal (org_approval_no)",
+    "CREATE INDEX journal_by_item_amount ON journal (item_code, amount, date)",
+};
+
 const QString kColumns = QStringLiteral(
     "id, kind, date, time, trace_no, merchant, issue_code, card_masked, entry_mode, item_code, item_name, "
     "teacher_code, teacher_name, amount, reason_text, org_auth_date, org_approval_no, state, resp_code, "
@@ -112,6 +129,27 @@ QByteArray macOf(const QByteArray& key, const ReversalFields& f)
                             f.reasonText};
     return QMessageAuthenticationCode::hash(parts.join(QChar(0x1f)).toUtf8(), key, QCryptographicHash::Sha256)
         .toHex();
+}
+
+// The card number under the journal's key: the same card is recognised
+// without the number being kept.
+QString cardHashOf(const QByteArray& key, const QString& cardNumber)
+{
+    if (cardNumber.isEmpty())
+        return {};
+    return QString::fromLatin1(
+        QMessageAuthenticationCode::hash(QByteArrayLiteral("card\x1f") + cardNumber.toUtf8(), key,
+                                         QCryptographicHash::Sha256)
+            .toHex());
+}
+
+// An amount field of an answer as a number of won without leading zeros;
+// empty when it holds no number.
+QString wholeWon(const QString& field)
+{
+    bool ok = false;
+    const qint64 won = field.trimmed().toLongLong(&ok);
+    return ok && won >= 0 ? QString::number(won) : QString();
 }
 
 // Texts are stored as given; a null text as an empty one, as the columns ask.
@@ -283,6 +321,7 @@ struct Journal::Private
     bool loadKey(const QString& folder);
     bool openDatabase();
     bool setUpSchema();
+    bool toLayout2();
     bool recoverPending();
     void takeInOldQueue();
     bool setAside(const QString& why);
@@ -503,13 +542,37 @@ bool Journal::Private::setUpSchema()
                     .arg(version);
         return false;
     }
-    return write(QStringLiteral("making its tables"), [this] {
-        for (const char* statement : kSchema)
-            if (!exec(QString::fromUtf8(statement), QStringLiteral("making its tables")))
-                return false;
+    return write(QStringLiteral("making its tables"), [this, version] {
+        if (version < 1)
+            for (const char* statement : kSchema)
+                if (!exec(QString::fromUtf8(statement), QStringLiteral("making its tables")))
+                    return false;
+        if (version < 2 && !toLayout2())
+            return false;
         return exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion),
                     QStringLiteral("making its tables"));
     });
+}
+
+bool Journal::Private::toLayout2()
+{
+    const QString doing = QStringLiteral("bringing its tables up to date");
+    for (const char* statement : kLayout2)
+        if (!exec(QString::fromUtf8(statement), doing))
+            return false;
+    // Rows that still hold the card number get its hash too.
+    QSqlQuery rows(db());
+    if (!rows.exec(QStringLiteral("SELECT id, card_full FROM journal WHERE card_full IS NOT NULL")))
+        return fail(rows.lastError(), doing);
+    while (rows.next()) {
+        QSqlQuery set(db());
+        set.prepare(QStringLiteral("UPDATE journal SET card_hash = ? WHERE id = ?"));
+        set.addBindValue(cardHashOf(key, rows.value(1).toString()));
+        set.addBindValue(rows.value(0));
+        if (!exec(set, doing))
+            return false;
+    }
+    return true;
 }
 
 // The program died while a request waited for its answer: an approval the
@@ -752,15 +815,15 @@ qint64 Journal::recordRequest(const TransactionInput& in, const TransactionRecor
         q.prepare(QStringLiteral(
             "INSERT INTO journal (kind, date, time, trace_no, merchant, issue_code, card_masked, card_full, "
             "entry_mode, item_code, item_name, teacher_code, teacher_name, amount, reason_text, "
-            "org_auth_date, "
-            "org_approval_no, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            "org_auth_date, org_approval_no, state, card_hash) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const QVariant& v :
              {QVariant(f.kind), QVariant(f.date), QVariant(f.time), QVariant(f.traceNo), QVariant(f.merchant),
               QVariant(f.issueCode), QVariant(MaskCardDigits(f.card)), QVariant(f.card),
               QVariant(f.entryMode), QVariant(f.itemCode), QVariant(itemName), QVariant(f.teacherCode),
               QVariant(f.teacherName), QVariant(f.amount), QVariant(f.reasonText),
               QVariant(request[tx::org_auth_date]), QVariant(request[tx::org_approval_no]),
-              QVariant(int(JournalState::Pending))})
+              QVariant(int(JournalState::Pending)), QVariant(cardHashOf(d->key, f.card))})
             q.addBindValue(notNull(v));
         if (!d->exec(q, doing))
             return false;
@@ -823,10 +886,10 @@ bool Journal::recordAnswer(qint64 id, const TransactionAnswer& answer, QString* 
         id,
         QStringLiteral("state = ?, resp_code = ?, approval_no = ?, trans_date = ?, trans_time = ?, "
                        "remain_amount = ?, student_name = ?, school_name = ?, host_message = ?, "
-                       "card_full = NULL"),
+                       "card_full = NULL, answer_amount = ?"),
         {int(state), r[tx::resp_code], r[tx::approval_no].trimmed(), r[tx::trans_date].trimmed(),
          r[tx::trans_time].trimmed(), r[tx::remain_amount].trimmed(), r[tx::student_name].trimmed(),
-         r[tx::school_name].trimmed(), r[tx::reason_text].trimmed()},
+         r[tx::school_name].trimmed(), r[tx::reason_text].trimmed(), wholeWon(r[tx::amount])},
         QStringLiteral("state = ?"), {int(JournalState::Pending)}, QStringLiteral("recording an answer"),
         error);
 }
@@ -1013,6 +1076,106 @@ QList<JournalRow> Journal::day(const QString& date)
         while (q.next())
             out.append(rowFrom(q));
     return out;
+}
+
+QList<JournalDayRow> Journal::dayRows(const QString& date)
+{
+    QList<JournalDayRow> out;
+    if (!isOpen())
+        return out;
+    // Each row with what other rows say of it: whether an accepted
+    // cancellation took an approval back (by its approval number and date,
+    // on any day), the item of the approval a cancellation took back, and
+    // how often its receipt was printed again.  Every look-up goes by an
+    // index, so a day costs its own rows only.
+    QSqlQuery q(d->db());
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral(
+            "SELECT %1, answer_amount, "
+            "(SELECT COUNT(*) FROM reprint r WHERE r.row_id = journal.id), "
+            "EXISTS (SELECT 1 FROM journal c WHERE journal.kind = ? AND journal.approval_no != '' AND "
+            "c.org_approval_no = journal.approval_no AND c.kind = ? AND c.state = ? AND "
+            "(c.org_auth_date = journal.trans_date OR c.org_auth_date = journal.date)), "
+            "(SELECT o.item_name FROM journal o WHERE journal.kind = ? AND journal.org_approval_no != '' "
+            "AND o.approval_no = journal.org_approval_no AND o.kind = ? AND o.state = ? AND "
+            "(o.trans_date = journal.org_auth_date OR o.date = journal.org_auth_date) "
+            "ORDER BY o.id DESC LIMIT 1) "
+            "FROM journal WHERE date = ? ORDER BY id DESC")
+            .arg(kColumns));
+    for (const QVariant& v :
+         {QVariant(int(JournalKind::Approval)), QVariant(int(JournalKind::Cancellation)),
+          QVariant(int(JournalState::Cancelled)), QVariant(int(JournalKind::Cancellation)),
+          QVariant(int(JournalKind::Approval)), QVariant(int(JournalState::Approved)), QVariant(date)})
+        q.addBindValue(v);
+    if (!d->exec(q, QStringLiteral("reading a day")))
+        return out;
+    const int extra = int(kColumns.count(u',')) + 1;
+    while (q.next()) {
+        JournalDayRow r;
+        r.row = rowFrom(q);
+        r.answerAmount = q.value(extra).toString();
+        r.reprints = q.value(extra + 1).toInt();
+        r.cancelled = q.value(extra + 2).toInt() != 0;
+        r.originalItemName = q.value(extra + 3).toString();
+        out.append(r);
+    }
+    return out;
+}
+
+std::optional<JournalRow> Journal::recentApproval(const QString& cardNumber, const QString& itemCode,
+                                                  const QString& amount, const QDateTime& since)
+{
+    if (!isOpen() || cardNumber.isEmpty())
+        return std::nullopt;
+    // Rows written before the card's hash was kept are matched by the masked
+    // number: a question too many rather than a double payment.
+    QSqlQuery q(d->db());
+    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE item_code = ? AND amount = ? AND date >= ? "
+                             "AND date || time >= ? AND kind = ? AND state = ? "
+                             "AND (card_hash = ? OR (card_hash = '' AND card_masked = ?)) "
+                             "AND NOT EXISTS (SELECT 1 FROM journal c WHERE journal.approval_no != '' AND "
+                             "c.org_approval_no = journal.approval_no AND c.kind = ? AND c.state = ? AND "
+                             "(c.org_auth_date = journal.trans_date OR c.org_auth_date = journal.date)) "
+                             "ORDER BY id DESC LIMIT 1")
+                  .arg(kColumns));
+    for (const QVariant& v :
+         {QVariant(itemCode), QVariant(amount), QVariant(since.toString(QStringLiteral("yyyyMMdd"))),
+          QVariant(since.toString(QStringLiteral("yyyyMMddHHmmss"))), QVariant(int(JournalKind::Approval)),
+          QVariant(int(JournalState::Approved)), QVariant(cardHashOf(d->key, cardNumber)),
+          QVariant(MaskCardDigits(cardNumber)), QVariant(int(JournalKind::Cancellation)),
+          QVariant(int(JournalState::Cancelled))})
+        q.addBindValue(notNull(v));
+    if (!d->exec(q, QStringLiteral("looking for a recent approval")) || !q.next())
+        return std::nullopt;
+    return rowFrom(q);
+}
+
+bool Journal::recordReprint(qint64 id, QString* error)
+{
+    if (!isOpen())
+        return d ? d->notOpen(error) : false;
+    const QString doing = QStringLiteral("recording a reprint");
+    const bool ok = d->write(doing, [&] {
+        QSqlQuery q(d->db());
+        q.prepare(
+            QStringLiteral("INSERT INTO reprint (row_id, at) SELECT id, ? FROM journal WHERE id = ? AND "
+                           "state IN (?, ?)"));
+        q.addBindValue(Clock::now().toString(Qt::ISODate));
+        q.addBindValue(id);
+        q.addBindValue(int(JournalState::Approved));
+        q.addBindValue(int(JournalState::Cancelled));
+        if (!d->exec(q, doing))
+            return false;
+        if (q.numRowsAffected() != 1) {
+            d->error = QStringLiteral("Journal: row %1 has no receipt to print again").arg(id);
+            return false;
+        }
+        return true;
+    });
+    if (!ok && error)
+        *error = d->error;
+    return ok;
 }
 
 QString MaskCardDigits(const QString& cardNumber)

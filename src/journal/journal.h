@@ -58,6 +58,16 @@ struct JournalRow
     bool reversalReported = false;
 };
 
+// A row of a day's list, with what the other rows say of it.
+struct JournalDayRow
+{
+    JournalRow row;
+    QString answerAmount;     // won the host answered (a cancellation: the whole approval's)
+    int reprints = 0;         // receipts printed again from the journal
+    bool cancelled = false;   // an approval an accepted cancellation of the journal took back
+    QString originalItemName; // a cancellation: the item of the approval it took back, when known
+};
+
 // What a reversal needs.  The input is always the automatic cancellation of
 // a recorded approval (mode Approval, automaticCancellation true).
 struct OwedReversal
@@ -110,6 +120,14 @@ public:
     std::optional<JournalRow> row(qint64 id);
     // One day's rows (yyyyMMdd), newest first.
     QList<JournalRow> day(const QString& date);
+    // The same with what the other rows say of each.
+    QList<JournalDayRow> dayRows(const QString& date);
+    // The newest accepted approval, not cancelled since, of this card, item
+    // code and amount (digits) requested at `since` or later.
+    std::optional<JournalRow> recentApproval(const QString& cardNumber, const QString& itemCode,
+                                             const QString& amount, const QDateTime& since);
+    // A receipt of an approved or cancelled row printed again.
+    bool recordReprint(qint64 id, QString* error = nullptr);
 
     // Test seam: the last error text.
     QString lastError() const;

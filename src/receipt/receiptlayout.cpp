@@ -27,8 +27,8 @@ const QString kSignature = QStringLiteral("[서 명]");
 class Composer
 {
 public:
-    Composer(const ReceiptData& fields, const TextWidthMm& width, const MerchantSource& merchant)
-        : m_fields(fields), m_width(width), m_merchant(merchant)
+    Composer(const ReceiptData& fields, const TextWidthMm& width, const MerchantSource& merchant, Copy copy)
+        : m_fields(fields), m_width(width), m_merchant(merchant), m_copy(copy)
     {}
 
     ReceiptLayout compose()
@@ -64,7 +64,7 @@ private:
     {
         const MerchantInfo m = m_merchant ? m_merchant() : MerchantInfo{};
         NextLine();
-        PrintAligned(kTitle, Align::Centre);
+        PrintAligned(ReceiptTitle(m_copy), Align::Centre);
         NextBlock();
         PrintAligned(copyMark, Align::Centre);
         NextBlock();
@@ -131,6 +131,7 @@ private:
     const ReceiptData& m_fields;
     const TextWidthMm& m_width;
     const MerchantSource& m_merchant;
+    const Copy m_copy;
     ReceiptLayout m_layout;
     qint16 PrintY = 0; // whole millimetres, the Y of the next line
 };
@@ -199,9 +200,14 @@ QString MaskCardNumber(const QString& cardNumber)
 }
 
 ReceiptLayout LayoutReceipt(const ReceiptData& fields, const TextWidthMm& width,
-                            const MerchantSource& merchant)
+                            const MerchantSource& merchant, Copy copy)
 {
-    return Composer(fields, width, merchant).compose();
+    return Composer(fields, width, merchant, copy).compose();
+}
+
+QString ReceiptTitle(Copy copy)
+{
+    return copy == Copy::Reprint ? kTitle + QStringLiteral(" (재출력)") : kTitle;
 }
 
 } // namespace sorna::receipt

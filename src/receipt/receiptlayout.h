@@ -34,19 +34,23 @@ enum class Align : int
     Centre = 2
 };
 
-// One text line: its top-left corner at (x, y) millimetres.
+// One text line: its top-left corner at (x, y) millimetres of page `page`.
 struct ReceiptText
 {
     QString text;
     double x = 0;
     int y = 0;
     Align align = Align::Left;
+    int page = 0;
 };
 
 struct ReceiptLayout
 {
     QList<QRectF> frames; // outlines, in millimetres
     QList<ReceiptText> texts;
+    QList<int> framePages; // the page of each frame; empty: all on the first
+    int pageOf(qsizetype frame) const { return framePages.value(frame, 0); }
+    int pageCount() const { return framePages.isEmpty() ? 1 : framePages.last() + 1; }
 };
 
 // Width of a text in millimetres, in the receipt font.
@@ -70,9 +74,20 @@ double AlignedX(Align align, double width);
 // character but the last (1234567812345678 -> 1234-5678-****-5678).
 QString MaskCardNumber(const QString& cardNumber);
 
+// The original receipt, or one printed again from the journal: then both
+// copies' title lines say so.
+enum class Copy
+{
+    Original,
+    Reprint
+};
+
 // Both copies from the receipt window's eight fields.  The merchant block is
 // read anew for each copy.
 ReceiptLayout LayoutReceipt(const ReceiptData& fields, const TextWidthMm& width,
-                            const MerchantSource& merchant = ReadMerchantInfo);
+                            const MerchantSource& merchant = ReadMerchantInfo, Copy copy = Copy::Original);
+
+// The title line of each copy.
+QString ReceiptTitle(Copy copy);
 
 } // namespace sorna::receipt

@@ -300,6 +300,42 @@ bool PayDesk::noAnswer()
     return reverse;
 }
 
+// ---- from the journal
+
+namespace {
+constexpr int kDuplicateWindowSeconds = 5 * 60;
+} // namespace
+
+std::optional<JournalRow> PayDesk::duplicateOf(const PanelInput& panel) const
+{
+    if (panel.mode != TransactionMode::Approval)
+        return std::nullopt;
+    const TransactionInput in = requestInput(panel);
+    return journal().recentApproval(in.cardNumber, in.careCode, AmountDigits(in.amountShown),
+                                    Clock::now().addSecs(-kDuplicateWindowSeconds));
+}
+
+QString PayDesk::duplicateQuestion(const JournalRow& earlier)
+{
+    const QString time = earlier.time.size() == 6 ? earlier.time.left(2) + u':' + earlier.time.mid(2, 2) +
+                                                        u':' + earlier.time.mid(4, 2)
+                                                  : earlier.time;
+    return QStringLiteral("같은 카드로 같은 금액이 5분 이내에 승인되었습니다. 다시 결제하시겠습니까?\n\n") +
+           QStringLiteral("이전 승인 : %1, 승인번호 %2, %3원 (%4)")
+               .arg(time, earlier.approvalNo, FormatAmount(earlier.amount), earlier.itemName);
+}
+
+int PayDesk::cancelTargetItem() const
+{
+    if (!m_cancelTarget)
+        return -1;
+    for (int i = 0; i < kTherapyItemCount; ++i)
+        if (!m_items[size_t(i)].name.isEmpty() &&
+            m_items[size_t(i)].name.trimmed() == m_cancelTarget->itemName)
+            return i;
+    return -1;
+}
+
 QString ReversalTroubleMessage(const JournalRow& row)
 {
     const QDateTime at = QDateTime::fromString(row.date + row.time, QStringLiteral("yyyyMMddHHmmss"));

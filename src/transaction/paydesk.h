@@ -1,6 +1,7 @@
 #pragma once
 
 #include "card/cardinquiry.h"
+#include "journal/dayview.h"
 #include "transaction/transactionmessages.h"
 
 #include <QByteArray>
@@ -137,7 +138,25 @@ public:
     // unreadable answer, the window closing): true when a reversal is owed.
     bool noAnswer();
 
+    // ---- from the journal
+    // An accepted approval of the same card, item and amount within the last
+    // five minutes, not cancelled since: the merchant is asked before the
+    // approval the panel describes goes out.  None in the other modes.
+    std::optional<JournalRow> duplicateOf(const PanelInput& panel) const;
+    static QString duplicateQuestion(const JournalRow& earlier);
+    // A cancellation chosen in the journal: its approval's number and date
+    // stay filled in while the card is read, its item is chosen once the
+    // card's items are in.  Dropped when the mode changes or an answer is
+    // handled.
+    void takeCancelTarget(const dayview::CancelTarget& target) { m_cancelTarget = target; }
+    void dropCancelTarget() { m_cancelTarget.reset(); }
+    const std::optional<dayview::CancelTarget>& cancelTarget() const { return m_cancelTarget; }
+    // The list index of the target's item among the card's items; -1 when
+    // the card has no such item.
+    int cancelTargetItem() const;
+
 private:
+    std::optional<dayview::CancelTarget> m_cancelTarget;
     QStringList m_groups;
     QString m_entryMode;
     std::array<TherapyItem, kTherapyItemCount> m_items;

@@ -37,6 +37,8 @@
 #include <QSet>
 #include <QTest>
 
+#include <algorithm>
+
 #include <memory>
 #include <optional>
 
@@ -970,6 +972,10 @@ private slots:
         preparePanel(c, true, approvalNo, authDate);
         if (QTest::currentTestFailed())
             return;
+        // When the host did carry out the first approval, the same card, item
+        // and amount again within five minutes is asked about first: the
+        // merchant means to pay again.
+        MessageBox::answerNext(true);
         payAndWait();
         if (QTest::currentTestFailed())
             return;
@@ -978,7 +984,11 @@ private slots:
         noteShown(next);
         row.retry = outcomeLine(next);
         QCOMPARE(row.retry, c.next);
-        QCOMPARE(MessageBox::recorded().size(), expectedMessages.size());
+        const QList<MessageBox::Shown> shownAll = MessageBox::recorded();
+        const auto questions =
+            std::count_if(shownAll.cbegin(), shownAll.cend(),
+                          [](const MessageBox::Shown& m) { return m.icon == MessageBox::Icon::Question; });
+        QCOMPARE(shownAll.size() - questions, expectedMessages.size());
         checkNoHiddenDeduction();
         QCOMPARE(fm::visibleWindows(), QStringList{QStringLiteral("Form1")});
         QCOMPARE(QApplication::activeModalWidget(), nullptr);

@@ -93,6 +93,52 @@ TransactionAnswer answer(const QString& code)
     return a;
 }
 
+// Runs statements on the file beside the journal's own connection.
+bool execAll(const QStringList& statements)
+{
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"hand"_s);
+        db.setDatabaseName(paths::journalFile());
+        ok = db.open();
+        for (const QString& sql : statements)
+            ok = ok && QSqlQuery(db).exec(sql);
+    }
+    QSqlDatabase::removeDatabase(u"hand"_s);
+    return ok;
+}
+
+// An accepted approval at `at`, of this card, amount and item.
+qint64 approvedAt(const QDateTime& at, const QString& card = kCard, const QString& amount = u"50,000"_s,
+                  const QString& item = u"101"_s)
+{
+    Clock::setFixed(at);
+    TransactionInput in = input(TransactionMode::Approval, card, amount);
+    in.careCode = item;
+    const qint64 id = record(in);
+    TransactionAnswer a = answer(u"00"_s);
+    a.record[tx::approval_no] = u"1%1"_s.arg(id, 7, 10, QChar(u'0'));
+    a.record[tx::trans_date] = at.toString(u"yyyyMMdd"_s);
+    Journal::instance().recordAnswer(id, a);
+    return id;
+}
+
+// An accepted cancellation of the approval `id`.
+qint64 cancelled(qint64 id)
+{
+    const JournalRow approval = *Journal::instance().row(id);
+    TransactionInput in = input(TransactionMode::Cancellation);
+    in.orgApprovalNo = approval.approvalNo;
+    in.orgAuthDate = approval.transDate;
+    in.careCode = u"109"_s; // whatever the panel showed
+    const qint64 c = Journal::instance().recordRequest(
+        in, TransactionRequestRecord(in, u"3901"_s, u"7100012345"_s), u"음악치료"_s);
+    TransactionAnswer a = answer(u"00"_s);
+    a.record[tx::amount] = u"0000050000"_s;
+    Journal::instance().recordAnswer(c, a);
+    return c;
+}
+
 bool run(const QString& program, const QStringList& args)
 {
     return QProcess::execute(program, args) == 0;
@@ -500,6 +546,118 @@ private slots:
         const QList<OwedReversal> after = journal().owedReversals(100000);
         QCOMPARE(after.size(), recorded.size() + 2); // the pending ones became owed at the reopen
         QCOMPARE(after.first().rowId, owed);
+    }
+
+    // An approval that repeats an accepted one of the same card, item and
+    // amount within five minutes is found (the card by its keyed hash once
+    // the number is wiped, by the masked number in rows older than the
+    // hash); anything else is not.
+    void recentApproval_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("same, 4:59 later") << u"same"_s << true;
+        QTest::newRow("same, 5:01 later") << u"late"_s << false;
+        QTest::newRow("across midnight") << u"midnight"_s << true;
+        QTest::newRow("another card") << u"card"_s << false;
+        QTest::newRow("another card, same masked number") << u"masked"_s << false;
+        QTest::newRow("row older than the hash, same masked number") << u"old row"_s << true;
+        QTest::newRow("another item") << u"item"_s << false;
+        QTest::newRow("another amount") << u"amount"_s << false;
+        QTest::newRow("earlier one refused") << u"refused"_s << false;
+        QTest::newRow("earlier one cancelled since") << u"cancelled"_s << false;
+    }
+    void recentApproval()
+    {
+        QFETCH(QString, what);
+        QFETCH(bool, found);
+        const QDateTime first(QDate(2026, 12, 7), what == u"midnight" ? QTime(23, 58, 0) : QTime(14, 0, 0));
+        const qint64 id = approvedAt(first);
+        QVERIFY(column(id, u"card_full"_s).isNull());
+        QDateTime now = first.addSecs(what == u"late" ? 301 : what == u"midnight" ? 180 : 299);
+        QString card = kCard, amount = u"50000"_s, item = u"101"_s;
+        if (what == u"card")
+            card = u"9410120000000027"_s;
+        else if (what == u"masked")
+            card = u"9410120099990019"_s;
+        else if (what == u"item")
+            item = u"102"_s;
+        else if (what == u"amount")
+            amount = u"45000"_s;
+        else if (what == u"refused")
+            QVERIFY(alter(id, u"state = 3"_s));
+        else if (what == u"cancelled")
+            cancelled(id);
+        else if (what == u"old row") {
+            QVERIFY(alter(id, u"card_hash = ''"_s));
+            card = u"9410120099990019"_s;
+        }
+        const std::optional<JournalRow> r = journal().recentApproval(card, item, amount, now.addSecs(-300));
+        QCOMPARE(bool(r), found);
+        if (found)
+            QCOMPARE(r->id, id);
+    }
+
+    // A day's rows with what the others say of them: the approval a
+    // cancellation took back, the cancelled approval's item, the reprints.
+    void dayRows()
+    {
+        const QDateTime at(QDate(2026, 12, 7), QTime(10, 0, 0));
+        const qint64 a = approvedAt(at);
+        const qint64 b = approvedAt(at.addSecs(60), kCard, u"45,000"_s);
+        const qint64 c = cancelled(a);
+        Clock::setFixed(at.addSecs(120));
+        const qint64 refused = record(input(TransactionMode::Approval));
+        QVERIFY(journal().recordAnswer(refused, answer(u"51"_s)));
+        QVERIFY(journal().recordReprint(a));
+        QVERIFY(journal().recordReprint(a));
+        QVERIFY(journal().recordReprint(c));
+        QVERIFY(!journal().recordReprint(refused)); // no receipt to print again
+
+        const QList<JournalDayRow> day = journal().dayRows(u"20261207"_s);
+        QCOMPARE(day.size(), 4);
+        QCOMPARE(day[0].row.id, refused); // newest first
+        QCOMPARE(day[1].row.id, c);
+        QCOMPARE(day[1].originalItemName, u"언어치료"_s);
+        QCOMPARE(day[1].answerAmount, u"50000"_s);
+        QCOMPARE(day[1].reprints, 1);
+        QCOMPARE(day[2].row.id, b);
+        QVERIFY(!day[2].cancelled);
+        QCOMPARE(day[3].row.id, a);
+        QVERIFY(day[3].cancelled);
+        QCOMPARE(day[3].reprints, 2);
+        QCOMPARE(day[0].reprints, 0);
+        QVERIFY(journal().dayRows(u"20261208"_s).isEmpty());
+    }
+
+    // A journal of the first layout opens, is brought up to the current one
+    // and keeps every row; a row still holding its card number gets the
+    // card's hash.
+    void firstLayoutUpgraded()
+    {
+        const qint64 done = approvedAt(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0)));
+        Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(10, 1, 0)));
+        const qint64 owed = record(input(TransactionMode::Approval));
+        QVERIFY(journal().recordNoAnswer(owed));
+        journal().close();
+        QVERIFY(execAll({u"DROP INDEX journal_by_approval_no"_s, u"DROP INDEX journal_by_org_approval_no"_s,
+                         u"DROP INDEX journal_by_item_amount"_s, u"DROP TABLE reprint"_s,
+                         u"ALTER TABLE journal DROP COLUMN card_hash"_s,
+                         u"ALTER TABLE journal DROP COLUMN answer_amount"_s, u"PRAGMA user_version=1"_s}));
+
+        QString error;
+        QVERIFY2(journal().open(&error), qPrintable(error));
+        QCOMPARE(column(done, u"card_hash"_s).toString(), QString());
+        QCOMPARE(column(owed, u"card_hash"_s).toString().size(), 64);
+        QCOMPARE(journal().dayRows(u"20261207"_s).size(), 2);
+        QCOMPARE(journal().owedReversals(10).size(), 1);
+        QVERIFY(journal().recordReprint(done));
+        // Found by its masked number, having no hash.
+        QVERIFY(journal().recentApproval(kCard, u"101"_s, u"50000"_s,
+                                         QDateTime(QDate(2026, 12, 7), QTime(9, 59, 0))));
+        journal().close();
+        QVERIFY(journal().open(&error)); // and opens again as it is
+        QCOMPARE(journal().dayRows(u"20261207"_s).first().row.id, owed);
     }
 
     // A read-only root (a file system remounted read-only after an error):

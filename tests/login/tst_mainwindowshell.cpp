@@ -189,22 +189,33 @@ private slots:
         QVERIFY(main->trayIconShown());
     }
 
+    // The tray's menu: back to the window, the journal, the merchant
+    // information; each window over the window brought back.
+    void trayMenu_data()
+    {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("window");
+        QTest::newRow("거래내역") << 1 << QStringLiteral("JournalWindow");
+        QTest::newRow("가맹점 정보") << 2 << QStringLiteral("Form4");
+    }
     void trayMenu()
     {
+        QFETCH(int, entry);
+        QFETCH(QString, window);
         Form1* main = openMain();
         QVERIFY(main);
         main->showMinimized();
         QMenu* menu = main->findChild<QSystemTrayIcon*>()->contextMenu();
         QVERIFY(menu);
         const QList<QAction*> actions = menu->actions();
-        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions.size(), 3);
         QCOMPARE(actions.at(0)->text(), QStringLiteral("열기"));
-        QCOMPARE(actions.at(1)->text(), QStringLiteral("가맹점 정보"));
+        QCOMPARE(actions.at(entry)->text(), QString::fromUtf8(QTest::currentDataTag()));
 
         ModalWatch watch;
         watch.arm();
-        actions.at(1)->trigger();
-        QCOMPARE(watch.seen, QStringLiteral("Form4"));
+        actions.at(entry)->trigger();
+        QCOMPARE(watch.seen, window);
         QVERIFY(watch.modal);
         // Over the window brought back, not over a minimised one.
         QVERIFY(!watch.ownerMinimised);
@@ -215,8 +226,17 @@ private slots:
         QVERIFY(main->trayIconShown());
     }
 
-    void ctrlIOpensMerchantInfo()
+    void shortcutsOpenWindows_data()
     {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("window");
+        QTest::newRow("Ctrl+I") << int(Qt::Key_I) << QStringLiteral("Form4");
+        QTest::newRow("Ctrl+J") << int(Qt::Key_J) << QStringLiteral("JournalWindow");
+    }
+    void shortcutsOpenWindows()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, window);
         Form1* main = openMain();
         QVERIFY(main);
         main->activateWindow();
@@ -224,10 +244,28 @@ private slots:
 
         ModalWatch watch;
         watch.arm();
-        QTest::keyClick(main, Qt::Key_I, Qt::ControlModifier);
-        QCOMPARE(watch.seen, QStringLiteral("Form4"));
+        QTest::keyClick(main, Qt::Key(key), Qt::ControlModifier);
+        QCOMPARE(watch.seen, window);
         QVERIFY(watch.modal);
         QVERIFY(!watch.ownerMinimised);
+    }
+
+    // The journal button, in the look of the web page and logout buttons.
+    void journalButton()
+    {
+        Form1* main = openMain();
+        QVERIFY(main);
+        auto* journal = main->findChild<QPushButton*>(QStringLiteral("btnJournal"));
+        auto* web = main->findChild<QPushButton*>(QStringLiteral("Command6"));
+        QVERIFY(journal && web);
+        QCOMPARE(journal->text(), QStringLiteral("거래내역"));
+        QCOMPARE(journal->font(), web->font());
+        QCOMPARE(journal->size(), web->size());
+
+        ModalWatch watch;
+        watch.arm();
+        journal->click();
+        QCOMPARE(watch.seen, QStringLiteral("JournalWindow"));
     }
 
     // ---- closing

@@ -130,6 +130,22 @@ private slots:
         }
     }
 
+    // A receipt printed again from the journal says so on both copies'
+    // title lines, centred as the title is; nothing else changes.
+    void reprintMarked()
+    {
+        const ReceiptLayout original = LayoutReceipt(approval(), fakeWidth, demoMerchant);
+        const ReceiptLayout again = LayoutReceipt(approval(), fakeWidth, demoMerchant, Copy::Reprint);
+        QCOMPARE(again.texts.size(), original.texts.size());
+        for (qsizetype i = 0; i < again.texts.size(); ++i) {
+            const bool title = again.texts[i].y == 8 || again.texts[i].y == 123;
+            QCOMPARE(again.texts[i].text,
+                     title ? QStringLiteral("특수교육지원 카드영수증 (재출력)") : original.texts[i].text);
+            if (title)
+                QCOMPARE(again.texts[i].x, AlignedX(Align::Centre, fakeWidth(again.texts[i].text)));
+        }
+    }
+
     void frames()
     {
         const ReceiptLayout layout = LayoutReceipt(approval(), fakeWidth, demoMerchant);

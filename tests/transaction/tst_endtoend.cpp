@@ -10,6 +10,8 @@
 #include "foundation/paths.h"
 #include "hostlink/winsock.h"
 #include "hostsim/demodata.h"
+#include "journal/dayview.h"
+#include "journal/gui/journalwindow.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "login/gui/form3.h"
@@ -30,8 +32,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -62,6 +66,26 @@ constexpr int kCard = 72;
 constexpr int kAmount = 125;
 constexpr int kCancelKind = 194;
 constexpr int kCareCode = 204;
+constexpr int kOrgAuthDate = 147;
+constexpr int kOrgApprovalNo = 155;
+
+QString pdfText(const QString& pdf)
+{
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    text.waitForFinished(10000);
+    return QString::fromUtf8(text.readAllStandardOutput());
+}
+
+// The messages the pay desk sent of this type, in order.
+QList<QByteArray> sentOfType(const RefHost& host, const char* type)
+{
+    QList<QByteArray> out;
+    for (const QByteArray& r : host.requests())
+        if (r.mid(kMsgType, 4) == type)
+            out.append(r);
+    return out;
+}
 
 // The automatic cancellations the host has received.
 QList<QByteArray> reversalsAt(const RefHost& host)
@@ -131,10 +155,37 @@ class TestEndToEnd : public QObject
         QCOMPARE(w()->cardNumber(), card);
     }
 
+    // Opens the journal window with its button and runs `work` on it once it
+    // is up; `work` closes it.
+    void inJournal(const std::function<void(JournalWindow*)>& work)
+    {
+        bool ran = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* window = qobject_cast<JournalWindow*>(QApplication::activeModalWidget());
+            QVERIFY(window);
+            ran = true;
+            work(window);
+            if (window->isVisible())
+                window->reject();
+        });
+        w()->findChild<QPushButton*>(QStringLiteral("btnJournal"))->click();
+        QVERIFY(ran);
+    }
+
+    // The journal window's row `row` chosen.
+    static void choose(JournalWindow* window, int row)
+    {
+        window->findChild<QTableView*>(QStringLiteral("grdJournal"))->selectRow(row);
+    }
+    static QPushButton* button(JournalWindow* window, const char* name)
+    {
+        return window->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+
     // Presses the pay button and answers the receipt window, if one comes,
     // with "예" or "아니요"; returns once the answer has been handled.
     // The receipt window's fields are returned (empty: none came).
-    QStringList pay(bool print)
+    QStringList pay(bool print, const std::function<void()>& press = {})
     {
         QStringList seen;
         QTimer watch;
@@ -149,7 +200,10 @@ class TestEndToEnd : public QObject
             (print ? f->Command1 : f->Command2)->click();
         });
         watch.start();
-        ui(w()).Command4->click();
+        if (press)
+            press();
+        else
+            ui(w()).Command4->click();
         [&] { QTRY_VERIFY_WITH_TIMEOUT(ui(w()).Command4->isEnabled(), 10000); }();
         return seen;
     }
@@ -292,6 +346,226 @@ private slots:
         QCOMPARE(balance[4], QStringLiteral("치료지원 월사용금액 : 0"));
         QCOMPARE(balance[5], QStringLiteral("치료지원 월잔여금액 : 300,000"));
         QCOMPARE(balance[7], QStringLiteral("방과후 월잔여금액 :  100,000"));
+        QCOMPARE(MessageBox::recordedTexts(), QStringList());
+    }
+
+    // The receipt could not be printed after the approval: it is printed
+    // again from the journal, both copies marked, with the approval's
+    // values, and the reprint is recorded.  A refusal has none to print.
+    void reprintFromTheJournal()
+    {
+        QTemporaryDir out;
+        qputenv(receipt::kPdfTargetVariable,
+                out.filePath(QStringLiteral("no/such/folder/receipt.pdf")).toLocal8Bit());
+        const auto unsetPdf = qScopeGuard([] { qunsetenv(receipt::kPdfTargetVariable); });
+        logIn();
+        swipe(demo::kCardNineItems);
+        pay(true);
+        QCOMPARE(MessageBox::recorded().size(), 1);
+        QCOMPARE(MessageBox::recorded().first().caption, QStringLiteral("Print Error!"));
+        const QString approvalNo =
+            m_host->scalar(QStringLiteral("SELECT approval_no FROM ledger WHERE kind = 'approval'"))
+                .toString();
+        swipe(demo::kCardStolen);
+        pay(true); // refused
+
+        const QString pdf = out.filePath(QStringLiteral("again.pdf"));
+        qputenv(receipt::kPdfTargetVariable, pdf.toLocal8Bit());
+        inJournal([&](JournalWindow* window) {
+            QCOMPARE(window->rows().size(), 2);
+            choose(window, 0); // the refusal, newest first
+            QVERIFY(!button(window, "btnReprint")->isEnabled());
+            choose(window, 1);
+            QVERIFY(button(window, "btnReprint")->isEnabled());
+            button(window, "btnReprint")->click();
+            QCOMPARE(window->rows().at(1).reprints, 1);
+        });
+        QVERIFY(QFileInfo(pdf).size() > 0);
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext is not installed");
+        const QString printed = pdfText(pdf);
+        QCOMPARE(printed.count(QStringLiteral("특수교육지원 카드영수증 (재출력)")), 2);
+        QCOMPARE(printed.count(QStringLiteral("[카드 승인]")), 2);
+        QCOMPARE(printed.count(approvalNo), 2);
+        QCOMPARE(printed.count(QStringLiteral("9410-1200-****-0019")), 2);
+        QCOMPARE(printed.count(QRegularExpression(QStringLiteral("승인금액 :\\s+50,000"))), 2);
+        QCOMPARE(printed.count(QRegularExpression(QStringLiteral("잔여금액 :\\s+250,000"))), 2);
+    }
+
+    // "승인 취소" on an approval in the journal: the panel turns to
+    // cancellation with the approval's number and date, which stay while the
+    // card is read; the "0600" carries them and the host cancels.  Then the
+    // row is cancelled and cannot be cancelled again from the journal.
+    void cancelFromTheJournal()
+    {
+        logIn();
+        swipe(demo::kCardNineItems);
+        ui(w()).cmbCare1->setCurrentIndex(1);
+        emit ui(w()).cmbCare1->activated(1);
+        pay(false);
+        const QList<QVariantList> approval = m_host->query(
+            QStringLiteral("SELECT approval_no, auth_date FROM ledger WHERE kind = 'approval'"));
+        QCOMPARE(approval.size(), 1);
+
+        inJournal([](JournalWindow* window) {
+            choose(window, 0);
+            QVERIFY(button(window, "btnCancel")->isEnabled());
+            button(window, "btnCancel")->click();
+        });
+        QVERIFY(ui(w()).Option2->isChecked());
+        QCOMPARE(ui(w()).txtOrg_approval_no->text(), approval[0][0].toString());
+        QCOMPARE(ui(w()).txtOrg_auth_date->text(), approval[0][1].toString());
+        swipe(demo::kCardNineItems);
+        QCOMPARE(ui(w()).txtOrg_approval_no->text(), approval[0][0].toString());
+        QCOMPARE(ui(w()).txtOrg_auth_date->text(), approval[0][1].toString());
+        QCOMPARE(ui(w()).cmbCare1->currentText().trimmed(),
+                 QStringLiteral("미술치료")); // the approval's item
+        const QStringList receipt = pay(false);
+        QCOMPARE(receipt.value(0), QStringLiteral("카드 취소"));
+        const QByteArray sent = sentOfType(*m_host, "0600").value(0);
+        QCOMPARE(sent.mid(kOrgAuthDate, 8), approval[0][1].toString().toLatin1());
+        QCOMPARE(sent.mid(kOrgApprovalNo, 12).trimmed(), approval[0][0].toString().toLatin1());
+        QCOMPARE(m_host->scalar(QStringLiteral("SELECT state FROM ledger WHERE kind = 'approval'")),
+                 QVariant(QStringLiteral("cancelled")));
+
+        inJournal([](JournalWindow* window) {
+            QCOMPARE(window->rows().size(), 2);
+            choose(window, 1);
+            QCOMPARE(dayview::Show(window->rows().at(1)).state, QStringLiteral("취소됨"));
+            QVERIFY(!button(window, "btnCancel")->isEnabled());
+            QVERIFY(button(window, "btnReprint")->isEnabled());
+        });
+    }
+
+    // The day's totals after approvals, a refusal, a cancellation and a
+    // reversed approval are what the host's ledger holds for the day; the
+    // CSV says the same.
+    void dayTotalsMatchTheHost()
+    {
+        logIn();
+        swipe(demo::kCardNineItems);
+        pay(false); // 50,000
+        swipe(demo::kCardTwoItems);
+        pay(false);
+        swipe(demo::kCardStolen);
+        pay(false); // refused
+        ui(w()).Option2->click();
+        swipe(demo::kCardNineItems);
+        QTest::keyClicks(ui(w()).txtOrg_approval_no,
+                         m_host
+                             ->scalar(QStringLiteral("SELECT approval_no FROM ledger WHERE card_no = ?"),
+                                      {demo::kCardNineItems})
+                             .toString());
+        QTest::keyClicks(ui(w()).txtOrg_auth_date, QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+        pay(false);
+        ui(w()).Option1->click();
+        swipe(demo::kCardSilent);
+        ui(w()).timeMain->setInterval(1500);
+        ui(w()).Command4->click();
+        QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
+        QTRY_COMPARE_WITH_TIMEOUT(reversalsAt(*m_host).size(), 1, 10000);
+        QTRY_COMPARE(sorna::test::owedReversals().size(), 0);
+
+        // The host: approvals not taken back by a reversal, cancellations.
+        const auto host = [this](const char* sql) {
+            return m_host->scalar(QString::fromLatin1(sql)).toLongLong();
+        };
+        const char* kept =
+            "FROM ledger a WHERE a.kind = 'approval' AND NOT EXISTS (SELECT 1 FROM ledger r WHERE "
+            "r.kind = 'reversal' AND r.original_id = a.id)";
+        const qint64 approvals = host((QByteArray("SELECT COUNT(*) ") + kept).constData());
+        const qint64 approved = host((QByteArray("SELECT SUM(amount) ") + kept).constData());
+        const qint64 cancellations = host("SELECT COUNT(*) FROM ledger WHERE kind = 'cancellation'");
+        const qint64 cancelled = host("SELECT SUM(amount) FROM ledger WHERE kind = 'cancellation'");
+        QCOMPARE(approvals, 2);
+        QCOMPARE(cancellations, 1);
+
+        QTemporaryDir out;
+        const QString csv = out.filePath(QStringLiteral("day.csv"));
+        inJournal([&](JournalWindow* window) {
+            const dayview::DayTotals& t = window->totals();
+            QCOMPARE(t.all.approvals, approvals);
+            QCOMPARE(t.all.approved, approved);
+            QCOMPARE(t.all.cancellations, cancellations);
+            QCOMPARE(t.all.cancelled, cancelled);
+            QCOMPARE(t.all.net(), approved - cancelled);
+            QCOMPARE(t.refused, 1);
+            QCOMPARE(t.unknown, 0);
+            JournalWindow::setNextSavePath(csv);
+            button(window, "btnSaveCsv")->click();
+        });
+        const QByteArray bytes = QFileInfo(csv).exists() ? [&] {
+            QFile f(csv);
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }()
+                                                         : QByteArray();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        QVERIFY(QString::fromUtf8(bytes).contains(QStringLiteral("합계,%1,%2,%3,%4,%5,%6")
+                                                      .arg(approvals)
+                                                      .arg(approved)
+                                                      .arg(cancellations)
+                                                      .arg(cancelled)
+                                                      .arg(approvals - cancellations)
+                                                      .arg(approved - cancelled)));
+    }
+
+    // The same card, item and amount again within five minutes: asked first,
+    // "아니요" (the default) sends nothing, "예" sends the approval.
+    void duplicateApprovalAsked()
+    {
+        logIn();
+        swipe(demo::kCardNineItems);
+        pay(false);
+        QCOMPARE(sentOfType(*m_host, "0500").size(), 1);
+        swipe(demo::kCardNineItems);
+        pay(false);
+        QCOMPARE(MessageBox::recorded().size(), 1);
+        QCOMPARE(MessageBox::recorded().first().icon, MessageBox::Icon::Question);
+        QVERIFY(MessageBox::recordedTexts().first().startsWith(
+            QStringLiteral("같은 카드로 같은 금액이 5분 이내에 승인되었습니다. 다시 결제하시겠습니까?")));
+        QCOMPARE(sentOfType(*m_host, "0500").size(), 1);
+        QCOMPARE(w()->cardNumber(), demo::kCardNineItems); // nothing lost: the merchant may go on
+
+        // The host takes one approval a second from a merchant (the trace
+        // number holds the second).
+        QTest::qWait(1100);
+        MessageBox::answerNext(true);
+        const QStringList receipt = pay(false);
+        QCOMPARE(receipt.value(0), QStringLiteral("카드 승인"));
+        QCOMPARE(sentOfType(*m_host, "0500").size(), 2);
+    }
+
+    // A double click, or Enter twice, on the pay button sends one approval.
+    void doublePressSendsOne_data()
+    {
+        QTest::addColumn<bool>("enter");
+        QTest::newRow("double click") << false;
+        QTest::newRow("Enter twice") << true;
+    }
+    void doublePressSendsOne()
+    {
+        QFETCH(bool, enter);
+        logIn();
+        swipe(demo::kCardNineItems);
+        const QStringList receipt = pay(false, [this, enter] {
+            QPushButton* payButton = ui(w()).Command4;
+            if (enter) {
+                payButton->setFocus();
+                QTest::keyClick(payButton, Qt::Key_Return);
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : payButton,
+                                Qt::Key_Return);
+                QTest::keyClick(payButton, Qt::Key_Return);
+            } else {
+                // Through the window, as the window system delivers it: press,
+                // release, press (a double click), release.
+                QTest::mouseDClick(w()->windowHandle(), Qt::LeftButton, {},
+                                   payButton->mapTo(w(), payButton->rect().center()));
+            }
+        });
+        QCOMPARE(receipt.value(0), QStringLiteral("카드 승인"));
+        QTest::qWait(300);
+        QCOMPARE(sentOfType(*m_host, "0500").size(), 1);
         QCOMPARE(MessageBox::recordedTexts(), QStringList());
     }
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QPushButton>
 #include <QWindow>
 
 #include <cstdio>
@@ -14,6 +15,7 @@ struct Recorder
     bool active = false;
     std::function<void(const Shown&)> onShown;
     QList<Shown> shown;
+    QList<bool> answers;
 };
 
 Recorder& recorder()
@@ -31,47 +33,89 @@ QMessageBox::Icon qtIcon(Icon icon)
         return QMessageBox::Warning;
     case Icon::Critical:
         return QMessageBox::Critical;
+    case Icon::Question:
+        return QMessageBox::Question;
     case Icon::None:
         break;
     }
     return QMessageBox::NoIcon;
 }
 
-} // namespace
-
-void show(QWidget* parent, const QString& text, Icon icon, const QString& caption)
+// While recording, the message is recorded instead of shown (true); a
+// program driven by another program says it on standard error (true).
+bool notShown(const QString& text, Icon icon, const QString& title, const char* tag)
 {
-    const QString title = caption.isEmpty() ? QApplication::applicationDisplayName() : caption;
     Recorder& r = recorder();
     if (r.active) {
         const Shown s{text, icon, title};
         r.shown.append(s);
         if (r.onShown)
             r.onShown(s);
-        return;
+        return true;
     }
     // Programs driven by another program (process tests, measurements) say
     // their messages on standard error instead of waiting for a click.
     if (qEnvironmentVariableIsSet("SORNA_MESSAGES_TO_STDERR")) {
-        fprintf(stderr, "MESSAGE: %s\n", text.toUtf8().constData());
+        fprintf(stderr, "%s: %s\n", tag, text.toUtf8().constData());
         fflush(stderr);
-        return;
+        return true;
     }
-    // A box runs its own event loop, in which socket events and timers go
-    // on: the login answer may close the login window while its box is
-    // open, a time-out the main window.  So the box belongs to no window
-    // (the window's end would free it under its own loop, or take the
-    // message away unread); it is only placed over that window, which the
-    // window system forgets by itself when the window goes.
+    return false;
+}
+
+// A box runs its own event loop, in which socket events and timers go on:
+// the login answer may close the login window while its box is open, a
+// time-out the main window.  So the box belongs to no window (the window's
+// end would free it under its own loop, or take the message away unread); it
+// is only placed over that window, which the window system forgets by itself
+// when the window goes.  Returns the role of the button clicked.
+QMessageBox::ButtonRole runBox(QWidget* parent, QMessageBox* made,
+                               const std::function<void(QMessageBox*)>& buttons)
+{
     const QPointer<QWidget> over = parent ? parent->window() : nullptr;
-    const QPointer<QMessageBox> box = new QMessageBox(qtIcon(icon), title, text, QMessageBox::Ok);
+    const QPointer<QMessageBox> box = made;
+    buttons(box);
     box->setWindowModality(Qt::ApplicationModal);
     if (over && over->windowHandle()) {
         box->winId();
         box->windowHandle()->setTransientParent(over->windowHandle());
     }
     box->exec();
+    const QMessageBox::ButtonRole role =
+        box && box->clickedButton() ? box->buttonRole(box->clickedButton()) : QMessageBox::InvalidRole;
     delete box.data();
+    return role;
+}
+
+QString titleOf(const QString& caption)
+{
+    return caption.isEmpty() ? QApplication::applicationDisplayName() : caption;
+}
+
+} // namespace
+
+bool ask(QWidget* parent, const QString& text, Icon icon, const QString& caption)
+{
+    const QString title = titleOf(caption);
+    if (notShown(text, icon, title, "QUESTION (answered no)")) {
+        Recorder& r = recorder();
+        return r.active && !r.answers.isEmpty() && r.answers.takeFirst();
+    }
+    return runBox(parent, new QMessageBox(qtIcon(icon), title, text, QMessageBox::NoButton),
+                  [](QMessageBox* box) {
+                      box->addButton(QStringLiteral("예"), QMessageBox::YesRole);
+                      QPushButton* no = box->addButton(QStringLiteral("아니요"), QMessageBox::NoRole);
+                      box->setDefaultButton(no);
+                      box->setEscapeButton(no);
+                  }) == QMessageBox::YesRole;
+}
+
+void show(QWidget* parent, const QString& text, Icon icon, const QString& caption)
+{
+    const QString title = titleOf(caption);
+    if (notShown(text, icon, title, "MESSAGE"))
+        return;
+    runBox(parent, new QMessageBox(qtIcon(icon), title, text, QMessageBox::Ok), [](QMessageBox*) {});
 }
 
 void startRecording(std::function<void(const Shown&)> onShown)
@@ -80,6 +124,7 @@ void startRecording(std::function<void(const Shown&)> onShown)
     r.active = true;
     r.onShown = std::move(onShown);
     r.shown.clear();
+    r.answers.clear();
 }
 
 void stopRecording()
@@ -87,6 +132,7 @@ void stopRecording()
     Recorder& r = recorder();
     r.active = false;
     r.onShown = nullptr;
+    r.answers.clear();
 }
 
 QList<Shown> recorded()
@@ -105,6 +151,11 @@ QStringList recordedTexts()
 void clearRecorded()
 {
     recorder().shown.clear();
+}
+
+void answerNext(bool yes)
+{
+    recorder().answers.append(yes);
 }
 
 } // namespace sorna::MessageBox

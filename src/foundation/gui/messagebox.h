@@ -21,7 +21,8 @@ enum class Icon
     None,
     Information,
     Warning,
-    Critical
+    Critical,
+    Question
 };
 
 // `caption` empty: the box carries the application's title.  The box is
@@ -29,6 +30,10 @@ enum class Icon
 // while the box is open (a socket event or a timer inside the box's own
 // event loop) and the box stays until it is answered.
 void show(QWidget* parent, const QString& text, Icon icon = Icon::None, const QString& caption = kCaption);
+
+// A question with the buttons "예" and "아니요", "아니요" the default (Enter
+// and Escape answer it): true only when "예" was chosen.
+bool ask(QWidget* parent, const QString& text, Icon icon = Icon::Question, const QString& caption = kCaption);
 
 struct Shown
 {
@@ -45,6 +50,9 @@ void stopRecording();
 QList<Shown> recorded();
 QStringList recordedTexts();
 void clearRecorded();
+// While recording, the answer of the next question; without one a question
+// is answered with its default, "아니요".
+void answerNext(bool yes);
 
 } // namespace MessageBox
 } // namespace sorna

@@ -1,6 +1,8 @@
 #include "receipt/gui/receiptprinter.h"
 
+#include "foundation/clock.h"
 #include "foundation/gui/messagebox.h"
+#include "receipt/daytotalslayout.h"
 #include "receipt/receiptlayout.h"
 
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <QPrinterInfo>
 #include <QTemporaryFile>
 
+#include <functional>
 #include <memory>
 
 namespace sorna::receipt {
@@ -65,7 +68,13 @@ QPageLayout PdfPageLayout()
                        QPageLayout::Portrait, QMarginsF(22.5, 5, 22.5, 5), QPageLayout::Millimeter);
 }
 
-bool PrintReceipt(QWidget* parent, const ReceiptData& fields)
+namespace {
+
+// One job on the default printer (or into the PDF file): the layout is
+// worked out for the printer before the job starts, then each page's frames
+// with their texts are drawn.
+bool PrintLayout(QWidget* parent, const QString& docName,
+                 const std::function<ReceiptLayout(const TextWidthMm&)>& layoutFor)
 {
     const QString pdfPath = qEnvironmentVariable(kPdfTargetVariable);
     std::unique_ptr<QPrinter> printer;
@@ -100,14 +109,14 @@ bool PrintReceipt(QWidget* parent, const ReceiptData& fields)
         where = info.printerName();
         printer = std::make_unique<QPrinter>(info, QPrinter::HighResolution);
     }
-    printer->setDocName(QStringLiteral("카드영수증"));
+    printer->setDocName(docName);
     printer->setCopyCount(1);
 
     // Everything that can be worked out without the printer is done before
     // the job starts: once begun, not every printer system can drop a job.
     const QFont font = ReceiptFont();
     const double dpi = printer->resolution();
-    const ReceiptLayout layout = LayoutReceipt(fields, DeviceTextWidthMm(font, printer.get()));
+    const ReceiptLayout layout = layoutFor(DeviceTextWidthMm(font, printer.get()));
 
     QPainter painter;
     if (!painter.begin(printer.get()))
@@ -121,7 +130,14 @@ bool PrintReceipt(QWidget* parent, const ReceiptData& fields)
 
     painter.setFont(font);
     for (qsizetype i = 0; i < layout.frames.size(); ++i) {
-        drawCopy(painter, dpi, layout.frames[i], layout.texts);
+        const int page = layout.pageOf(i);
+        if (i > 0 && page != layout.pageOf(i - 1) && !printer->newPage())
+            return abandon(QStringLiteral("프린터 오류로 인쇄하지 못했습니다: %1").arg(where));
+        QList<ReceiptText> texts;
+        for (const ReceiptText& t : layout.texts)
+            if (t.page == page)
+                texts.append(t);
+        drawCopy(painter, dpi, layout.frames[i], texts);
         if (printer->printerState() == QPrinter::Error)
             return abandon(QStringLiteral("프린터 오류로 영수증을 인쇄하지 못했습니다: %1").arg(where));
         if (seams().failNext) {
@@ -146,6 +162,22 @@ bool PrintReceipt(QWidget* parent, const ReceiptData& fields)
     }
     ++seams().finished;
     return true;
+}
+
+} // namespace
+
+bool PrintReceipt(QWidget* parent, const ReceiptData& fields, Copy copy)
+{
+    return PrintLayout(parent, QStringLiteral("카드영수증"), [&](const TextWidthMm& width) {
+        return LayoutReceipt(fields, width, ReadMerchantInfo, copy);
+    });
+}
+
+bool PrintDayTotals(QWidget* parent, const dayview::DayTotals& totals)
+{
+    const QDateTime now = Clock::now();
+    return PrintLayout(parent, QStringLiteral("일계표"),
+                       [&](const TextWidthMm& width) { return LayoutDayTotals(totals, width, now); });
 }
 
 void FailNextPrintJob(const QString& description)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "journal/dayview.h"
+#include "receipt/receiptlayout.h"
 #include "transaction/transactionmessages.h"
 
 #include <QPageLayout>
@@ -25,7 +27,11 @@ QPageLayout PdfPageLayout();
 // Any failure is told in a "Print Error!" box and the job is abandoned, so
 // nothing of a half-built page comes out; the function then returns normally.
 // Returns true when the whole job was handed to the printer.
-bool PrintReceipt(QWidget* parent, const ReceiptData& fields);
+// A reprint says so on both copies' title lines.
+bool PrintReceipt(QWidget* parent, const ReceiptData& fields, Copy copy = Copy::Original);
+
+// The day's totals through the same path, on the receipt's page and font.
+bool PrintDayTotals(QWidget* parent, const dayview::DayTotals& totals);
 
 // Test seams.  The next job fails once half built, as a printer that
 // reports an error in the middle of the page, with this description.

@@ -6,6 +6,7 @@
 #include "foundation/settings.h"
 #include "hostlink/gui/startconnection.h"
 #include "hostlink/winsock.h"
+#include "journal/gui/journalwindow.h"
 #include "journal/reversalsender.h"
 #include "login/gui/artwork.h"
 #include "merchant/gui/form4.h"
@@ -20,6 +21,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
@@ -88,6 +90,15 @@ void Form1::buildFrame()
     look::place(btnLogout, 9720, 9970, 1155, 470);
     connect(btnLogout, &QPushButton::clicked, this, &Form1::btnLogout_Click);
 
+    // The journal sits in the free space of the bottom bar, beside the web
+    // page and logout, in their look.
+    btnJournal = new QPushButton(QStringLiteral("거래내역"), this);
+    btnJournal->setObjectName(QStringLiteral("btnJournal"));
+    btnJournal->setFont(look::uiFont(11.25));
+    look::place(btnJournal, 6960, 9970, 1155, 470);
+    btnJournal->setToolTip(QStringLiteral("거래내역 (Ctrl+J)"));
+    connect(btnJournal, &QPushButton::clicked, this, &Form1::ShowJournal);
+
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setFont(look::uiFont(11.25));
@@ -114,6 +125,8 @@ void Form1::buildFrame()
     // Ctrl+I opens it, and so does the tray icon's menu.
     auto* info = new QShortcut(QKeySequence(QStringLiteral("Ctrl+I")), this);
     connect(info, &QShortcut::activated, this, &Form1::ShowMerchantInfo);
+    auto* journal = new QShortcut(QKeySequence(QStringLiteral("Ctrl+J")), this);
+    connect(journal, &QShortcut::activated, this, &Form1::ShowJournal);
 }
 
 void Form1::paintEvent(QPaintEvent*)
@@ -143,6 +156,10 @@ void Form1::AddTrayIcon()
     menu->addAction(QStringLiteral("열기"), this, &Form1::RestoreFromTray);
     // The window comes back first: a modal window over a minimised owner
     // would stay out of sight and block it.
+    menu->addAction(QStringLiteral("거래내역"), this, [this] {
+        RestoreFromTray();
+        ShowJournal();
+    });
     menu->addAction(QStringLiteral("가맹점 정보"), this, [this] {
         RestoreFromTray();
         ShowMerchantInfo();
@@ -235,6 +252,20 @@ void Form1::ShowMerchantInfo()
 {
     Form4 info(this);
     info.exec();
+}
+
+void Form1::ShowJournal()
+{
+    // Deleted when this window goes, even from inside its own loop.
+    QPointer<JournalWindow> window = new JournalWindow(this);
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    const int result = window->exec();
+    if (!window)
+        return;
+    const std::optional<dayview::CancelTarget> target = window->cancelTarget();
+    delete window.data();
+    if (result == QDialog::Accepted && target)
+        cancelFromJournal(*target);
 }
 
 // ---- answer time-out

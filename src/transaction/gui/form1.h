@@ -44,6 +44,10 @@ public:
 
     void RestoreFromTray();
     void ShowMerchantInfo();
+    // The journal window (거래내역); a cancellation chosen there is taken
+    // over by the panel.
+    void ShowJournal();
+    void cancelFromJournal(const dayview::CancelTarget& target);
     bool trayIconShown() const;
     // The management web page.
     static QUrl webPageUrl();
@@ -89,6 +93,11 @@ private:
     void Command4_Click();
     bool txtCare_Amount1_KeyPress(class QKeyEvent* event);
     TransactionMode mode() const;
+    // The earlier approval of a cancellation chosen in the journal, into its
+    // two boxes.
+    void fillCancelTarget();
+    // The merchant's answer when the approval repeats a recent one.
+    bool duplicateConfirmed();
     // What the panel's inputs hold now.
     PanelInput panelInput() const;
 
@@ -111,11 +120,12 @@ private:
     bool m_payWaitsForReversals = false;
 
     QListWidget* lstResult = nullptr;
-    QPushButton* Command6 = nullptr;  // "홈페이지"
-    QPushButton* btnLogout = nullptr; // "로그아웃"
-    QLineEdit* Text1 = nullptr;       // merchant name
-    QTimer* timeMain = nullptr;       // answer time-out of sckMain, 10 s
-    Winsock* sckMain = nullptr;       // approval, cancellation, balance inquiry
+    QPushButton* Command6 = nullptr;   // "홈페이지"
+    QPushButton* btnLogout = nullptr;  // "로그아웃"
+    QPushButton* btnJournal = nullptr; // "거래내역"
+    QLineEdit* Text1 = nullptr;        // merchant name
+    QTimer* timeMain = nullptr;        // answer time-out of sckMain, 10 s
+    Winsock* sckMain = nullptr;        // approval, cancellation, balance inquiry
 
     QRadioButton* Option1 = nullptr; // approval
     QRadioButton* Option2 = nullptr; // cancellation

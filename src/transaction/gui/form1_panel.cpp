@@ -10,6 +10,7 @@
 #include "hostlink/gui/startconnection.h"
 #include "hostlink/record.h"
 #include "hostlink/winsock.h"
+#include "journal/journal.h"
 #include "login/gui/artwork.h"
 #include "transaction/gui/form1.h"
 
@@ -107,6 +108,9 @@ void Form1::buildPanel()
     Command2 = button("Command2", QStringLiteral("수기입력"), 4680, 2220, 1155);
     Command3 = button("Command3", QStringLiteral("금액 변경"), 5100, 4620, 1155);
     Command4 = button("Command4", QStringLiteral("결제하기"), 9720, 7390, 1155);
+    // Enter on the focused pay button presses it, as on the counter PC; the
+    // button is disabled by the first press, so a second Enter does nothing.
+    Command4->setAutoDefault(true);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -272,6 +276,7 @@ void Form1::showCardWindow(CardInquiryWindow& window)
 void Form1::Command1_Click()
 {
     ResetPanel();
+    fillCancelTarget();
     Form6 window(this);
     showCardWindow(window);
 }
@@ -279,12 +284,14 @@ void Form1::Command1_Click()
 void Form1::Command2_Click()
 {
     ResetPanel();
+    fillCancelTarget();
     Form2 window(this);
     showCardWindow(window);
 }
 
 void Form1::Option1_Click()
 {
+    m_desk.dropCancelTarget();
     ResetPanel();
     txtOrg_auth_date->clear();
     look::setClosed(txtOrg_approval_no, look::kButtonFace);
@@ -293,6 +300,7 @@ void Form1::Option1_Click()
 
 void Form1::Option2_Click()
 {
+    m_desk.dropCancelTarget();
     ResetPanel();
     look::setOpen(txtOrg_approval_no);
     look::setOpen(txtOrg_auth_date);
@@ -300,6 +308,7 @@ void Form1::Option2_Click()
 
 void Form1::Option3_Click()
 {
+    m_desk.dropCancelTarget();
     ResetPanel();
     look::setClosed(txtOrg_approval_no, look::kButtonFace);
     look::setClosed(txtOrg_auth_date, look::kButtonFace);
@@ -362,6 +371,46 @@ void Form1::takeCardAnswer(const CardInquiryAnswer& answer)
     Command3->setEnabled(shown.amountChangeOpen);
     if (shown.amountChangeOpen)
         look::setBackColor(Command3, look::kWhite);
+    // A cancellation from the journal: the approval's item, when the card
+    // still has it.
+    if (shown.itemsOpen && mode() == TransactionMode::Cancellation) {
+        if (const int item = m_desk.cancelTargetItem(); item >= 0) {
+            cmbCare1->setCurrentIndex(item);
+            cmbCare1_Click();
+        }
+    }
+}
+
+// ---- cancellation from the journal
+
+void Form1::cancelFromJournal(const dayview::CancelTarget& target)
+{
+    if (m_desk.pending()) {
+        MessageBox::show(this, PayDesk::payCheckMessage(PayCheck::Busy));
+        return;
+    }
+    Option2->setChecked(true);
+    Option2_Click();
+    m_desk.takeCancelTarget(target);
+    fillCancelTarget();
+    lstResult->addItem(
+        QStringLiteral("승인번호 %1 (%2)의 취소: 카드를 읽거나 입력한 뒤 결제하기를 눌러 주세요")
+            .arg(target.approvalNo, target.authDate));
+}
+
+void Form1::fillCancelTarget()
+{
+    const auto& target = m_desk.cancelTarget();
+    if (!target || mode() != TransactionMode::Cancellation)
+        return;
+    txtOrg_approval_no->setText(target->approvalNo);
+    txtOrg_auth_date->setText(target->authDate);
+}
+
+bool Form1::duplicateConfirmed()
+{
+    const std::optional<JournalRow> earlier = m_desk.duplicateOf(panelInput());
+    return !earlier || MessageBox::ask(this, PayDesk::duplicateQuestion(*earlier));
 }
 
 // ---- item, amount, reason
@@ -459,6 +508,12 @@ void Form1::Command4_Click()
         // the last request goes no further without a word.
         if (check != PayCheck::SameSecond)
             MessageBox::show(this, PayDesk::payCheckMessage(check));
+        Command4->setEnabled(true);
+        return;
+    }
+    // The same card, item and amount approved minutes ago: asked first,
+    // "아니요" (the default, also for a second Enter) sends nothing.
+    if (!duplicateConfirmed()) {
         Command4->setEnabled(true);
         return;
     }

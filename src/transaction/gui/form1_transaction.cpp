@@ -73,6 +73,7 @@ void Form1::sckMain_DataArrival()
         receipt.exec();
     }
     ResetPanel(false);
+    m_desk.dropCancelTarget();
     Command4->setEnabled(true);
 }
 

@@ -1,0 +1,243 @@
+#include "journal/dayview.h"
+
+#include "foundation/amount.h"
+#include "hostlink/responsecodes.h"
+#include "receipt/receiptlayout.h"
+
+#include <QMap>
+
+#include <algorithm>
+
+namespace sorna::dayview {
+namespace {
+
+const QString kNoItem = QStringLiteral("(항목 없음)");
+
+bool isApproval(const JournalRow& r)
+{
+    return r.kind == JournalKind::Approval;
+}
+
+QString refusalText(const JournalRow& r)
+{
+    // An approval's refusal is told from the code table, a cancellation's by
+    // the host's own words, as the result list tells them.
+    QString why = isApproval(r) ? LookUpResponse(r.respCode) : r.hostMessage;
+    if (why.isEmpty())
+        why = r.hostMessage.isEmpty() ? LookUpResponse(r.respCode) : r.hostMessage;
+    QString text = QStringLiteral("거절 ") + r.respCode.trimmed();
+    if (!why.trimmed().isEmpty())
+        text += u' ' + why.trimmed();
+    return text;
+}
+
+// The masked number in groups of four, as the receipt prints it; a sixteen
+// character number is grouped without the byte-measured masking (a day of
+// thousands of rows is shown at once).
+QString cardShown(const QString& masked)
+{
+    if (masked.size() != 16)
+        return receipt::MaskCardNumber(masked);
+    return masked.left(4) + u'-' + masked.mid(4, 4) + u'-' + masked.mid(8, 4) + u'-' + masked.mid(12, 4);
+}
+
+QString timeShown(const QString& hhmmss)
+{
+    if (hhmmss.size() != 6)
+        return hhmmss;
+    return hhmmss.left(2) + u':' + hhmmss.mid(2, 2) + u':' + hhmmss.mid(4, 2);
+}
+
+const QString kAskHost = QStringLiteral(
+    "이 승인이 승인 서버에 남아 있을 수 있습니다. 잔액조회나 고객센터로 확인하고, 처리되었다면 카드로 "
+    "직접 취소해 주세요.");
+
+} // namespace
+
+QString DateShown(const QString& date)
+{
+    if (date.size() != 8)
+        return date;
+    return date.left(4) + u'-' + date.mid(4, 2) + u'-' + date.mid(6, 2);
+}
+
+qint64 AmountOf(const JournalDayRow& row)
+{
+    const QString& won = row.answerAmount.isEmpty() ? row.row.amount : row.answerAmount;
+    return AmountDigits(won).trimmed().toLongLong();
+}
+
+ShownRow Show(const JournalDayRow& day)
+{
+    const JournalRow& r = day.row;
+    ShownRow s;
+    s.time = timeShown(r.time);
+    s.kind = isApproval(r) ? QStringLiteral("승인") : QStringLiteral("취소");
+    s.card = cardShown(r.cardMasked);
+    s.student = r.studentName;
+    s.item = r.itemName;
+    s.teacher = r.teacherName.trimmed();
+    s.amount = FormatAmount(QString::number(AmountOf(day)));
+    s.approvalNo = r.approvalNo;
+    switch (r.state) {
+    case JournalState::Pending:
+        s.state = QStringLiteral("응답 대기 중");
+        break;
+    case JournalState::Approved:
+        s.state = day.cancelled ? QStringLiteral("취소됨") : QStringLiteral("승인");
+        s.look = day.cancelled ? Look::Settled : Look::Plain;
+        s.mayReprint = true;
+        s.mayCancel = !day.cancelled && !r.approvalNo.isEmpty();
+        break;
+    case JournalState::Cancelled:
+        s.state = QStringLiteral("취소 완료");
+        s.mayReprint = true;
+        break;
+    case JournalState::Refused:
+        s.state = refusalText(r);
+        s.look = Look::Refused;
+        break;
+    case JournalState::NotSent:
+        s.state = QStringLiteral("보내지 못함");
+        s.look = Look::Refused;
+        break;
+    case JournalState::Unknown:
+        if (!isApproval(r)) {
+            s.state = QStringLiteral("결과 미확인");
+            s.look = Look::Attention;
+            s.advice = QStringLiteral("취소가 처리되었는지 알 수 없습니다. 잔액조회나 고객센터로 확인하고, "
+                                      "처리되지 않았다면 다시 취소해 주세요.");
+            break;
+        }
+        switch (r.reversal) {
+        case ReversalState::Delivered:
+            s.state = QStringLiteral("자동취소 완료");
+            s.look = Look::Settled;
+            break;
+        case ReversalState::Refused:
+            s.state = QStringLiteral("자동취소 거절 ") + r.reversalRespCode;
+            s.look = Look::Attention;
+            s.advice = kAskHost;
+            break;
+        case ReversalState::Rejected:
+            s.state = QStringLiteral("자동취소 불가 (기록 손상)");
+            s.look = Look::Attention;
+            s.advice = kAskHost;
+            break;
+        case ReversalState::Owed:
+        case ReversalState::None:
+            s.state = QStringLiteral("결과 미확인 – 자동취소 대기");
+            s.look = Look::Attention;
+            s.advice = QStringLiteral("자동취소를 승인 서버에 보내는 중입니다. 전달되기 전에는 승인과 취소를 "
+                                      "보낼 수 없습니다. 승인 서버와의 연결을 확인해 주세요.");
+            break;
+        }
+        break;
+    }
+    return s;
+}
+
+ReceiptData ReceiptOf(const JournalDayRow& day)
+{
+    const JournalRow& r = day.row;
+    ReceiptData d;
+    d.kind = isApproval(r) ? QStringLiteral("카드 승인") : QStringLiteral("카드 취소");
+    d.cardNumber = r.cardMasked; // masked again the same way when printed
+    d.dateTime = ReceiptDateTime(r.transDate, r.transTime);
+    d.approvalNo = r.approvalNo;
+    d.amount = FormatAmount(QString::number(AmountOf(day)));
+    d.remain = FormatAmount(r.remainAmount);
+    d.item = r.itemName.trimmed();
+    d.teacher = r.teacherName.trimmed();
+    return d;
+}
+
+CancelTarget CancelTargetOf(const JournalDayRow& day)
+{
+    const JournalRow& r = day.row;
+    // The host knows the approval by its number and the date it gave it.
+    return CancelTarget{r.id, r.approvalNo, r.transDate.isEmpty() ? r.date : r.transDate, r.itemName};
+}
+
+DayTotals Totals(const QString& date, const QList<JournalDayRow>& rows)
+{
+    DayTotals t;
+    t.date = date;
+    t.all.item = QStringLiteral("합계");
+    QMap<QString, ItemTotal> byItem;
+    for (const JournalDayRow& day : rows) {
+        const JournalRow& r = day.row;
+        if (r.state == JournalState::Refused) {
+            ++t.refused;
+            continue;
+        }
+        if (r.state == JournalState::Pending ||
+            (r.state == JournalState::Unknown && r.reversal != ReversalState::Delivered)) {
+            ++t.unknown;
+            continue;
+        }
+        const bool approval = isApproval(r) && r.state == JournalState::Approved;
+        const bool cancellation = !isApproval(r) && r.state == JournalState::Cancelled;
+        if (!approval && !cancellation)
+            continue;
+        QString item = cancellation && !day.originalItemName.isEmpty() ? day.originalItemName : r.itemName;
+        if (item.trimmed().isEmpty())
+            item = kNoItem;
+        ItemTotal& it = byItem[item];
+        it.item = item;
+        const qint64 won = AmountOf(day);
+        for (ItemTotal* total : {&it, &t.all}) {
+            if (approval) {
+                ++total->approvals;
+                total->approved += won;
+            } else {
+                ++total->cancellations;
+                total->cancelled += won;
+            }
+        }
+    }
+    t.items = byItem.values();
+    return t;
+}
+
+namespace {
+
+QString csvText(QString text)
+{
+    // A cell starting like a formula is shown as text, not computed.
+    if (!text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text[0]))
+        text.prepend(u'\'');
+    if (text.contains(u',') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
+        text = u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
+    return text;
+}
+
+QString csvLine(const ItemTotal& t)
+{
+    return QStringList{csvText(t.item),
+                       QString::number(t.approvals),
+                       QString::number(t.approved),
+                       QString::number(t.cancellations),
+                       QString::number(t.cancelled),
+                       QString::number(t.netCount()),
+                       QString::number(t.net())}
+        .join(u',');
+}
+
+} // namespace
+
+QByteArray TotalsCsv(const DayTotals& totals)
+{
+    QStringList lines;
+    lines << QStringLiteral("거래일자,") + DateShown(totals.date);
+    lines << QStringLiteral("치료영역,승인 건수,승인 금액,취소 건수,취소 금액,순 건수,순 금액");
+    for (const ItemTotal& t : totals.items)
+        lines << csvLine(t);
+    lines << csvLine(totals.all);
+    lines << QStringLiteral("거절 건수,") + QString::number(totals.refused);
+    lines << QStringLiteral("결과 미확인 건수,") + QString::number(totals.unknown);
+    return QByteArrayLiteral("\xEF\xBB\xBF") + lines.join(QStringLiteral("\r\n")).toUtf8() +
+           QByteArrayLiteral("\r\n");
+}
+
+} // namespace sorna::dayview

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "journal/dayview.h"
+
+#include <QDate>
+#include <QDialog>
+
+#include <optional>
+
+class QDateEdit;
+class QLabel;
+class QPushButton;
+class QTableView;
+class QTableWidget;
+
+namespace sorna {
+
+class DayModel;
+
+// The journal window (거래내역): one day's approvals and cancellations,
+// newest first, in plain words; rows needing the merchant stand out.  A
+// receipt can be printed again, an approval cancelled (the main window then
+// takes over), and the day's totals printed or saved for a spreadsheet.  It
+// only shows: what a row means and what may be done with it is the day
+// view's.
+class JournalWindow : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit JournalWindow(QWidget* parent = nullptr);
+    ~JournalWindow() override;
+
+    void showDay(const QDate& date);
+    QDate day() const;
+    const QList<JournalDayRow>& rows() const { return m_rows; }
+    const dayview::DayTotals& totals() const { return m_totals; }
+    // Set when the window closed for a cancellation of the chosen approval.
+    const std::optional<dayview::CancelTarget>& cancelTarget() const { return m_cancel; }
+
+    // Writes the totals' CSV; a failure is told to the merchant.
+    bool saveTotals(const QString& path);
+    // Test seam: the next "CSV 저장" writes here without asking.
+    static void setNextSavePath(const QString& path);
+
+private:
+    void reload();
+    void selectionChanged();
+    int selectedRow() const;
+    void reprintSelected();
+    void cancelSelected();
+    void printTotals();
+    void saveTotalsAsked();
+    void showTotals();
+
+    QDateEdit* dtpDay = nullptr;
+    QPushButton* btnToday = nullptr;
+    QLabel* lblAttention = nullptr;
+    QTableView* grdJournal = nullptr;
+    QLabel* lblAdvice = nullptr;
+    QTableWidget* grdTotals = nullptr;
+    QPushButton* btnReprint = nullptr;
+    QPushButton* btnCancel = nullptr;
+    QPushButton* btnPrintTotals = nullptr;
+    QPushButton* btnSaveCsv = nullptr;
+    QPushButton* btnClose = nullptr;
+
+    DayModel* m_model = nullptr;
+    QList<JournalDayRow> m_rows;
+    dayview::DayTotals m_totals;
+    std::optional<dayview::CancelTarget> m_cancel;
+};
+
+} // namespace sorna

@@ -1,0 +1,235 @@
+// A day of the journal as the merchant reads it: each row's state in plain
+// words, which rows stand out and say what to do, which may be printed again
+// or cancelled, the receipt printed again from a row, the day's totals and
+// their CSV.
+
+#include "journal/dayview.h"
+#include "receipt/daytotalslayout.h"
+#include "receipt/receiptlayout.h"
+
+#include <QTest>
+
+using namespace sorna;
+using namespace sorna::dayview;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+JournalDayRow dayRow(JournalKind kind, JournalState state, ReversalState reversal = ReversalState::None)
+{
+    JournalDayRow d;
+    JournalRow& r = d.row;
+    r.id = 7;
+    r.kind = kind;
+    r.state = state;
+    r.reversal = reversal;
+    r.date = u"20261207"_s;
+    r.time = u"143025"_s;
+    r.cardMasked = u"94101200****0019"_s;
+    r.itemName = u"언어치료"_s;
+    r.teacherName = u"박소윤    "_s;
+    r.amount = u"50000"_s;
+    if (state == JournalState::Approved || state == JournalState::Cancelled) {
+        r.respCode = u"00"_s;
+        r.approvalNo = u"10000042"_s;
+        r.transDate = u"20261207"_s;
+        r.transTime = u"093025"_s;
+        r.remainAmount = u"000250000"_s;
+        r.studentName = u"김서연"_s;
+    }
+    return d;
+}
+
+} // namespace
+
+class TestDayView : public QObject
+{
+    Q_OBJECT
+private slots:
+    void states_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("reversal");
+        QTest::addColumn<QString>("respCode");
+        QTest::addColumn<bool>("cancelledLater");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("look");
+        QTest::addColumn<bool>("advice");
+        QTest::addColumn<bool>("reprint");
+        QTest::addColumn<bool>("cancel");
+
+        const int A = int(JournalKind::Approval), C = int(JournalKind::Cancellation);
+        const int none = int(ReversalState::None);
+        const int plain = int(Look::Plain), refused = int(Look::Refused), settled = int(Look::Settled),
+                  attention = int(Look::Attention);
+        QTest::newRow("approved") << A << int(JournalState::Approved) << none << u"00"_s << false << u"승인"_s
+                                  << plain << false << true << true;
+        QTest::newRow("approved, cancelled since")
+            << A << int(JournalState::Approved) << none << u"00"_s << true << u"취소됨"_s << settled << false
+            << true << false;
+        QTest::newRow("cancellation accepted") << C << int(JournalState::Cancelled) << none << u"00"_s
+                                               << false << u"취소 완료"_s << plain << false << true << false;
+        QTest::newRow("approval refused, from the code table")
+            << A << int(JournalState::Refused) << none << u"51"_s << false << u"거절 51 재조회요망"_s
+            << refused << false << false << false;
+        QTest::newRow("cancellation refused, in the host's words")
+            << C << int(JournalState::Refused) << none << u"22"_s << false << u"거절 22 원거래 없음"_s
+            << refused << false << false << false;
+        QTest::newRow("unknown, reversal owed")
+            << A << int(JournalState::Unknown) << int(ReversalState::Owed) << QString() << false
+            << u"결과 미확인 – 자동취소 대기"_s << attention << true << false << false;
+        QTest::newRow("reversal delivered")
+            << A << int(JournalState::Unknown) << int(ReversalState::Delivered) << QString() << false
+            << u"자동취소 완료"_s << settled << false << false << false;
+        QTest::newRow("reversal refused")
+            << A << int(JournalState::Unknown) << int(ReversalState::Refused) << QString() << false
+            << u"자동취소 거절 22"_s << attention << true << false << false;
+        QTest::newRow("reversal never sent")
+            << A << int(JournalState::Unknown) << int(ReversalState::Rejected) << QString() << false
+            << u"자동취소 불가 (기록 손상)"_s << attention << true << false << false;
+        QTest::newRow("cancellation unanswered")
+            << C << int(JournalState::Unknown) << none << QString() << false << u"결과 미확인"_s << attention
+            << true << false << false;
+        QTest::newRow("never left") << A << int(JournalState::NotSent) << none << QString() << false
+                                    << u"보내지 못함"_s << refused << false << false << false;
+    }
+    void states()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, state);
+        QFETCH(int, reversal);
+        QFETCH(QString, respCode);
+        QFETCH(bool, cancelledLater);
+        QFETCH(QString, shown);
+
+        JournalDayRow d = dayRow(JournalKind(kind), JournalState(state), ReversalState(reversal));
+        d.cancelled = cancelledLater;
+        if (!respCode.isEmpty() && state == int(JournalState::Refused)) {
+            d.row.respCode = respCode;
+            d.row.hostMessage = u"원거래 없음"_s;
+        }
+        d.row.reversalRespCode = u"22"_s;
+        const ShownRow s = Show(d);
+        QCOMPARE(s.state, shown);
+        QTEST(int(s.look), "look");
+        QTEST(!s.advice.isEmpty(), "advice");
+        QTEST(s.mayReprint, "reprint");
+        QTEST(s.mayCancel, "cancel");
+        QCOMPARE(s.card, u"9410-1200-****-0019"_s);
+        QCOMPARE(s.time, u"14:30:25"_s);
+        QCOMPARE(s.kind, kind == int(JournalKind::Approval) ? u"승인"_s : u"취소"_s);
+    }
+
+    // The receipt printed again carries what the first one did: the answer's
+    // amount (a cancellation's is the whole approval's), date and time,
+    // remaining amount, item and teacher; the card masked the same way.
+    void receiptFromRow()
+    {
+        JournalDayRow d = dayRow(JournalKind::Cancellation, JournalState::Cancelled);
+        d.answerAmount = u"45000"_s;
+        const ReceiptData r = ReceiptOf(d);
+        QCOMPARE(r.kind, u"카드 취소"_s);
+        QCOMPARE(receipt::MaskCardNumber(r.cardNumber), u"9410-1200-****-0019"_s);
+        QCOMPARE(r.dateTime, u"20261207  9:30:25"_s);
+        QCOMPARE(r.approvalNo, u"10000042"_s);
+        QCOMPARE(r.amount, u"45,000"_s);
+        QCOMPARE(r.remain, u"250,000"_s);
+        QCOMPARE(r.item, u"언어치료"_s);
+        QCOMPARE(r.teacher, u"박소윤"_s);
+        const CancelTarget t = CancelTargetOf(dayRow(JournalKind::Approval, JournalState::Approved));
+        QCOMPARE(t.approvalNo, u"10000042"_s);
+        QCOMPARE(t.authDate, u"20261207"_s);
+        QCOMPARE(t.itemName, u"언어치료"_s);
+    }
+
+    // Accepted approvals and cancellations count, per item and in all; a
+    // cancellation under its approval's item; refusals, reversed and unknown
+    // outcomes nowhere (the last two counted apart).
+    void totals()
+    {
+        QList<JournalDayRow> rows;
+        auto add = [&rows](JournalKind k, JournalState s, const QString& item, const QString& amount,
+                           ReversalState rv = ReversalState::None) {
+            JournalDayRow d = dayRow(k, s, rv);
+            d.row.itemName = item;
+            d.row.amount = amount;
+            rows.append(d);
+            return &rows.last();
+        };
+        add(JournalKind::Approval, JournalState::Approved, u"언어치료"_s, u"50000"_s);
+        add(JournalKind::Approval, JournalState::Approved, u"언어치료"_s, u"50000"_s);
+        add(JournalKind::Approval, JournalState::Approved, u"미술치료"_s, u"45000"_s);
+        // Shown under another item on the panel, and asked for another amount:
+        // counts under the approval's item, for the amount the host took back.
+        JournalDayRow* c = add(JournalKind::Cancellation, JournalState::Cancelled, u"음악치료"_s, u"60000"_s);
+        c->originalItemName = u"미술치료"_s;
+        c->answerAmount = u"45000"_s;
+        add(JournalKind::Approval, JournalState::Refused, u"언어치료"_s, u"50000"_s);
+        add(JournalKind::Approval, JournalState::Unknown, u"언어치료"_s, u"50000"_s,
+            ReversalState::Delivered);
+        add(JournalKind::Approval, JournalState::Unknown, u"언어치료"_s, u"50000"_s, ReversalState::Owed);
+
+        const DayTotals t = Totals(u"20261207"_s, rows);
+        QCOMPARE(t.items.size(), 2);
+        QCOMPARE(t.items[0].item, u"미술치료"_s);
+        QCOMPARE(t.items[0].approvals, 1);
+        QCOMPARE(t.items[0].cancellations, 1);
+        QCOMPARE(t.items[0].net(), 0);
+        QCOMPARE(t.items[1].item, u"언어치료"_s);
+        QCOMPARE(t.items[1].approved, 100000);
+        QCOMPARE(t.all.approvals, 3);
+        QCOMPARE(t.all.approved, 145000);
+        QCOMPARE(t.all.cancellations, 1);
+        QCOMPARE(t.all.cancelled, 45000);
+        QCOMPARE(t.all.netCount(), 2);
+        QCOMPARE(t.all.net(), 100000);
+        QCOMPARE(t.refused, 1);
+        QCOMPARE(t.unknown, 1);
+
+        // The CSV: a byte order mark, the totals, and an item name that a
+        // spreadsheet would take for a formula shown as text.
+        rows[0].row.itemName = u"=1+2,\"x\""_s;
+        rows[1].row.itemName = rows[0].row.itemName;
+        const QByteArray csv = TotalsCsv(Totals(u"20261207"_s, rows));
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+        const QStringList lines = QString::fromUtf8(csv.mid(3)).split(u"\r\n"_s);
+        QCOMPARE(lines.value(0), u"거래일자,2026-12-07"_s);
+        QCOMPARE(lines.value(1), u"치료영역,승인 건수,승인 금액,취소 건수,취소 금액,순 건수,순 금액"_s);
+        QCOMPARE(lines.value(2), u"\"'=1+2,\"\"x\"\"\",2,100000,0,0,2,100000"_s);
+        QCOMPARE(lines.value(3), u"미술치료,1,45000,1,45000,0,0"_s);
+        QCOMPARE(lines.value(4), u"합계,3,145000,1,45000,2,100000"_s);
+        QCOMPARE(lines.value(5), u"거절 건수,1"_s);
+        QCOMPARE(lines.value(6), u"결과 미확인 건수,1"_s);
+        QCOMPARE(lines.value(7), QString()); // ends with a line end
+    }
+
+    // On the receipt printer: the receipt's frame; an item's block is never
+    // split over two pages, and a day of many items goes on to a second page.
+    void totalsOnPaper()
+    {
+        DayTotals t;
+        t.date = u"20261207"_s;
+        for (int i = 0; i < 20; ++i)
+            t.items.append(ItemTotal{u"치료 %1"_s.arg(i), 1, 50000, 0, 0});
+        t.all = ItemTotal{u"합계"_s, 20, 1000000, 0, 0};
+        const auto width = [](const QString& s) { return s.size() * 1.5; };
+        const receipt::ReceiptLayout l = receipt::LayoutDayTotals(
+            t, width, QDateTime(QDate(2026, 12, 7), QTime(18, 0)), [] { return receipt::MerchantInfo{}; });
+        QCOMPARE(l.pageCount(), 2);
+        QCOMPARE(l.frames.first(), QRectF(QPointF(0, 0), QPointF(75, 225)));
+        for (const receipt::ReceiptText& text : l.texts)
+            QVERIFY2(text.y >= 5 && text.y + 3 <= 221, qPrintable(text.text));
+        for (qsizetype i = 0; i < l.texts.size(); ++i)
+            if (l.texts[i].text.startsWith(u'['))
+                for (qsizetype j = i + 1; j < i + 7 && j < l.texts.size();
+                     ++j) // its three lines, two texts each
+                    QCOMPARE(l.texts[j].page, l.texts[i].page);
+        const QString last = l.texts.last().text;
+        QCOMPARE(last, u"출력일시 : 2026-12-07 18:00:00"_s);
+        QCOMPARE(l.texts.last().page, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDayView)
+#include "tst_dayview.moc"
