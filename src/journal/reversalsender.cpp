@@ -1,6 +1,7 @@
 #include "journal/reversalsender.h"
 
 #include "foundation/cp949.h"
+#include "foundation/crashpoint.h"
 #include "foundation/messagelog.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
@@ -147,6 +148,7 @@ void ReversalSender::tryNext()
         emit idle(false);
         return;
     }
+    SORNA_CRASH_POINT("reversal.before-send");
     st.current = r;
     logReversal(r, QStringLiteral("attempt %1, connecting to %2:%3").arg(r.attempts + 1).arg(host).arg(port));
     st.socket->RemoteHost = host;
@@ -168,8 +170,10 @@ void ReversalSender::onConnected()
 void ReversalSender::onWritten()
 {
     State& st = *d;
-    if (st.current && st.socket->requestWritten())
+    if (st.current && st.socket->requestWritten()) {
+        SORNA_CRASH_POINT("reversal.request.written");
         st.answerTimer->start();
+    }
 }
 
 void ReversalSender::onAnswer()
@@ -177,6 +181,7 @@ void ReversalSender::onAnswer()
     State& st = *d;
     if (!st.current)
         return;
+    SORNA_CRASH_POINT("reversal.answer.arrived");
     st.answerTimer->stop();
     // Logged with the card number masked, like every answer.
     const QByteArray plain = EnvelopeOpen(st.socket->GetData());
@@ -246,7 +251,9 @@ void ReversalSender::finish(ReversalState outcome, const QString& code, const QS
     st.answerTimer->stop();
     st.socket->Close();
     Journal& journal = Journal::instance();
+    SORNA_CRASH_POINT("reversal.before-settle");
     if (journal.settleReversal(r.rowId, outcome, code)) {
+        SORNA_CRASH_POINT("reversal.settled");
         logReversal(r, what);
     } else {
         st.unsettled.insert(r.rowId, {outcome, code});
