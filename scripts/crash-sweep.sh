@@ -78,9 +78,12 @@ How a cell runs:
      (`--fault-on reversal:MODE`; "down": the host refuses connections for 2 s
      after the approval). The sender retries every second here (30 s in the
      program merchants run).
-   - Start-up point: the client is first killed with the approval's bytes
-     written, then killed again by the next start while it takes up the row
-     left waiting; the behaviour met the approval.
+   - Start-up points: the client is first killed with the approval's bytes
+     written, then killed again by the next start: while it takes up the row
+     left waiting (`journal.open.recovered`; the behaviour met the approval),
+     or at a step of the reversal it then sends (`start/reversal.*`; the
+     behaviour meets that reversal, "down" the host down for 2 s after the
+     approval). A start without hands says when it has come to rest.
 3. The host is started again without its fault, and `sorna` once more, until
    the journal owes nothing and holds nothing waiting (and 1.5 s longer, in
    which no further reversal may reach the host).

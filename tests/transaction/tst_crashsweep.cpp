@@ -10,7 +10,7 @@
 //  - nothing is owed and nothing is left waiting.
 //
 // Without SORNA_CRASH_SWEEP the program runs a fixed sample (one cell per
-// crash point); SORNA_CRASH_SWEEP=all runs every point under every
+// crash point, and one reversal sent by the next start); SORNA_CRASH_SWEEP=all runs every point under every
 // behaviour.  SORNA_CRASH_SWEEP_SHARD=i/n runs every n-th cell from the i-th
 // (scripts/crash-sweep.sh runs two shards side by side), and
 // SORNA_CRASH_SWEEP_DOC names a folder that receives one line per cell
@@ -37,9 +37,10 @@ namespace {
 // Where a crash point lies, and so how a cell reaches it.
 enum class Family
 {
-    Payment,  // the merchant pays; the host's behaviour meets the approval
-    Reversal, // the approval is closed without an answer; the behaviour meets its reversal
-    Startup   // killed waiting for the answer, then killed again while the next start takes it up
+    Payment,        // the merchant pays; the host's behaviour meets the approval
+    Reversal,       // the approval is closed without an answer; the behaviour meets its reversal
+    Startup,        // killed waiting for the answer, then killed again while the next start takes it up
+    StartupReversal // likewise, at a step of the reversal the next start sends; the behaviour meets it
 };
 
 struct Point
@@ -64,7 +65,19 @@ const Point kPoints[] = {
     {"reversal.before-settle", Family::Reversal, "the reversal's outcome known, before it is settled"},
     {"reversal.settled", Family::Reversal, "the reversal settled in the journal"},
     {"journal.open.recovered", Family::Startup, "at start: rows left waiting taken up as owed"},
+    {"reversal.before-send", Family::StartupReversal, "at start: the reversal's attempt counted"},
+    {"reversal.request.written", Family::StartupReversal, "at start: the reversal's bytes written"},
+    {"reversal.answer.arrived", Family::StartupReversal, "at start: the reversal's answer arrived"},
+    {"reversal.before-settle", Family::StartupReversal, "at start: the reversal's outcome known"},
+    {"reversal.settled", Family::StartupReversal, "at start: the reversal settled"},
 };
+
+// The point as the rows and the document name it.
+QString label(const Point& p)
+{
+    return (p.family == Family::StartupReversal ? QStringLiteral("start/") : QString()) +
+           QString::fromLatin1(p.name);
+}
 
 struct Behaviour
 {
@@ -89,13 +102,21 @@ const Behaviour kBehaviours[] = {
 // The fixed sample CI runs: every crash point once, under behaviours that
 // need no 10-second time-out.
 const std::pair<const char*, const char*> kSample[] = {
-    {"pay.before-journal", "answers"},      {"journal.request.committed", "answers"},
-    {"pay.request.written", "resets"},      {"pay.answer.arrived", "answers"},
-    {"pay.answer.recorded", "refuses"},     {"pay.receipt.shown", "answers"},
-    {"pay.before-owed", "closes"},          {"pay.owed.recorded", "resets"},
-    {"reversal.before-send", "down"},       {"reversal.request.written", "answers"},
-    {"reversal.answer.arrived", "refuses"}, {"reversal.before-settle", "closes"},
-    {"reversal.settled", "answers"},        {"journal.open.recovered", "closes"},
+    {"pay.before-journal", "answers"},
+    {"journal.request.committed", "answers"},
+    {"pay.request.written", "resets"},
+    {"pay.answer.arrived", "answers"},
+    {"pay.answer.recorded", "refuses"},
+    {"pay.receipt.shown", "answers"},
+    {"pay.before-owed", "closes"},
+    {"pay.owed.recorded", "resets"},
+    {"reversal.before-send", "down"},
+    {"reversal.request.written", "answers"},
+    {"reversal.answer.arrived", "refuses"},
+    {"reversal.before-settle", "closes"},
+    {"reversal.settled", "answers"},
+    {"journal.open.recovered", "closes"},
+    {"start/reversal.request.written", "answers"},
 };
 
 // The host's arguments for the run that is killed.
@@ -103,7 +124,7 @@ QStringList hostArguments(Family family, const Behaviour& b)
 {
     QStringList args{QStringLiteral("--fault-count"), QStringLiteral("1")};
     const QString fault = QString::fromLatin1(b.mode);
-    if (family == Family::Reversal) {
+    if (family == Family::Reversal || family == Family::StartupReversal) {
         // The approval is carried out and closed without an answer: its
         // reversal is owed at once and meets the behaviour.
         args << QStringLiteral("--fault-on") << QStringLiteral("0500:close");
@@ -315,14 +336,14 @@ private slots:
         for (int pi = 0; pi < int(std::size(kPoints)); ++pi)
             for (int bi = 0; bi < int(std::size(kBehaviours)); ++bi) {
                 const bool sampled = std::any_of(std::begin(kSample), std::end(kSample), [&](const auto& s) {
-                    return qstrcmp(s.first, kPoints[pi].name) == 0 &&
+                    return QLatin1String(s.first) == label(kPoints[pi]) &&
                            qstrcmp(s.second, kBehaviours[bi].name) == 0;
                 });
                 if (!all && !sampled)
                     continue;
                 if (n++ % shards != shardIndex)
                     continue;
-                QTest::addRow("%s, %s", kPoints[pi].name, kBehaviours[bi].name) << pi << bi;
+                QTest::addRow("%s, %s", qPrintable(label(kPoints[pi])), kBehaviours[bi].name) << pi << bi;
             }
     }
 
@@ -345,7 +366,7 @@ private slots:
         // The run that is killed.
         QByteArray said;
         bool reached = false;
-        if (point.family == Family::Startup) {
+        if (point.family == Family::Startup || point.family == Family::StartupReversal) {
             // First killed while the approval waits for its answer, then
             // killed again while the next start takes it up.
             QProcess* first = startClient(root, true, presses, QStringLiteral("pay.request.written"));
@@ -440,7 +461,7 @@ private slots:
                                 : reached         ? QStringLiteral("pass")
                                                   : QStringLiteral("not reached");
         writeDocLine(
-            {QString::number(pointIndex), QString::number(behaviourIndex), name,
+            {QString::number(pointIndex), QString::number(behaviourIndex), label(point),
              QString::fromLatin1(point.what), QString::fromLatin1(behaviour.name),
              QString::fromLatin1(behaviour.what), outcome,
              hostSays.isEmpty() ? QStringLiteral("no approval") : hostSays.join(QStringLiteral("; ")),
@@ -451,7 +472,7 @@ private slots:
              QString::number(took.elapsed() / 1000.0, 'f', 1), faults.join(QStringLiteral("; "))});
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
         if (!reached)
-            qInfo("%s: not reached under this behaviour; the invariants hold", point.name);
+            qInfo("%s: not reached under this behaviour; the invariants hold", qPrintable(label(point)));
     }
 };
 

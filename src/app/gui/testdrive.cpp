@@ -62,8 +62,24 @@ void startTestDrive()
     if (const int retryMs = qEnvironmentVariableIntValue("SORNA_TEST_REVERSAL_RETRY_MS"); retryMs > 0)
         ReversalSender::instance()->setRetryInterval(retryMs);
     const QStringList given = qEnvironmentVariable("SORNA_TEST_DRIVE").split(u',');
-    if (given.size() != 3 && given.size() != 4)
+    if (given.size() != 3 && given.size() != 4) {
+        // Started without hands, to die at a crash point: says when it has
+        // come to rest without getting there (nothing owed, nothing on its way).
+        if (!qEnvironmentVariableIsSet("SORNA_CRASH_AT"))
+            return;
+        auto* watch = new QTimer(qApp);
+        auto since = std::make_shared<QElapsedTimer>();
+        since->start();
+        QObject::connect(watch, &QTimer::timeout, watch, [watch, since] {
+            if (since->elapsed() >= 1000 && !ReversalSender::instance()->busy() &&
+                !Journal::instance().hasOwedReversals()) {
+                watch->stop();
+                say("settled");
+            }
+        });
+        watch->start(50);
         return;
+    }
     // The pay button is pressed this often at most, a second apart, until a
     // receipt window opens (a host that refused the connection may be back).
     const int presses = given.size() == 4 ? std::max(1, given[3].toInt()) : 1;

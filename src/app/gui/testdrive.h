@@ -10,7 +10,9 @@ namespace sorna {
 // A fourth number presses the pay button up to that many times, a second
 // apart, while no receipt window has opened.  Says "DRIVE: pay", "DRIVE:
 // receipt" and, once nothing more happens by itself (no receipt, nothing
-// owed), "DRIVE: settled" on standard error.  SORNA_TEST_REVERSAL_RETRY_MS
+// owed), "DRIVE: settled" on standard error; without a drive but with a
+// crash point named (SORNA_CRASH_AT), "DRIVE: settled" once nothing is owed
+// or on its way.  SORNA_TEST_REVERSAL_RETRY_MS
 // shortens the reversal sender's retry interval.
 // Does nothing in the program merchants run.
 void startTestDrive();
