@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 
 #include <span>
+#include <utility>
 
 namespace sorna::host {
 namespace {
@@ -267,7 +268,17 @@ HostReply HostLogic::handle(const QByteArray& plain, const QDateTime& now)
     }
     if (m_global.isSet())
         reply.fault = m_global;
+    if (m_downForMs > 0 && msgType == m_downAfterType) {
+        reply.downForMs = std::exchange(m_downForMs, 0);
+        reply.summary += QStringLiteral(" [then down for %1 ms]").arg(reply.downForMs);
+    }
     return reply;
+}
+
+void HostLogic::setDownAfter(const QString& msgType, int ms)
+{
+    m_downAfterType = msgType;
+    m_downForMs = ms;
 }
 
 void HostLogic::addTypeFault(const QString& msgType, const FaultMode& fault, int count)
@@ -277,10 +288,10 @@ void HostLogic::addTypeFault(const QString& msgType, const FaultMode& fault, int
 
 FaultMode HostLogic::takeTypeFault(const QString& msgType, const QByteArray& plain)
 {
+    const bool reversal = msgType == u"0600" && TransactionRecord::cut(plain)[tx::cancel_kind] == u"2";
+    const QString type = reversal ? QStringLiteral("reversal") : msgType;
     for (TypeFault& t : m_typeFaults) {
-        if (t.msgType != msgType || t.remaining == 0)
-            continue;
-        if (msgType == u"0600" && TransactionRecord::cut(plain)[tx::cancel_kind] == u"2")
+        if (t.msgType != type || t.remaining == 0)
             continue;
         if (t.remaining > 0)
             --t.remaining;

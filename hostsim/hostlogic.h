@@ -31,6 +31,9 @@ struct HostReply
     FaultMode fault;
     // One line for the host's log: what was asked and what came of it.
     QString summary;
+    // After this request, the host refuses connections for this long (ms;
+    // 0: it keeps listening).
+    int downForMs = 0;
 };
 
 class HostLogic
@@ -49,10 +52,15 @@ public:
     // apply, the card's refusal or reset comes first, and otherwise this one
     // decides how the answer goes.  The fault for all traffic wins over it.
     // Automatic cancellations (cancel_kind "2") never
-    // meet it: they repair what a fault has left.  `count` > 0 limits it to
+    // meet it: they repair what a fault has left; the pseudo-type
+    // "reversal" names them, and only them.  `count` > 0 limits it to
     // the first `count` requests of that type; 0 applies it to every one.
     // Reset here drops the connection after the request has been read.
     void addTypeFault(const QString& msgType, const FaultMode& fault, int count = 0);
+    // Once the first request of `msgType` has been handled (answered or
+    // not), the host refuses every connection for `ms` milliseconds and
+    // then listens again: a host that is down for a while and comes back.
+    void setDownAfter(const QString& msgType, int ms);
 
     HostReply handle(const QByteArray& plainRequest, const QDateTime& now);
 
@@ -100,6 +108,8 @@ private:
     HostDatabase& m_db;
     FaultMode m_global;
     QList<TypeFault> m_typeFaults;
+    QString m_downAfterType;
+    int m_downForMs = 0;
 };
 
 } // namespace sorna::host

@@ -4,7 +4,8 @@
 // end-to-end tests.
 //
 //   sorna-host --port N --db FILE [--demo] [--fault MODE] [--fault-on TYPE:MODE]...
-//              [--fault-count N] [--listen ADDR] [--log FILE] [--clock YYYY-MM-DDTHH:MM:SS]
+//              [--fault-count N] [--down-after TYPE:MS] [--listen ADDR] [--log FILE]
+//              [--clock YYYY-MM-DDTHH:MM:SS]
 //   sorna-host --db FILE [--demo] --init-only
 //
 // The first line on standard output is "listening on ADDR:PORT".  With
@@ -115,12 +116,17 @@ int main(int argc, char* argv[])
         QStringLiteral("fault-on"),
         QStringLiteral("Fault mode for one message type only (0100, 0200, 0500, 0600, 0700), e.g. "
                        "0500:delay:9000; may be given more than once.  Automatic cancellations never "
-                       "meet it."),
+                       "meet it; the type \"reversal\" names them alone."),
         QStringLiteral("TYPE:MODE"));
     const QCommandLineOption faultCountOpt(
         QStringLiteral("fault-count"),
         QStringLiteral("A --fault-on fault meets only the first N requests of its type (0: every one)."),
         QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption downOpt(
+        QStringLiteral("down-after"),
+        QStringLiteral("Once the first request of TYPE has been handled, refuse connections for MS ms, "
+                       "then listen again."),
+        QStringLiteral("TYPE:MS"));
     const QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on."),
                                        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption logOpt(QStringLiteral("log"),
@@ -136,8 +142,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption initOpt(
         QStringLiteral("init-only"),
         QStringLiteral("Prepare the database file (with --demo, the demo data) and end."));
-    parser.addOptions({portOpt, dbOpt, demoOpt, faultOpt, faultOnOpt, faultCountOpt, listenOpt, logOpt,
-                       clockOpt, idleOpt, initOpt});
+    parser.addOptions({portOpt, dbOpt, demoOpt, faultOpt, faultOnOpt, faultCountOpt, downOpt, listenOpt,
+                       logOpt, clockOpt, idleOpt, initOpt});
     parser.process(app);
 
     const bool initOnly = parser.isSet(initOpt);
@@ -160,7 +166,7 @@ int main(int argc, char* argv[])
     for (const QString& given : parser.values(faultOnOpt)) {
         static const QStringList kTypes = {QStringLiteral("0100"), QStringLiteral("0200"),
                                            QStringLiteral("0500"), QStringLiteral("0600"),
-                                           QStringLiteral("0700")};
+                                           QStringLiteral("0700"), QStringLiteral("reversal")};
         const QString type = given.section(u':', 0, 0);
         const std::optional<FaultMode> mode = FaultMode::parse(given.section(u':', 1));
         if (!kTypes.contains(type) || !mode || !mode->isSet())
@@ -168,6 +174,15 @@ int main(int argc, char* argv[])
                             .arg(given, kTypes.join(u", ")),
                         2);
         typeFaults.append({type, *mode});
+    }
+    QString downType;
+    int downMs = 0;
+    if (parser.isSet(downOpt)) {
+        const QString given = parser.value(downOpt);
+        downType = given.section(u':', 0, 0);
+        downMs = given.section(u':', 1).toInt(&ok);
+        if (downType.isEmpty() || !ok || downMs <= 0)
+            return fail(QStringLiteral("bad --down-after \"%1\" (TYPE:MS)").arg(given), 2);
     }
     const int idleMs = parser.value(idleOpt).toInt(&ok);
     if (!ok || idleMs <= 0)
@@ -218,6 +233,8 @@ int main(int argc, char* argv[])
     logic.setGlobalFault(*fault);
     for (const auto& [type, mode] : typeFaults)
         logic.addTypeFault(type, mode, faultCount);
+    if (downMs > 0)
+        logic.setDownAfter(downType, downMs);
     HostServer server(logic, log);
     server.setIdleTimeout(idleMs);
     if (!server.listen(address, quint16(port)))

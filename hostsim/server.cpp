@@ -105,6 +105,8 @@ void HostConnection::handleRequest(const QByteArray& cipherText)
     m_log.received(m_id, plain);
     const HostReply reply = m_logic.handle(plain, Clock::now());
     m_log.note(m_id, reply.summary);
+    if (reply.downForMs > 0)
+        emit goDown(reply.downForMs);
     if (reply.fault.kind == FaultMode::Kind::Reset) {
         if (m_socket)
             resetConnection(m_socket);
@@ -274,7 +276,28 @@ HostServer::HostServer(HostLogic& logic, HostLog& log, QObject* parent)
 
 bool HostServer::listen(const QHostAddress& address, quint16 port)
 {
-    return m_server.listen(address, port);
+    if (!m_server.listen(address, port))
+        return false;
+    m_address = m_server.serverAddress();
+    m_port = m_server.serverPort();
+    return true;
+}
+
+void HostServer::goDown(int ms)
+{
+    if (!m_server.isListening())
+        return;
+    m_server.close();
+    m_log.note(0, QStringLiteral("down: connections refused for %1 ms").arg(ms));
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this] {
+        if (m_server.listen(m_address, m_port))
+            m_log.note(0, QStringLiteral("back: listening on %1:%2").arg(m_address.toString()).arg(m_port));
+        else
+            m_log.note(0, QStringLiteral("cannot listen again on %1:%2: %3")
+                              .arg(m_address.toString())
+                              .arg(m_port)
+                              .arg(m_server.errorString()));
+    });
 }
 
 void HostServer::onNewConnection()
@@ -288,7 +311,8 @@ void HostServer::onNewConnection()
             socket->deleteLater();
             continue;
         }
-        new HostConnection(id, socket, m_logic, m_log, m_idleTimeoutMs, this);
+        auto* connection = new HostConnection(id, socket, m_logic, m_log, m_idleTimeoutMs, this);
+        connect(connection, &HostConnection::goDown, this, &HostServer::goDown);
     }
 }
 

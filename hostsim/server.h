@@ -27,6 +27,10 @@ public:
     HostConnection(quint64 id, QTcpSocket* socket, HostLogic& logic, HostLog& log, int idleTimeoutMs,
                    QObject* parent);
 
+signals:
+    // The request asked the host to refuse connections for `ms` ms.
+    void goDown(int ms);
+
 private:
     enum class Stage
     {
@@ -67,11 +71,16 @@ public:
     // A connection that has not delivered a whole request after this long is
     // closed (default 30 seconds).
     void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
+    // Stops listening (new connections are refused) and listens again on
+    // the same address and port after `ms` milliseconds.
+    void goDown(int ms);
 
 private:
     void onNewConnection();
 
     QTcpServer m_server;
+    QHostAddress m_address;
+    quint16 m_port = 0;
     HostLogic& m_logic;
     HostLog& m_log;
     quint64 m_nextId = 0;

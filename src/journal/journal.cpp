@@ -3,6 +3,7 @@
 #include "foundation/amount.h"
 #include "foundation/clock.h"
 #include "foundation/cp949.h"
+#include "foundation/crashpoint.h"
 #include "foundation/messagelog.h"
 #include "foundation/paths.h"
 #include "foundation/textbytes.h"
@@ -746,6 +747,7 @@ bool Journal::open(QString* error)
     }
     if (!d->loadKey(folder) || !d->openDatabase() || !d->setUpSchema() || !d->recoverPending())
         return failed();
+    SORNA_CRASH_POINT("journal.open.recovered");
     for (const QString& extra : {QStringLiteral("-wal"), QStringLiteral("-shm")})
         if (QFileInfo::exists(path + extra))
             ownerOnly(path + extra, false);
@@ -839,6 +841,7 @@ qint64 Journal::recordRequest(const TransactionInput& in, const TransactionRecor
             *error = d->error;
         return 0;
     }
+    SORNA_CRASH_POINT("journal.request.committed");
     id = f.id;
     return id;
 }

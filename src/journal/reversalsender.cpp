@@ -1,6 +1,7 @@
 #include "journal/reversalsender.h"
 
 #include "foundation/cp949.h"
+#include "foundation/crashpoint.h"
 #include "foundation/messagelog.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
@@ -38,6 +39,9 @@ struct ReversalSender::State
     // Settled by the host while the journal could not take it: never sent
     // again while the program runs, settled as soon as the journal takes it.
     QHash<qint64, std::pair<ReversalState, QString>> unsettled;
+    // Attempts of a reversal that this run saw fail before the request was
+    // written: they cannot have reached the host.
+    QHash<qint64, int> neverWritten;
 };
 
 ReversalSender* ReversalSender::instance()
@@ -77,9 +81,11 @@ void ReversalSender::stop()
     State& st = *d;
     st.retry->stop();
     st.answerTimer->stop();
-    // An attempt under way is dropped; its reversal stays owed.
+    // An attempt under way is dropped; its reversal stays owed (and may
+    // have reached the host).
     st.socket->Close();
     st.current.reset();
+    st.neverWritten.clear();
 }
 
 void ReversalSender::setRetryInterval(int ms)
@@ -147,6 +153,7 @@ void ReversalSender::tryNext()
         emit idle(false);
         return;
     }
+    SORNA_CRASH_POINT("reversal.before-send");
     st.current = r;
     logReversal(r, QStringLiteral("attempt %1, connecting to %2:%3").arg(r.attempts + 1).arg(host).arg(port));
     st.socket->RemoteHost = host;
@@ -168,8 +175,10 @@ void ReversalSender::onConnected()
 void ReversalSender::onWritten()
 {
     State& st = *d;
-    if (st.current && st.socket->requestWritten())
+    if (st.current && st.socket->requestWritten()) {
+        SORNA_CRASH_POINT("reversal.request.written");
         st.answerTimer->start();
+    }
 }
 
 void ReversalSender::onAnswer()
@@ -177,6 +186,7 @@ void ReversalSender::onAnswer()
     State& st = *d;
     if (!st.current)
         return;
+    SORNA_CRASH_POINT("reversal.answer.arrived");
     st.answerTimer->stop();
     // Logged with the card number masked, like every answer.
     const QByteArray plain = EnvelopeOpen(st.socket->GetData());
@@ -190,8 +200,19 @@ void ReversalSender::onAnswer()
         return;
     }
     const QString code = TransactionRecord::cut(plain)[tx::resp_code];
+    // An earlier attempt may have reached the host without its outcome
+    // reaching the journal (the program died, or the connection was lost,
+    // after the request was written).  The host then has nothing left to
+    // reverse: "no original" or "already cancelled" is this reversal done,
+    // not refused.
+    const bool earlierMayHaveReached = st.current->attempts > st.neverWritten.value(st.current->rowId);
     if (code == u"00")
         finish(ReversalState::Delivered, code, QStringLiteral("delivered, the host answered 00"));
+    else if (earlierMayHaveReached && (code == u"22" || code == u"23"))
+        finish(ReversalState::Delivered, code,
+               QStringLiteral("delivered before: the host answered \"%1\", nothing left to reverse, after an "
+                              "earlier attempt that may have reached it")
+                   .arg(code));
     else
         finish(ReversalState::Refused, code,
                QStringLiteral("refused by the host with code \"%1\"").arg(code));
@@ -231,6 +252,8 @@ void ReversalSender::onError(const QString& why)
     }
     const bool reset = st.socket->peerClose() == PeerClose::Reset;
     const OwedReversal r = *st.current;
+    if (!st.socket->requestWritten())
+        ++st.neverWritten[r.rowId];
     st.current.reset();
     st.socket->Close();
     logReversal(r, QStringLiteral("not delivered (%1), still owed")
@@ -243,10 +266,13 @@ void ReversalSender::finish(ReversalState outcome, const QString& code, const QS
     State& st = *d;
     const OwedReversal r = *st.current;
     st.current.reset();
+    st.neverWritten.remove(r.rowId);
     st.answerTimer->stop();
     st.socket->Close();
     Journal& journal = Journal::instance();
+    SORNA_CRASH_POINT("reversal.before-settle");
     if (journal.settleReversal(r.rowId, outcome, code)) {
+        SORNA_CRASH_POINT("reversal.settled");
         logReversal(r, what);
     } else {
         st.unsettled.insert(r.rowId, {outcome, code});

@@ -3,6 +3,7 @@
 #include "foundation/amount.h"
 #include "foundation/clock.h"
 #include "foundation/cp949.h"
+#include "foundation/crashpoint.h"
 #include "foundation/messagelog.h"
 #include "hostlink/responsecodes.h"
 #include "journal/journal.h"
@@ -198,6 +199,7 @@ std::optional<QString> PayDesk::beginRequest(const PanelInput& panel, const QStr
     p.teacherText = panel.teacher;
     if (p.input.mode != TransactionMode::Balance) {
         // Nothing that moves money leaves unrecorded.
+        SORNA_CRASH_POINT("pay.before-journal");
         QString why;
         p.journalId = journal().recordRequest(p.input, p.record, panel.itemText.trimmed(), &why);
         if (p.journalId == 0) {
@@ -273,6 +275,7 @@ AnswerMeaning PayDesk::answer(const QByteArray& deciphered)
         m.receipt = ReceiptFromAnswer(m.mode, m.answer, p.itemText, p.teacherText);
     if (p.journalId != 0)
         recordOutcome({p.journalId, m.answer}, &m.journalError);
+    SORNA_CRASH_POINT("pay.answer.recorded");
     return m;
 }
 
@@ -287,7 +290,9 @@ bool PayDesk::noAnswer()
     // still waiting, and a waiting approval is reversed at the next start).
     const bool reverse = p.input.mode == TransactionMode::Approval;
     if (p.journalId != 0) {
+        SORNA_CRASH_POINT("pay.before-owed");
         recordOutcome({p.journalId, std::nullopt}, nullptr);
+        SORNA_CRASH_POINT("pay.owed.recorded");
         if (reverse)
             LogMessage(
                 QStringLiteral("[ Rvsl "),

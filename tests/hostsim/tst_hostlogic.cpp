@@ -891,6 +891,9 @@ private slots:
         QTest::newRow("cancellation refused, reversal spared")
             << u"0600"_s << u"refuse:92"_s << 0 << QStringList{{}, {}, {}, {}, {}, {}, {}}
             << QStringList{ok, ok, ok, ok, ok, u"92"_s, ok} << 50000;
+        QTest::newRow("automatic cancellations only, silent")
+            << u"reversal"_s << u"silent"_s << 0 << QStringList{{}, {}, {}, {}, u"silent"_s, {}, {}}
+            << QStringList{ok, ok, ok, ok, ok, ok, ok} << 0;
         QTest::newRow("login garbage")
             << u"0100"_s << u"garbage"_s << 1 << QStringList{u"garbage"_s, {}, {}, {}, {}, {}, {}}
             << QStringList{ok, ok, ok, ok, ok, ok, ok} << 0;
@@ -933,6 +936,19 @@ private slots:
         QCOMPARE(seenFaults, faults);
         QCOMPARE(seenCodes, codes);
         QCOMPARE(used(), usedAfter);
+    }
+
+    // Down for a while after the first request of a type, once.
+    void downAfterFirstRequestOfItsType()
+    {
+        m_logic->setDownAfter(u"0200"_s, 2000);
+        const auto downFor = [&](const QString& record) {
+            return m_logic->handle(cp949::encode(WithLengthField(record)), kNow).downForMs;
+        };
+        const QString inquiry = BuildCardInquiry(demo::kCardNineItems, kIssue, u"0"_s, kMerchant);
+        QCOMPARE(downFor(BuildLoginRequest(kIssue, {}, demo::kBusinessNo, demo::kAuthNo).record), 0);
+        QCOMPARE(downFor(inquiry), 2000);
+        QCOMPARE(downFor(inquiry), 0);
     }
 
     void faultForAllTrafficWinsOverTypeFault()

@@ -258,6 +258,60 @@ private slots:
                 QVERIFY2(!line.contains(demo::kCardNineItems.toLatin1()), line.constData());
     }
 
+    // The host answers "no original" (22): refused, unless an earlier
+    // attempt may have reached it without its outcome reaching the journal
+    // (the program was killed with it in flight): then the host has nothing
+    // left to reverse because that attempt did it.
+    void nothingLeftToReverse_data()
+    {
+        QTest::addColumn<QString>("earlier");
+        QTest::addColumn<int>("outcome"); // ReversalState
+        QTest::addColumn<int>("attention");
+        QTest::newRow("first attempt: the host never had the approval")
+            << u"none"_s << int(ReversalState::Refused) << 1;
+        QTest::newRow("an attempt reached the host, the program died before its outcome")
+            << u"in flight"_s << int(ReversalState::Delivered) << 0;
+        QTest::newRow("an attempt found the host down, which never had the approval")
+            << u"host down"_s << int(ReversalState::Refused) << 1;
+    }
+    void nothingLeftToReverse()
+    {
+        QFETCH(QString, earlier);
+        QFETCH(int, outcome);
+        QFETCH(int, attention);
+        RefHost host;
+        QVERIFY2(host.isRunning(), qPrintable(host.error()));
+        pointAt(host.port());
+        const bool inFlight = earlier == u"in flight";
+        const qint64 id = owe(approvalOf(demo::kCardNineItems), inFlight ? &host : nullptr);
+        QVERIFY2(id > 0, qPrintable(journal().lastError()));
+        if (inFlight) {
+            // What a killed program left: the attempt counted, the host has it.
+            const OwedReversal r = journal().owedReversals(1).first();
+            QVERIFY(journal().countReversalAttempt(id));
+            QVERIFY(!HostExchange(host.port(),
+                                  TransactionRequestRecord(r.input, r.issueCode, r.number).build(), kTagSend)
+                         .isEmpty());
+        }
+        QSignalSpy idle(sender(), &ReversalSender::idle);
+        QSignalSpy attentionSpy(sender(), &ReversalSender::needsAttention);
+        if (earlier == u"host down") {
+            pointAt(deadPort());
+            sender()->tryNext();
+            QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
+            QCOMPARE(journal().row(id)->reversal, ReversalState::Owed);
+            pointAt(host.port());
+            idle.clear();
+        }
+        sender()->tryNext();
+        QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
+        QCOMPARE(int(journal().row(id)->reversal), outcome);
+        QCOMPARE(journal().row(id)->reversalRespCode, u"22"_s);
+        QCOMPARE(attentionSpy.size(), attention);
+        QCOMPARE(host.scalar(u"SELECT COUNT(*) FROM ledger WHERE kind = 'reversal'"_s).toInt(),
+                 inFlight ? 1 : 0);
+    }
+
     // The host is down: the reversals stay owed and are tried again; when
     // it is back each reaches it exactly once, oldest first.
     void hostDownThenBack()

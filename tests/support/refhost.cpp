@@ -33,6 +33,7 @@ RefHost::RefHost(const QStringList& extraArguments)
                         QStringLiteral("--log"),
                         logPath()};
     args += extraArguments;
+    m_extra = extraArguments;
     m_process.setProgram(QStringLiteral(SORNA_HOST_BINARY));
     m_process.setArguments(args);
     // Into a file, so that a host that writes much there never blocks on a
@@ -135,22 +136,49 @@ QList<QByteArray> RefHost::answers() const
 
 QList<QVariantList> RefHost::query(const QString& sql, const QVariantList& bindings) const
 {
+    return QueryDatabase(databasePath(), sql, bindings, &m_error);
+}
+
+QProcess* StartClient(const TempRoot& root, const QList<std::pair<QString, QString>>& environment,
+                      QObject* parent)
+{
+    auto* p = new QProcess(parent);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUENDAL_ROOT"), root.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("SORNA_MESSAGES_TO_STDERR"), QStringLiteral("1"));
+    env.remove(QStringLiteral("SORNA_TEST_DRIVE"));
+    env.remove(QStringLiteral("SORNA_CRASH_AT"));
+    for (const auto& [name, value] : environment)
+        env.insert(name, value);
+    p->setProcessEnvironment(env);
+    p->setProgram(QStringLiteral(SORNA_CLIENT_BINARY));
+    p->setProcessChannelMode(QProcess::SeparateChannels);
+    p->start();
+    return p;
+}
+
+QList<QVariantList> QueryDatabase(const QString& path, const QString& sql, const QVariantList& bindings,
+                                  QString* error)
+{
     static std::atomic<int> serial{0};
-    const QString name = QStringLiteral("refhost-query-%1").arg(++serial);
+    const QString name = QStringLiteral("readonly-query-%1").arg(++serial);
     QList<QVariantList> rows;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(databasePath());
+        db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
         if (!db.open()) {
-            m_error = db.lastError().text();
+            if (error)
+                *error = db.lastError().text();
         } else {
             QSqlQuery q(db);
             q.prepare(sql);
             for (const QVariant& v : bindings)
                 q.addBindValue(v);
             if (!q.exec()) {
-                m_error = q.lastError().text();
+                if (error)
+                    *error = q.lastError().text();
             } else {
                 while (q.next()) {
                     QVariantList row;
@@ -209,10 +237,14 @@ QByteArray HostExchange(quint16 port, const QString& record, const QString& tag,
     return answer;
 }
 
-bool RefHost::restart()
+bool RefHost::restart(bool keepExtra)
 {
     stop();
     QStringList args = m_process.arguments();
+    if (!keepExtra) {
+        args = args.mid(0, args.size() - m_extra.size());
+        m_extra.clear();
+    }
     const qsizetype port = args.indexOf(QStringLiteral("--port"));
     if (m_port == 0 || port < 0 || port + 1 >= args.size()) {
         m_error = QStringLiteral("the host never listened: nothing to restart");

@@ -36,9 +36,10 @@ public:
     QString logPath() const;
     void stop();
     // Starts the stopped host again on the same port, with the same data and
-    // log (a host that was down and is back).  False when it does not come up
-    // (see error()).
-    bool restart();
+    // log (a host that was down and is back); without the extra arguments
+    // it was started with (its fault modes) unless `keepExtra`.  False when
+    // it does not come up (see error()).
+    bool restart(bool keepExtra = true);
 
     // Everything the host has logged so far.
     QByteArray log() const;
@@ -63,9 +64,23 @@ private:
 
     QTemporaryDir m_dir;
     QProcess m_process;
+    QStringList m_extra;
     quint16 m_port = 0;
     mutable QString m_error;
 };
+
+// Starts the real client (`sorna`) in a process of its own on the offscreen
+// platform, with `root` as its root folder, its messages on standard error
+// and `environment` on top (SORNA_TEST_DRIVE, SORNA_CRASH_AT, ...; neither
+// is passed on from the test's own environment).  Not waited for.
+QProcess* StartClient(const TempRoot& root, const QList<std::pair<QString, QString>>& environment,
+                      QObject* parent);
+
+// Runs a query on an SQLite file opened read-only (another process may be
+// writing it), under a connection name of its own; one row per result row.
+// Empty on error (*error tells why).
+QList<QVariantList> QueryDatabase(const QString& path, const QString& sql, const QVariantList& bindings = {},
+                                  QString* error = nullptr);
 
 // One exchange through the client's host link: connects a Winsock to
 // 127.0.0.1:port, sends `record` with EnvelopeBuild (which logs it under

@@ -20,20 +20,12 @@ class TestKilled : public QObject
 
     QProcess* startClient(const TempRoot& root, bool drive)
     {
-        auto* p = new QProcess(this);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QUENDAL_ROOT"), root.path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("SORNA_MESSAGES_TO_STDERR"), QStringLiteral("1"));
-        env.remove(QStringLiteral("SORNA_TEST_DRIVE"));
+        QList<std::pair<QString, QString>> env;
         if (drive)
-            env.insert(QStringLiteral("SORNA_TEST_DRIVE"), host::demo::kBusinessNo + u',' +
-                                                               host::demo::kAuthNo + u',' +
-                                                               host::demo::kCardNineItems);
-        p->setProcessEnvironment(env);
-        p->setProgram(QStringLiteral(SORNA_CLIENT_BINARY));
-        p->setProcessChannelMode(QProcess::SeparateChannels);
-        p->start();
+            env.append(
+                {QStringLiteral("SORNA_TEST_DRIVE"),
+                 host::demo::kBusinessNo + u',' + host::demo::kAuthNo + u',' + host::demo::kCardNineItems});
+        QProcess* p = StartClient(root, env, this);
         m_started.append(p);
         return p;
     }

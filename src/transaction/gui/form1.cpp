@@ -1,5 +1,6 @@
 #include "transaction/gui/form1.h"
 
+#include "foundation/crashpoint.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
@@ -119,6 +120,12 @@ void Form1::buildFrame()
     sckMain->setObjectName(QStringLiteral("sckMain"));
     connect(sckMain, &Winsock::Connected, this, &Form1::sckMain_Connect);
     connect(sckMain, &Winsock::DataArrival, this, &Form1::sckMain_DataArrival);
+#ifdef SORNA_TEST_HOOKS
+    connect(sckMain, &Winsock::SendComplete, this, [this] {
+        if (sckMain->requestWritten())
+            SORNA_CRASH_POINT("pay.request.written");
+    });
+#endif
     connect(sckMain, &Winsock::Error, this, &Form1::sckMain_Error);
 
     // The merchant information window has no control on the counter layout:

@@ -1,6 +1,7 @@
 // The approval, cancellation and balance requests on sckMain and their
 // answers.  The pay desk decides what each means; the window shows it.
 
+#include "foundation/crashpoint.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/messagelog.h"
 #include "foundation/paths.h"
@@ -51,6 +52,7 @@ void Form1::sckMain_Connect()
 
 void Form1::sckMain_DataArrival()
 {
+    SORNA_CRASH_POINT("pay.answer.arrived");
     timeMain->stop();
     const AnswerMeaning meaning = m_desk.answer(EnvelopeOpen(sckMain->GetData()));
     if (!meaning.readable) {
@@ -70,6 +72,10 @@ void Form1::sckMain_DataArrival()
     if (meaning.receipt) {
         Form5 receipt(this);
         receipt.setReceipt(*meaning.receipt);
+#ifdef SORNA_TEST_HOOKS
+        // Inside the receipt window's own loop, once it is up.
+        QTimer::singleShot(0, &receipt, [] { SORNA_CRASH_POINT("pay.receipt.shown"); });
+#endif
         receipt.exec();
     }
     ResetPanel(false);
