@@ -42,6 +42,13 @@ public:
     HostProcess& operator=(const HostProcess&) = delete;
 
     quint16 port() const { return m_port; }
+    QString databasePath() const { return m_dir.filePath(QStringLiteral("host.db")); }
+    // Ends the host at once, as a power cut or a kill -9 would.
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
 
 private:
     QTemporaryDir m_dir;

@@ -148,6 +148,19 @@ def main():
             "",
         ))
 
+    k = find(host, "BM_HostKilledMidRun")
+    if not failed(k, "host killed mid-run"):
+        rows.append((
+            "Host durability",
+            "Reference host killed (SIGKILL) during approvals from 50 clients, 3 runs: approval numbers "
+            "the clients received against the ledger rows",
+            f"{int(k['answered']):,} answered, {int(k['ledger_rows']):,} ledger rows, "
+            f"{int(k['missing'])} answered but missing",
+            f"rows without an answer received: {int(k['unanswered_rows'])} "
+            f"(at most {int(k['max_unanswered_rows'])}: one in flight per client)",
+            "",
+        ))
+
     print("| Area | Measure | Figure | Reference (same run) | Ratio |")
     print("|---|---|---|---|---|")
     for row in rows:
