@@ -101,7 +101,10 @@ private:
     {
         const CardUse& use = kCards[size_t(m_index) % kCards.size()];
         const QString card = QString::fromLatin1(use.card);
-        m_trace = QStringLiteral("8%1%2").arg(m_index, 5, 10, QChar(u'0')).arg(m_done, 6, 10, QChar(u'0'));
+        // A trace number never used before in this program: the host refuses
+        // a request it has carried out before (same trace, same bytes).
+        static qint64 sequence = 0;
+        m_trace = QStringLiteral("8%1").arg(++sequence, 11, 10, QChar(u'0'));
         QString record;
         if (m_kind == Kind::CardInquiry) {
             TransactionRecord r = TransactionRecord::cut(cp949::encode(

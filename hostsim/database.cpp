@@ -135,6 +135,45 @@ const char* const kSchema[] = {
         value INTEGER NOT NULL))",
 };
 
+// The monthly amount used, per card and month, kept beside the ledger by
+// triggers in the same transaction as the ledger write: the sum over the
+// ledger would grow with every approval a card has had that month.  Made
+// anew from the ledger at every open, so a ledger written without it (an
+// older host) is counted too.
+const char* const kMonthUse[] = {
+    R"(CREATE TABLE IF NOT EXISTS month_use (
+        card_no TEXT NOT NULL,
+        month TEXT NOT NULL,
+        used INTEGER NOT NULL,
+        PRIMARY KEY (card_no, month)) WITHOUT ROWID)",
+    R"(CREATE TRIGGER IF NOT EXISTS month_use_insert AFTER INSERT ON ledger
+        WHEN NEW.kind = 'approval' AND NEW.state = 'approved'
+        BEGIN
+            INSERT INTO month_use (card_no, month, used) VALUES (NEW.card_no, NEW.month, NEW.amount)
+                ON CONFLICT (card_no, month) DO UPDATE SET used = used + NEW.amount;
+        END)",
+    R"(CREATE TRIGGER IF NOT EXISTS month_use_update AFTER UPDATE ON ledger
+        BEGIN
+            UPDATE month_use SET used = used - OLD.amount
+                WHERE OLD.kind = 'approval' AND OLD.state = 'approved'
+                AND card_no = OLD.card_no AND month = OLD.month;
+            INSERT INTO month_use (card_no, month, used)
+                SELECT NEW.card_no, NEW.month, NEW.amount WHERE NEW.kind = 'approval' AND NEW.state = 'approved'
+                ON CONFLICT (card_no, month) DO UPDATE SET used = used + NEW.amount;
+        END)",
+    R"(CREATE TRIGGER IF NOT EXISTS month_use_delete AFTER DELETE ON ledger
+        WHEN OLD.kind = 'approval' AND OLD.state = 'approved'
+        BEGIN
+            UPDATE month_use SET used = used - OLD.amount WHERE card_no = OLD.card_no AND month = OLD.month;
+        END)",
+    "BEGIN IMMEDIATE",
+    "DELETE FROM month_use",
+    R"(INSERT INTO month_use (card_no, month, used)
+        SELECT card_no, month, SUM(amount) FROM ledger WHERE kind = 'approval' AND state = 'approved'
+        GROUP BY card_no, month)",
+    "COMMIT",
+};
+
 LedgerEntry entryFrom(const QSqlQuery& q)
 {
     LedgerEntry e;
@@ -210,8 +249,15 @@ bool HostDatabase::open(const QString& path)
     for (const char* statement : kSchema)
         if (!exec(QString::fromUtf8(statement)))
             return false;
-    return upgradeLedger() && exec(QStringLiteral("CREATE INDEX IF NOT EXISTS ledger_by_request ON ledger "
-                                                  "(merchant_no, trace_no, send_date)"));
+    if (!upgradeLedger() || !exec(QStringLiteral("CREATE INDEX IF NOT EXISTS ledger_by_request ON ledger "
+                                                 "(merchant_no, trace_no, send_date)")))
+        return false;
+    for (const char* statement : kMonthUse)
+        if (!exec(QString::fromUtf8(statement))) {
+            exec(QStringLiteral("ROLLBACK"));
+            return false;
+        }
+    return true;
 }
 
 // A ledger made before requests were told apart gets their columns; its
@@ -412,8 +458,7 @@ std::optional<Card> HostDatabase::card(const QString& number) const
 qint64 HostDatabase::usedInMonth(const QString& cardNo, const QString& month) const
 {
     QSqlQuery& q = statement(
-        QStringLiteral("SELECT COALESCE(SUM(amount), 0) FROM ledger "
-                       "WHERE card_no = ? AND month = ? AND kind = 'approval' AND state = 'approved'"));
+        QStringLiteral("SELECT COALESCE((SELECT used FROM month_use WHERE card_no = ? AND month = ?), 0)"));
     q.addBindValue(cardNo);
     q.addBindValue(month);
     if (!q.exec() || !q.next())

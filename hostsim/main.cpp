@@ -126,6 +126,13 @@ void quitOnSignals(QCoreApplication&)
 
 int main(int argc, char* argv[])
 {
+#ifdef Q_OS_UNIX
+    // Every answer and log line reads the local time.  With TZ unset the C
+    // library looks at /etc/localtime again on each reading; named once, it
+    // is read once.
+    if (!qEnvironmentVariableIsSet("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sorna-host"));
 
