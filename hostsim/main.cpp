@@ -132,6 +132,10 @@ int main(int argc, char* argv[])
     // is read once.
     if (!qEnvironmentVariableIsSet("TZ"))
         qputenv("TZ", ":/etc/localtime");
+    // Qt's own event loop serves many sockets with less work per event than
+    // the GLib one; the host has no GUI to share it with.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sorna-host"));
