@@ -68,21 +68,33 @@ int ByteLength(const QString& text)
     return int(cp949::encode(text).size());
 }
 
-QString PadField(const QString& value, Fill fill, int width)
+void AppendPadded(QString& out, const QString& value, Fill fill, int width)
 {
     if (width <= 0)
-        return {};
+        return;
     const QChar pad = fill == Fill::Zero ? u'0' : u' ';
     if (asciiText(value)) {
-        if (value.size() >= width)
-            return fill == Fill::Zero ? value.right(width) : value.left(width);
-        const QString run(width - value.size(), pad);
-        return fill == Fill::Zero ? run + value : value + run;
+        // One byte a character: the value's last (zero fill) or first
+        // (blank fill) characters, the pad on the other side.
+        const qsizetype n = std::min<qsizetype>(value.size(), width);
+        if (fill == Fill::Zero) {
+            out.resize(out.size() + width - n, pad);
+            out += QStringView(value).right(n);
+        } else {
+            out += QStringView(value).left(n);
+            out.resize(out.size() + width - n, pad);
+        }
+        return;
     }
     const QString run(width + 1, pad);
-    if (fill == Fill::Zero)
-        return RightBytes(run + value, width, pad);
-    return LeftBytes(value + run, width, pad);
+    out += fill == Fill::Zero ? RightBytes(run + value, width, pad) : LeftBytes(value + run, width, pad);
+}
+
+QString PadField(const QString& value, Fill fill, int width)
+{
+    QString out;
+    AppendPadded(out, value, fill, width);
+    return out;
 }
 
 } // namespace sorna

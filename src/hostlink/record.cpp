@@ -30,7 +30,7 @@ QString BuildRecord(std::span<const FieldSpec> layout, std::span<const QString> 
     QString out;
     out.reserve(512);
     for (size_t i = 0; i < layout.size(); ++i)
-        out += PadField(i < values.size() ? values[i] : QString(), layout[i].fill, layout[i].width);
+        AppendPadded(out, i < values.size() ? values[i] : QString(), layout[i].fill, layout[i].width);
     return out;
 }
 
