@@ -196,8 +196,15 @@ public:
                 in.teacherCode = kTeacherCode;
                 in.teacherName = kTeacherName;
             }
-            const QString record = BuildTransactionRequest(in, kIssueCode, kMerchant);
-            m_result.requestBytes = int(SealFrame(cp949::encode(WithLengthField(record))).size());
+            // A trace number of its own for every request: the host refuses
+            // a request it has carried out before (same trace, same bytes).
+            TransactionRecord r = TransactionRequestRecord(in, kIssueCode, kMerchant);
+            r[tx::trace_no] = QStringLiteral("7%1").arg(++m_sequence, 11, 10, QChar(u'0'));
+            const QString record = r.build();
+            // The frame's size, once: sealing it twice would count in the time.
+            if (m_requestBytes == 0)
+                m_requestBytes = int(SealFrame(cp949::encode(WithLengthField(record))).size());
+            m_result.requestBytes = m_requestBytes;
             EnvelopeBuild(m_socket, record, kTagSend);
         });
         QObject::connect(&m_socket, &Winsock::DataArrival, &m_loop, [this] {
@@ -231,6 +238,8 @@ public:
 
 private:
     TransactionMode m_mode;
+    int m_requestBytes = 0;
+    qint64 m_sequence = 0;
     Winsock m_socket;
     QEventLoop m_loop;
     QElapsedTimer m_timer;

@@ -8,6 +8,12 @@
 //
 // The host runs as its own process (the real `sorna-host`) on a fresh demo
 // database, with its log written to a file as in normal use.
+//
+// BM_HostKilledMidRun checks the ledger against what the clients were told:
+// approvals at full speed, the host killed (SIGKILL) once a given number of
+// answers has come, then every approval number a client received must be in
+// the ledger, and the ledger may hold at most one approval per client more
+// (committed, its answer not yet out when the host died).
 
 #include "hostprocess.h"
 
@@ -21,6 +27,9 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -64,16 +73,19 @@ Host* refHost = nullptr;
 class Counter : public QObject
 {
 public:
-    Counter(int index, Kind kind, QEventLoop* loop, int* pending, int* errors)
+    Counter(int index, Kind kind, QEventLoop* loop, int* pending, int* errors, Host* host = refHost,
+            QSet<QString>* approvals = nullptr)
         : m_index(index), m_kind(kind), m_loop(loop), m_pending(pending), m_errors(errors)
     {
         m_socket.RemoteHost = QStringLiteral("127.0.0.1");
-        m_socket.RemotePort = refHost->port();
+        m_socket.RemotePort = host->port();
         connect(&m_socket, &Winsock::Connected, this, [this] { m_socket.SendData(m_frame); });
-        connect(&m_socket, &Winsock::DataArrival, this, [this] {
+        connect(&m_socket, &Winsock::DataArrival, this, [this, approvals] {
             const QByteArray answer = OpenFrame(m_socket.GetData());
             if (MidBytes(answer, 39, 2) != u"00" || MidBytes(answer, 27, 12) != m_trace)
                 ++*m_errors;
+            else if (approvals)
+                approvals->insert(MidBytes(answer, AnswerPosition(tx::approval_no), 12).trimmed());
             next();
         });
         connect(&m_socket, &Winsock::Error, this, [this] {
@@ -89,7 +101,10 @@ private:
     {
         const CardUse& use = kCards[size_t(m_index) % kCards.size()];
         const QString card = QString::fromLatin1(use.card);
-        m_trace = QStringLiteral("8%1%2").arg(m_index, 5, 10, QChar(u'0')).arg(m_done, 6, 10, QChar(u'0'));
+        // A trace number never used before in this program: the host refuses
+        // a request it has carried out before (same trace, same bytes).
+        static qint64 sequence = 0;
+        m_trace = QStringLiteral("8%1").arg(++sequence, 11, 10, QChar(u'0'));
         QString record;
         if (m_kind == Kind::CardInquiry) {
             TransactionRecord r = TransactionRecord::cut(cp949::encode(
@@ -161,6 +176,78 @@ void BM_HostThroughput(benchmark::State& state)
     state.counters["clients"] = kCounters;
 }
 BENCHMARK(BM_HostThroughput)->Arg(0)->Arg(1)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Approvals from 50 clients until `killAfter` answers have come, then the
+// host is killed; the ledger is read afterwards.
+void BM_HostKilledMidRun(benchmark::State& state)
+{
+    const int killAfter = int(state.range(0));
+    qint64 answered = 0, rows = 0, missing = 0, extra = 0, errors = 0;
+    for (auto _ : state) {
+        Host host;
+        if (host.port() == 0) {
+            state.SkipWithError("the reference host did not start");
+            return;
+        }
+        int pending = kCounters * kExchangesPerCounter;
+        int failures = 0;
+        QSet<QString> approvals;
+        QEventLoop loop;
+        std::vector<std::unique_ptr<Counter>> counters;
+        for (int i = 0; i < kCounters; ++i)
+            counters.push_back(
+                std::make_unique<Counter>(i, Kind::Approval, &loop, &pending, &failures, &host, &approvals));
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (approvals.size() >= killAfter)
+                loop.quit();
+        });
+        poll.start(0);
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+        for (auto& c : counters)
+            c->start();
+        loop.exec();
+        host.kill();
+        // What the clients were told stops here; the connections still open
+        // see the host gone.
+        counters.clear();
+
+        const QString connection = QStringLiteral("killed-ledger");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            db.setDatabaseName(host.databasePath());
+            QSet<QString> inLedger;
+            if (db.open()) {
+                QSqlQuery q(db);
+                if (q.exec(QStringLiteral("SELECT approval_no FROM ledger WHERE kind = 'approval'")))
+                    while (q.next())
+                        inLedger.insert(q.value(0).toString());
+            }
+            answered += approvals.size();
+            rows += inLedger.size();
+            for (const QString& no : approvals)
+                if (!inLedger.contains(no))
+                    ++missing;
+            extra += inLedger.size() - (approvals.size() - missing);
+            errors += failures;
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+    }
+    state.SetLabel("approvals, host killed mid-run");
+    state.counters["answered"] = benchmark::Counter(double(answered));
+    state.counters["ledger_rows"] = benchmark::Counter(double(rows));
+    // Told approved but not in the ledger: must be 0.
+    state.counters["missing"] = benchmark::Counter(double(missing));
+    // In the ledger without an answer received: at most one per client and run.
+    state.counters["unanswered_rows"] = benchmark::Counter(double(extra));
+    state.counters["max_unanswered_rows"] =
+        benchmark::Counter(double(kCounters) * double(state.iterations()));
+    state.counters["errors"] = benchmark::Counter(double(errors));
+    if (missing != 0 || extra > qint64(kCounters) * state.iterations() || extra < 0)
+        state.SkipWithError("the ledger does not match the answers sent");
+}
+BENCHMARK(BM_HostKilledMidRun)->Arg(400)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

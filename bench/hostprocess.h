@@ -13,6 +13,15 @@
 
 namespace sorna::bench {
 
+// Asks a helper process to end, and ends it when it does not.
+inline void stopProcess(QProcess& process)
+{
+    process.terminate();
+    if (!process.waitForFinished(5000))
+        process.kill();
+    process.waitForFinished(5000);
+}
+
 class HostProcess
 {
 public:
@@ -31,17 +40,18 @@ public:
         const auto m = re.match(QString::fromLatin1(out));
         m_port = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
     }
-    ~HostProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    ~HostProcess() { stopProcess(m_process); }
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
     quint16 port() const { return m_port; }
+    QString databasePath() const { return m_dir.filePath(QStringLiteral("host.db")); }
+    // Ends the host at once, as a power cut or a kill -9 would.
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
 
 private:
     QTemporaryDir m_dir;

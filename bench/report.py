@@ -57,6 +57,7 @@ def main():
     codec = load(folder, "bench_codec")
     exchange = load(folder, "bench_exchange")
     startup = load(folder, "bench_startup")
+    journal = load(folder, "bench_journal")
     host = load(folder, "bench_host")
     rows = []
     missing = []
@@ -111,18 +112,20 @@ def main():
                      f"{ns(b) / ns(r):.1f}×"))
 
     # ---- start-up and memory
-    s = find(startup, "BM_ClientStartup")
-    if not failed(s, "client start-up"):
+    for arg, platform in [("0", "offscreen"), ("1", "a real X server, Xvfb")]:
+        s = find(startup, f"BM_ClientStartup/{arg}/")
+        if failed(s, f"client start-up ({platform})"):
+            continue
         rows.append((
             "Client start-up",
-            f"Process start to login window shown, whole process (`sorna --quit-when-shown`, offscreen), "
+            f"Process start to login window shown, whole process (`sorna --quit-when-shown`, {platform}), "
             f"{int(s['runs'])} runs",
             f"median {s['median_ms']:.0f} ms, p90 {s['p90_ms']:.0f} ms (min {s['min_ms']:.0f}, max {s['max_ms']:.0f})",
-            f"peak resident memory of those processes: {s['peak_rss_mb']:.1f} MB",
+            f"peak resident memory of the processes so far: {s['peak_rss_mb']:.1f} MB",
             "",
         ))
         if int(s["failures"]):
-            missing.append(f"client start-up: {int(s['failures'])} runs failed")
+            missing.append(f"client start-up ({platform}): {int(s['failures'])} runs failed")
     m = find(startup, "BM_MemoryAfterLogin")
     if not failed(m, "memory after login"):
         rows.append((
@@ -135,6 +138,18 @@ def main():
             "",
         ))
 
+    # ---- the journal
+    j, bare = find(journal, "BM_RecordApproval"), find(journal, "BM_BareCommit")
+    if not failed(j, "journal") and not failed(bare, "bare commit"):
+        rows.append((
+            "Journal",
+            "Recording an approval: its row before the request leaves, then its answer (two durable commits, "
+            "WAL, synchronous=FULL), 300 approvals",
+            f"p50 {us(j['p50_us'])}, p99 {us(j['p99_us'])}",
+            f"one bare durable SQLite commit of a row: p50 {us(bare['p50_us'])}, p99 {us(bare['p99_us'])}",
+            f"{j['p50_us'] / bare['p50_us']:.1f}× (p50)",
+        ))
+
     # ---- host throughput
     for arg, what in [("0", "card inquiries (978-byte answers)"), ("1", "approvals (ledger commit each)")]:
         h = find(host, f"BM_HostThroughput/{arg}/")
@@ -145,6 +160,19 @@ def main():
             f"Reference host, 50 concurrent clients, {what}, a new connection per exchange",
             f"{h['exchanges/s']:,.0f} exchanges/s",
             f"{int(h['exchanges']):,} exchanges, errors: {int(h['errors'])}",
+            "",
+        ))
+
+    k = find(host, "BM_HostKilledMidRun")
+    if not failed(k, "host killed mid-run"):
+        rows.append((
+            "Host durability",
+            "Reference host killed (SIGKILL) during approvals from 50 clients, 3 runs: approval numbers "
+            "the clients received against the ledger rows",
+            f"{int(k['answered']):,} answered, {int(k['ledger_rows']):,} ledger rows, "
+            f"{int(k['missing'])} answered but missing",
+            f"rows without an answer received: {int(k['unanswered_rows'])} "
+            f"(at most {int(k['max_unanswered_rows'])}: one in flight per client)",
             "",
         ))
 

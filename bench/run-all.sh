@@ -17,7 +17,7 @@ mkdir -p "$results"
 rm -f "$results"/*.json "$results"/*.txt "$results"/*.log
 echo "building $build ..." >&2
 if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORNA_WERROR=ON &&
-  cmake --build "$build" --target sorna sorna-host bench_codec bench_exchange bench_startup bench_host -- -j2; } \
+  cmake --build "$build" --target sorna sorna-host bench_codec bench_exchange bench_journal bench_startup bench_host -- -j2; } \
   > "$results/build.log" 2>&1; then
   tail -n 40 "$results/build.log" >&2
   exit 1
@@ -29,7 +29,7 @@ runtime_dir=$(mktemp -d)
 trap 'rm -rf "$runtime_dir"' EXIT
 export XDG_RUNTIME_DIR="$runtime_dir"
 
-for b in bench_codec bench_exchange bench_startup bench_host; do
+for b in bench_codec bench_exchange bench_journal bench_startup bench_host; do
   echo "running $b ..." >&2
   "$build/bench/$b" --benchmark_out="$results/$b.json" --benchmark_out_format=json \
     > "$results/$b.out.txt" 2> "$results/$b.err.txt" || echo "$b ended with status $?" >&2

@@ -135,6 +135,45 @@ const char* const kSchema[] = {
         value INTEGER NOT NULL))",
 };
 
+// The monthly amount used, per card and month, kept beside the ledger by
+// triggers in the same transaction as the ledger write: the sum over the
+// ledger would grow with every approval a card has had that month.  Made
+// anew from the ledger at every open, so a ledger written without it (an
+// older host) is counted too.
+const char* const kMonthUse[] = {
+    R"(CREATE TABLE IF NOT EXISTS month_use (
+        card_no TEXT NOT NULL,
+        month TEXT NOT NULL,
+        used INTEGER NOT NULL,
+        PRIMARY KEY (card_no, month)) WITHOUT ROWID)",
+    R"(CREATE TRIGGER IF NOT EXISTS month_use_insert AFTER INSERT ON ledger
+        WHEN NEW.kind = 'approval' AND NEW.state = 'approved'
+        BEGIN
+            INSERT INTO month_use (card_no, month, used) VALUES (NEW.card_no, NEW.month, NEW.amount)
+                ON CONFLICT (card_no, month) DO UPDATE SET used = used + NEW.amount;
+        END)",
+    R"(CREATE TRIGGER IF NOT EXISTS month_use_update AFTER UPDATE ON ledger
+        BEGIN
+            UPDATE month_use SET used = used - OLD.amount
+                WHERE OLD.kind = 'approval' AND OLD.state = 'approved'
+                AND card_no = OLD.card_no AND month = OLD.month;
+            INSERT INTO month_use (card_no, month, used)
+                SELECT NEW.card_no, NEW.month, NEW.amount WHERE NEW.kind = 'approval' AND NEW.state = 'approved'
+                ON CONFLICT (card_no, month) DO UPDATE SET used = used + NEW.amount;
+        END)",
+    R"(CREATE TRIGGER IF NOT EXISTS month_use_delete AFTER DELETE ON ledger
+        WHEN OLD.kind = 'approval' AND OLD.state = 'approved'
+        BEGIN
+            UPDATE month_use SET used = used - OLD.amount WHERE card_no = OLD.card_no AND month = OLD.month;
+        END)",
+    "BEGIN IMMEDIATE",
+    "DELETE FROM month_use",
+    R"(INSERT INTO month_use (card_no, month, used)
+        SELECT card_no, month, SUM(amount) FROM ledger WHERE kind = 'approval' AND state = 'approved'
+        GROUP BY card_no, month)",
+    "COMMIT",
+};
+
 LedgerEntry entryFrom(const QSqlQuery& q)
 {
     LedgerEntry e;
@@ -210,8 +249,15 @@ bool HostDatabase::open(const QString& path)
     for (const char* statement : kSchema)
         if (!exec(QString::fromUtf8(statement)))
             return false;
-    return upgradeLedger() && exec(QStringLiteral("CREATE INDEX IF NOT EXISTS ledger_by_request ON ledger "
-                                                  "(merchant_no, trace_no, send_date)"));
+    if (!upgradeLedger() || !exec(QStringLiteral("CREATE INDEX IF NOT EXISTS ledger_by_request ON ledger "
+                                                 "(merchant_no, trace_no, send_date)")))
+        return false;
+    for (const char* statement : kMonthUse)
+        if (!exec(QString::fromUtf8(statement))) {
+            exec(QStringLiteral("ROLLBACK"));
+            return false;
+        }
+    return true;
 }
 
 // A ledger made before requests were told apart gets their columns; its
@@ -235,16 +281,19 @@ bool HostDatabase::upgradeLedger()
 
 bool HostDatabase::carriedOut(const QString& merchantNo, const RequestId& request) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT 1 FROM ledger WHERE merchant_no = ? AND trace_no = ? AND send_date = ? "
-                             "AND request_digest = ? LIMIT 1"));
+    QSqlQuery& q = statement(
+        QStringLiteral("SELECT 1 FROM ledger WHERE merchant_no = ? AND trace_no = ? AND send_date = ? "
+                       "AND request_digest = ? LIMIT 1"));
     for (const QString& v : {merchantNo, request.traceNo, request.sendDate, request.digest})
         q.addBindValue(v);
-    return q.exec() && q.next();
+    const bool found = q.exec() && q.next();
+    q.finish();
+    return found;
 }
 
 void HostDatabase::close()
 {
+    m_statements.clear();
     if (!QSqlDatabase::contains(m_connection))
         return;
     {
@@ -254,14 +303,27 @@ void HostDatabase::close()
     QSqlDatabase::removeDatabase(m_connection);
 }
 
+QSqlQuery& HostDatabase::statement(const QString& sql) const
+{
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.setForwardOnly(true);
+        q.prepare(sql);
+        it = m_statements.insert(sql, q);
+    }
+    return *it;
+}
+
 bool HostDatabase::exec(const QString& sql)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(sql)) {
+    QSqlQuery& q = statement(sql);
+    const bool ok = q.exec();
+    if (!ok)
         m_error = q.lastError().text() + QStringLiteral(" (") + sql.simplified() + u')';
-        return false;
-    }
-    return true;
+    // A statement left stepping (a PRAGMA's row) would hold up every commit.
+    q.finish();
+    return ok;
 }
 
 bool HostDatabase::isEmpty() const
@@ -272,8 +334,7 @@ bool HostDatabase::isEmpty() const
 
 bool HostDatabase::addMerchant(const Merchant& m)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(
+    QSqlQuery& q = statement(
         QStringLiteral("INSERT INTO merchants (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?)").arg(kMerchantColumns));
     for (const QVariant& v :
          {QVariant(m.merchantNo), QVariant(m.businessNo), QVariant(m.authNo), QVariant(m.name),
@@ -325,8 +386,7 @@ bool HostDatabase::addCard(const Card& c)
 
 bool HostDatabase::setCardFault(const QString& cardNo, const QString& fault)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("UPDATE cards SET fault = ? WHERE card_no = ?"));
+    QSqlQuery& q = statement(QStringLiteral("UPDATE cards SET fault = ? WHERE card_no = ?"));
     q.addBindValue(fault);
     q.addBindValue(cardNo);
     return q.exec() && q.numRowsAffected() == 1;
@@ -334,29 +394,31 @@ bool HostDatabase::setCardFault(const QString& cardNo, const QString& fault)
 
 std::optional<Merchant> HostDatabase::merchantByBusinessNo(const QString& businessNo) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT %1 FROM merchants WHERE business_no = ?").arg(kMerchantColumns));
+    QSqlQuery& q =
+        statement(QStringLiteral("SELECT %1 FROM merchants WHERE business_no = ?").arg(kMerchantColumns));
     q.addBindValue(businessNo);
     if (!q.exec() || !q.next())
         return std::nullopt;
-    return merchantFrom(q);
+    const Merchant m = merchantFrom(q);
+    q.finish();
+    return m;
 }
 
 std::optional<Merchant> HostDatabase::merchantByNumber(const QString& merchantNo) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT %1 FROM merchants WHERE merchant_no = ?").arg(kMerchantColumns));
+    QSqlQuery& q =
+        statement(QStringLiteral("SELECT %1 FROM merchants WHERE merchant_no = ?").arg(kMerchantColumns));
     q.addBindValue(merchantNo);
     if (!q.exec() || !q.next())
         return std::nullopt;
-    return merchantFrom(q);
+    const Merchant m = merchantFrom(q);
+    q.finish();
+    return m;
 }
 
 std::optional<Card> HostDatabase::card(const QString& number) const
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
-    q.prepare(
+    QSqlQuery& q = statement(
         QStringLiteral("SELECT card_no, student, school, monthly_support, afterschool_support, status, fault "
                        "FROM cards WHERE card_no = ?"));
     q.addBindValue(number);
@@ -371,9 +433,10 @@ std::optional<Card> HostDatabase::card(const QString& number) const
     c.status = statusFromText(q.value(5).toString());
     c.fault = q.value(6).toString();
 
-    QSqlQuery iq(db);
-    iq.prepare(QStringLiteral("SELECT slot, code, aux, amount, name, teacher_code, teacher FROM items "
-                              "WHERE card_no = ? ORDER BY slot"));
+    q.finish();
+    QSqlQuery& iq =
+        statement(QStringLiteral("SELECT slot, code, aux, amount, name, teacher_code, teacher FROM items "
+                                 "WHERE card_no = ? ORDER BY slot"));
     iq.addBindValue(number);
     if (iq.exec()) {
         while (iq.next()) {
@@ -388,34 +451,38 @@ std::optional<Card> HostDatabase::card(const QString& number) const
             c.items.append(it);
         }
     }
+    iq.finish();
     return c;
 }
 
 qint64 HostDatabase::usedInMonth(const QString& cardNo, const QString& month) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT COALESCE(SUM(amount), 0) FROM ledger "
-                             "WHERE card_no = ? AND month = ? AND kind = 'approval' AND state = 'approved'"));
+    QSqlQuery& q = statement(
+        QStringLiteral("SELECT COALESCE((SELECT used FROM month_use WHERE card_no = ? AND month = ?), 0)"));
     q.addBindValue(cardNo);
     q.addBindValue(month);
     if (!q.exec() || !q.next())
         return 0;
-    return q.value(0).toLongLong();
+    const qint64 used = q.value(0).toLongLong();
+    q.finish();
+    return used;
 }
 
 std::optional<LedgerEntry> HostDatabase::approval(const QString& merchantNo, const QString& approvalNo,
                                                   const QString& authDate) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT %1 FROM ledger WHERE kind = 'approval' AND merchant_no = ? "
-                             "AND approval_no = ? AND auth_date = ?")
-                  .arg(kEntryColumns));
+    QSqlQuery& q =
+        statement(QStringLiteral("SELECT %1 FROM ledger WHERE kind = 'approval' AND merchant_no = ? "
+                                 "AND approval_no = ? AND auth_date = ?")
+                      .arg(kEntryColumns));
     q.addBindValue(merchantNo);
     q.addBindValue(approvalNo);
     q.addBindValue(authDate);
     if (!q.exec() || !q.next())
         return std::nullopt;
-    return entryFrom(q);
+    const LedgerEntry e = entryFrom(q);
+    q.finish();
+    return e;
 }
 
 QList<LedgerEntry> HostDatabase::entries() const
@@ -430,8 +497,7 @@ QList<LedgerEntry> HostDatabase::entries() const
 
 std::optional<LedgerEntry> HostDatabase::reversible(const ReversalKey& key, const QDateTime& since) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(
+    QSqlQuery& q = statement(
         QStringLiteral("SELECT %1 FROM ledger a WHERE a.kind = 'approval' AND a.state = 'approved' "
                        "AND a.merchant_no = ? AND a.card_no = ? AND a.care_code = ? AND a.teacher_code = ? "
                        "AND a.amount = ? AND a.at_ms >= ? "
@@ -447,34 +513,44 @@ std::optional<LedgerEntry> HostDatabase::reversible(const ReversalKey& key, cons
         q.addBindValue(v);
     if (!q.exec() || !q.next())
         return std::nullopt;
-    return entryFrom(q);
+    const LedgerEntry e = entryFrom(q);
+    q.finish();
+    return e;
 }
 
 QString HostDatabase::nextApprovalNo(bool* ok)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    *ok = q.exec(QStringLiteral("INSERT INTO counters (name, value) VALUES ('approval_no', %1) "
-                                "ON CONFLICT (name) DO UPDATE SET value = value + 1")
-                     .arg(kFirstApprovalNo + 1)) &&
-          q.exec(QStringLiteral("SELECT value FROM counters WHERE name = 'approval_no'")) && q.next();
+    QSqlQuery& bump =
+        statement(QStringLiteral("INSERT INTO counters (name, value) VALUES ('approval_no', %1) "
+                                 "ON CONFLICT (name) DO UPDATE SET value = value + 1")
+                      .arg(kFirstApprovalNo + 1));
+    QSqlQuery& q = statement(QStringLiteral("SELECT value FROM counters WHERE name = 'approval_no'"));
+    if (!bump.exec()) {
+        *ok = false;
+        m_error = bump.lastError().text();
+        return {};
+    }
+    *ok = q.exec() && q.next();
     if (!*ok) {
         m_error = q.lastError().text();
         return {};
     }
     // Eight digits; after 99999999 the numbers go on with nine.
-    return QString::number(q.value(0).toLongLong());
+    const QString number = QString::number(q.value(0).toLongLong());
+    q.finish();
+    return number;
 }
 
 namespace {
 
-bool insertEntry(QSqlDatabase db, LedgerEntry& e, QString* error)
+const QString kInsertEntry =
+    QStringLiteral("INSERT INTO ledger (approval_no, kind, merchant_no, card_no, care_code, teacher_code, "
+                   "amount, auth_date, auth_time, at_ms, month, state, original_id, trace_no, send_date, "
+                   "request_digest) "
+                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+
+bool insertEntry(QSqlQuery& q, LedgerEntry& e, QString* error)
 {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral(
-        "INSERT INTO ledger (approval_no, kind, merchant_no, card_no, care_code, teacher_code, "
-        "amount, auth_date, auth_time, at_ms, month, state, original_id, trace_no, send_date, "
-        "request_digest) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant& v :
          {QVariant(e.approvalNo), QVariant(kindText(e.kind)), QVariant(e.merchantNo), QVariant(e.cardNo),
           QVariant(e.careCode), QVariant(e.teacherCode), QVariant(e.amount), QVariant(e.authDate),
@@ -487,6 +563,7 @@ bool insertEntry(QSqlDatabase db, LedgerEntry& e, QString* error)
         return false;
     }
     e.id = q.lastInsertId().toLongLong();
+    q.finish();
     return true;
 }
 
@@ -525,8 +602,7 @@ HostDatabase::Outcome HostDatabase::recordApproval(const ReversalKey& what, qint
     }
     bool ok = false;
     e.approvalNo = nextApprovalNo(&ok);
-    if (!ok || !insertEntry(QSqlDatabase::database(m_connection, false), e, &m_error) ||
-        !exec(QStringLiteral("COMMIT"))) {
+    if (!ok || !insertEntry(statement(kInsertEntry), e, &m_error) || !exec(QStringLiteral("COMMIT"))) {
         exec(QStringLiteral("ROLLBACK"));
         return Outcome::Failed;
     }
@@ -544,9 +620,8 @@ HostDatabase::Outcome HostDatabase::recordCancellation(const LedgerEntry& origin
         exec(QStringLiteral("ROLLBACK"));
         return Outcome::Replay;
     }
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery mark(db);
-    mark.prepare(QStringLiteral("UPDATE ledger SET state = 'cancelled' WHERE id = ? AND state = 'approved'"));
+    QSqlQuery& mark = statement(
+        QStringLiteral("UPDATE ledger SET state = 'cancelled' WHERE id = ? AND state = 'approved'"));
     mark.addBindValue(original.id);
     if (!mark.exec() || mark.numRowsAffected() != 1) {
         m_error = mark.lastError().text();
@@ -565,7 +640,7 @@ HostDatabase::Outcome HostDatabase::recordCancellation(const LedgerEntry& origin
     e.requestDigest = request.digest;
     bool ok = false;
     e.approvalNo = nextApprovalNo(&ok);
-    if (!ok || !insertEntry(db, e, &m_error) || !exec(QStringLiteral("COMMIT"))) {
+    if (!ok || !insertEntry(statement(kInsertEntry), e, &m_error) || !exec(QStringLiteral("COMMIT"))) {
         exec(QStringLiteral("ROLLBACK"));
         return Outcome::Failed;
     }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
 #include <optional>
@@ -158,11 +160,15 @@ public:
 
 private:
     bool exec(const QString& sql);
+    // The statement for `sql`, prepared at its first use on this connection
+    // and kept: compiling a statement costs about as much as running it.
+    QSqlQuery& statement(const QString& sql) const;
     bool upgradeLedger();
     QString nextApprovalNo(bool* ok);
 
     QString m_connection;
     QString m_error;
+    mutable QHash<QString, QSqlQuery> m_statements;
 };
 
 } // namespace sorna::host

@@ -3,6 +3,8 @@
 #include "foundation/clock.h"
 #include "hostlink/envelope.h"
 
+#include <QTimer>
+
 #include <cstdio>
 
 namespace sorna::host {
@@ -29,16 +31,43 @@ void HostLog::write(quint64 connection, const char* kind, const QByteArray& payl
 {
     if (!m_file.isOpen())
         return;
-    QByteArray line = Clock::now().toString(QStringLiteral("HH:mm:ss.zzz")).toLatin1();
-    line += " #" + QByteArray::number(connection) + ' ' + kind + ' ';
-    QByteArray body = payload;
-    for (char& c : body)
-        if (c == '\n' || c == '\r' || c == '\0')
-            c = '.';
-    line += body;
-    line += '\n';
-    m_file.write(line);
+    const QTime t = Clock::now().time();
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", t.hour(), t.minute(), t.second(), t.msec());
+    QByteArray& out = m_pending;
+    out += stamp;
+    out += " #";
+    out += QByteArray::number(connection);
+    out += ' ';
+    out += kind;
+    out += ' ';
+    const qsizetype from = out.size();
+    out += payload;
+    for (qsizetype i = from; i < out.size(); ++i)
+        if (out[i] == '\n' || out[i] == '\r' || out[i] == '\0')
+            out[i] = '.';
+    out += '\n';
+    if (out.size() > 64 * 1024) {
+        flush();
+    } else if (!m_flushQueued) {
+        m_flushQueued = true;
+        QTimer::singleShot(0, &m_flushContext, [this] { flush(); });
+    }
+}
+
+void HostLog::flush()
+{
+    m_flushQueued = false;
+    if (m_pending.isEmpty() || !m_file.isOpen())
+        return;
+    m_file.write(m_pending);
     m_file.flush();
+    m_pending.clear();
+}
+
+HostLog::~HostLog()
+{
+    flush();
 }
 
 } // namespace sorna::host

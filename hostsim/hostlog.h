@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QObject>
 #include <QString>
 
 // The host's own log: one line per request received, answer sent or event,
@@ -14,7 +15,10 @@
 // test can see every byte the client sent, but for the authentication number
 // of a login request, masked as the client's own log masks it; CR, LF and
 // NUL, which no message holds, become "." to keep one message on one line.
-// Notes are UTF-8 text.  Each line is flushed at once.
+// Notes are UTF-8 text.  Lines are gathered and written out before any byte
+// goes to a client (the server calls flush()), when the event loop next
+// turns, and at the end: so the log of an exchange is in the file before its
+// answer leaves, at one write instead of one for each line.
 namespace sorna::host {
 
 class HostLog
@@ -27,11 +31,21 @@ public:
     void received(quint64 connection, const QByteArray& plain);
     void sent(quint64 connection, const QByteArray& plain) { write(connection, "sent", plain); }
     void note(quint64 connection, const QString& text);
+    // Writes out the lines gathered so far.
+    void flush();
+
+    HostLog() = default;
+    ~HostLog();
+    HostLog(const HostLog&) = delete;
+    HostLog& operator=(const HostLog&) = delete;
 
 private:
     void write(quint64 connection, const char* kind, const QByteArray& payload);
 
     QFile m_file;
+    QByteArray m_pending;
+    bool m_flushQueued = false;
+    QObject m_flushContext; // the queued flush goes with the log
 };
 
 } // namespace sorna::host

@@ -32,6 +32,7 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -76,6 +77,37 @@ void quitOnSignals(QCoreApplication& app)
 }
 #endif
 
+#ifdef Q_OS_UNIX
+// Every connection takes a descriptor.  The soft limit is raised to the hard
+// one where the system allows, and the result tells how many connections the
+// host may hold: the rest of the descriptors are for its database, log,
+// signals and event loop.
+int connectionLimit()
+{
+    constexpr rlim_t kReserved = 64;
+    constexpr rlim_t kEnough = 1 << 20;
+    rlimit lim{};
+    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0)
+        return 0;
+    const rlim_t wanted = lim.rlim_max == RLIM_INFINITY ? kEnough : lim.rlim_max;
+    if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur < wanted) {
+        rlimit raised = lim;
+        raised.rlim_cur = wanted;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            lim = raised;
+    }
+    if (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur >= kEnough)
+        return 0;
+    return int(std::max<rlim_t>(lim.rlim_cur, 2 * kReserved) - kReserved);
+}
+#else
+// Windows sockets are not counted against a limit of open files.
+int connectionLimit()
+{
+    return 0;
+}
+#endif
+
 #ifdef Q_OS_WIN
 // Ctrl+C, Ctrl+Break and closing the console end the event loop, so the
 // database is closed cleanly.  The handler runs on a thread of its own.
@@ -95,6 +127,17 @@ void quitOnSignals(QCoreApplication&)
 
 int main(int argc, char* argv[])
 {
+#ifdef Q_OS_UNIX
+    // Every answer and log line reads the local time.  With TZ unset the C
+    // library looks at /etc/localtime again on each reading; named once, it
+    // is read once.
+    if (!qEnvironmentVariableIsSet("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+    // Qt's own event loop serves many sockets with less work per event than
+    // the GLib one; the host has no GUI to share it with.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sorna-host"));
 
@@ -237,6 +280,8 @@ int main(int argc, char* argv[])
         logic.setDownAfter(downType, downMs);
     HostServer server(logic, log);
     server.setIdleTimeout(idleMs);
+    const int maxConnections = connectionLimit();
+    server.setConnectionLimit(maxConnections);
     if (!server.listen(address, quint16(port)))
         return fail(QStringLiteral("cannot listen on %1:%2: %3")
                         .arg(address.toString())
@@ -251,9 +296,11 @@ int main(int argc, char* argv[])
         out << "listening on " << server.address().toString() << ':' << server.port() << Qt::endl;
     }
     std::fflush(stdout);
-    log.note(0, QStringLiteral("listening on %1:%2%3")
+    log.note(0, QStringLiteral("listening on %1:%2%3%4")
                     .arg(server.address().toString())
                     .arg(server.port())
+                    .arg(maxConnections > 0 ? QStringLiteral(", at most %1 connections").arg(maxConnections)
+                                            : QString())
                     .arg(fault->isSet() ? QStringLiteral(", fault mode ") + fault->toString() : QString()));
     for (const auto& [type, mode] : typeFaults)
         log.note(0, QStringLiteral("fault mode %1 for %2 requests%3")

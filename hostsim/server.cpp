@@ -6,6 +6,9 @@
 #include "hostlog.h"
 #include "hostlogic.h"
 
+#include <algorithm>
+#include <utility>
+
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
 #endif
@@ -224,12 +227,14 @@ void HostConnection::send(const QByteArray& bytes)
 {
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
+    m_log.flush();
     m_socket->write(bytes);
     m_socket->flush();
 }
 
 void HostConnection::finish()
 {
+    m_log.flush();
     m_stage = Stage::Done;
     m_idle.stop();
     if (m_socket)
@@ -239,6 +244,7 @@ void HostConnection::finish()
 void HostConnection::drop(const QString& why)
 {
     m_log.note(m_id, why);
+    m_log.flush();
     m_stage = Stage::Done;
     m_idle.stop();
     if (m_socket)
@@ -258,6 +264,13 @@ void HostConnection::onDisconnected()
     deleteLater();
 }
 
+void HostConnection::dropForRoom()
+{
+    drop(QStringLiteral("no whole request after %1 bytes, closed to make room: the host is short of "
+                        "connections")
+             .arg(m_reader.received().size()));
+}
+
 void HostConnection::onIdle()
 {
     if (m_stage == Stage::Reading)
@@ -272,6 +285,51 @@ HostServer::HostServer(HostLogic& logic, HostLog& log, QObject* parent)
     m_server.setMaxPendingConnections(1000);
     m_server.setListenBacklogSize(512);
     connect(&m_server, &QTcpServer::newConnection, this, &HostServer::onNewConnection);
+    connect(&m_server, &QTcpServer::acceptError, this, &HostServer::onAcceptError);
+}
+
+HostServer::~HostServer()
+{
+    // The connections go while the list of them is still there.
+    const auto open = std::exchange(m_open, {});
+    for (const auto& [id, c] : open)
+        delete c;
+}
+
+int HostServer::dropWaiting(int count, const QString& why)
+{
+    int dropped = 0;
+    QList<HostConnection*> victims;
+    for (auto it = m_open.begin(); it != m_open.end() && victims.size() < count; ++it)
+        if (it->second->waitingForRequest())
+            victims.append(it->second);
+    if (!victims.isEmpty())
+        m_log.note(0, QStringLiteral("%1: closing the %2 connections that have waited longest without a "
+                                     "request")
+                          .arg(why)
+                          .arg(victims.size()));
+    for (HostConnection* c : victims) {
+        m_open.erase(c->id());
+        c->dropForRoom();
+        ++dropped;
+    }
+    return dropped;
+}
+
+void HostServer::onAcceptError(QAbstractSocket::SocketError error)
+{
+    // Out of descriptors: the server has stopped accepting.  Room is made
+    // among the connections that hold a descriptor for nothing, a tenth of
+    // them at a time, and accepting goes on.
+    if (error != QAbstractSocket::SocketResourceError) {
+        m_log.note(0, QStringLiteral("cannot accept a connection: %1").arg(m_server.errorString()));
+        return;
+    }
+    const int waiting = int(std::count_if(m_open.begin(), m_open.end(),
+                                          [](const auto& e) { return e.second->waitingForRequest(); }));
+    dropWaiting(std::max(1, waiting / 10),
+                QStringLiteral("the system refuses further connections (%1)").arg(m_server.errorString()));
+    m_server.resumeAccepting();
 }
 
 bool HostServer::listen(const QHostAddress& address, quint16 port)
@@ -311,8 +369,13 @@ void HostServer::onNewConnection()
             socket->deleteLater();
             continue;
         }
-        auto* connection = new HostConnection(id, socket, m_logic, m_log, m_idleTimeoutMs, this);
-        connect(connection, &HostConnection::goDown, this, &HostServer::goDown);
+        if (m_connectionLimit > 0 && int(m_open.size()) >= m_connectionLimit)
+            dropWaiting(int(m_open.size()) - m_connectionLimit + 1,
+                        QStringLiteral("%1 connections open, the most the host can hold").arg(m_open.size()));
+        auto* c = new HostConnection(id, socket, m_logic, m_log, m_idleTimeoutMs, this);
+        m_open.emplace(id, c);
+        connect(c, &QObject::destroyed, this, [this, id] { m_open.erase(id); });
+        connect(c, &HostConnection::goDown, this, &HostServer::goDown);
     }
 }
 

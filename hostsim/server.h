@@ -11,6 +11,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <map>
+
 namespace sorna::host {
 
 class HostLog;
@@ -26,6 +28,12 @@ class HostConnection : public QObject
 public:
     HostConnection(quint64 id, QTcpSocket* socket, HostLogic& logic, HostLog& log, int idleTimeoutMs,
                    QObject* parent);
+
+    quint64 id() const { return m_id; }
+    // Connected, no whole request yet.
+    bool waitingForRequest() const { return m_stage == Stage::Reading; }
+    // Closes a waiting connection to make room for others.
+    void dropForRoom();
 
 signals:
     // The request asked the host to refuse connections for `ms` ms.
@@ -62,6 +70,7 @@ class HostServer : public QObject
     Q_OBJECT
 public:
     HostServer(HostLogic& logic, HostLog& log, QObject* parent = nullptr);
+    ~HostServer() override;
 
     bool listen(const QHostAddress& address, quint16 port);
     QHostAddress address() const { return m_server.serverAddress(); }
@@ -75,8 +84,19 @@ public:
     // the same address and port after `ms` milliseconds.
     void goDown(int ms);
 
+    // How many connections the host may hold open at once (its limit of open
+    // files less what it needs besides); 0 for no limit.  When the limit is
+    // reached, or the system refuses to accept for want of descriptors, the
+    // connections that have waited longest without a whole request are
+    // closed first, so that a client with a request is always taken.
+    void setConnectionLimit(int limit) { m_connectionLimit = limit; }
+
 private:
     void onNewConnection();
+    void onAcceptError(QAbstractSocket::SocketError error);
+    // Closes up to `count` of the oldest connections still waiting for a
+    // request; returns how many were closed.
+    int dropWaiting(int count, const QString& why);
 
     QTcpServer m_server;
     QHostAddress m_address;
@@ -85,6 +105,8 @@ private:
     HostLog& m_log;
     quint64 m_nextId = 0;
     int m_idleTimeoutMs = 30000;
+    int m_connectionLimit = 0;
+    std::map<quint64, HostConnection*> m_open; // oldest first
 };
 
 } // namespace sorna::host

@@ -13,17 +13,9 @@ void setFixed(const QDateTime& t);
 void setRunningFrom(const QDateTime& t);
 void reset();
 
-inline QString dateText()
-{
-    return now().toString(QStringLiteral("yyyyMMdd"));
-}
-inline QString timeText()
-{
-    return now().toString(QStringLiteral("HHmmss"));
-}
-inline QString logTimeText()
-{
-    return now().toString(QStringLiteral("HH:mm:ss"));
-}
+// "yyyyMMdd", "HHmmss" and "HH:mm:ss" of now().
+QString dateText();
+QString timeText();
+QString logTimeText();
 
 } // namespace sorna::Clock

@@ -25,6 +25,45 @@ UConverter* converter()
     return conv.get();
 }
 
+// Whether the table maps every ASCII character to its own byte and back, as
+// the code page does; checked once against the converter so that the plain
+// ASCII short cuts below can never give other bytes than the converter would.
+bool asciiIdentity(UConverter* c)
+{
+    char16_t chars[128];
+    char bytes[128];
+    for (int i = 0; i < 128; ++i)
+        chars[i] = char16_t(i);
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_reset(c);
+    const int32_t n = ucnv_fromUChars(c, bytes, 128, reinterpret_cast<const UChar*>(chars), 128, &status);
+    if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING)
+        return false;
+    if (n != 128)
+        return false;
+    for (int i = 0; i < 128; ++i)
+        if (bytes[i] != char(i))
+            return false;
+    UChar back[129];
+    status = U_ZERO_ERROR;
+    ucnv_reset(c);
+    const int32_t m = ucnv_toUChars(c, back, 129, bytes, 128, &status);
+    if (U_FAILURE(status) || m != 128)
+        return false;
+    for (int i = 0; i < 128; ++i)
+        if (back[i] != UChar(i))
+            return false;
+    return true;
+}
+
+// Without a converter the program falls back to Latin-1, where ASCII is one
+// byte a character too.
+bool asciiShortCut()
+{
+    thread_local const bool ok = !converter() || asciiIdentity(converter());
+    return ok;
+}
+
 bool isLead(unsigned char b)
 {
     return b >= 0x81 && b <= 0xFE;
@@ -41,12 +80,30 @@ bool available()
     return converter() != nullptr;
 }
 
+bool isAscii(QStringView text)
+{
+    for (const QChar c : text)
+        if (c.unicode() >= 0x80)
+            return false;
+    return asciiShortCut();
+}
+
+bool isAscii(QByteArrayView bytes)
+{
+    for (const char c : bytes)
+        if (uchar(c) >= 0x80)
+            return false;
+    return asciiShortCut();
+}
+
 QByteArray encode(QStringView text)
 {
     if (text.isEmpty())
         return {};
     UConverter* c = converter();
     if (!c)
+        return text.toLatin1();
+    if (isAscii(text))
         return text.toLatin1();
     ucnv_reset(c);
     QByteArray out(text.size() * 2 + 8, Qt::Uninitialized);
@@ -72,6 +129,8 @@ QString decode(QByteArrayView bytes)
         return {};
     UConverter* c = converter();
     if (!c)
+        return QString::fromLatin1(bytes);
+    if (isAscii(bytes))
         return QString::fromLatin1(bytes);
     ucnv_reset(c);
     QString out(bytes.size() + 1, Qt::Uninitialized);

@@ -14,6 +14,13 @@ namespace sorna::cp949 {
 // False when the converter cannot be opened on this machine.
 bool available();
 
+// Whether the text holds only ASCII characters (bytes below 0x80) and the
+// code page keeps each of them as its own single byte (checked once against
+// the converter): such a text needs no conversion, and its byte cuts are
+// character cuts.
+bool isAscii(QStringView text);
+bool isAscii(QByteArrayView bytes);
+
 QByteArray encode(QStringView text);
 QString decode(QByteArrayView bytes);
 

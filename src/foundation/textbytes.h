@@ -29,6 +29,8 @@ int ByteLength(const QString& text);
 // bytes.  Blank fill: left-aligned, blanks on the right, a longer value keeps
 // its first bytes.  The result is always exactly `width` bytes.
 QString PadField(const QString& value, Fill fill, int width);
+// PadField's result appended to `out`, for a record built field by field.
+void AppendPadded(QString& out, const QString& value, Fill fill, int width);
 inline QString PadField(const QString& value, bool zeroFill, int width)
 {
     return PadField(value, zeroFill ? Fill::Zero : Fill::Blank, width);

@@ -20,10 +20,9 @@ QByteArray SealFrame(const QByteArray& plainBytes)
     if (ZSeedEncrypt(plainBytes.constData(), int(plainBytes.size()), buffer.data()) < 0)
         return {};
     // The cipher text ends at its terminator; blanks around it are dropped.
-    QByteArray cipher = buffer.trimmed();
+    QByteArrayView cipher = QByteArrayView(buffer).trimmed();
     const qsizetype nul = cipher.indexOf('\0');
-    cipher.truncate(nul < 0 ? cipher.size() : nul);
-    return MakeFrame(cipher);
+    return MakeFrame(nul < 0 ? cipher : cipher.first(nul));
 }
 
 QByteArray OpenFrame(const QByteArray& received)

@@ -97,7 +97,12 @@ Verdict readFrame(QByteArrayView t, QByteArray* cipher)
 
 QByteArray MakeFrame(QByteArrayView cipherText)
 {
-    return QByteArray(1, '0') + QByteArray::number(cipherText.size()) + cipherText.toByteArray();
+    const QByteArray prefix = '0' + QByteArray::number(cipherText.size());
+    QByteArray frame;
+    frame.reserve(prefix.size() + cipherText.size());
+    frame += prefix;
+    frame += cipherText;
+    return frame;
 }
 
 FrameReader::State FrameReader::feed(QByteArrayView piece)

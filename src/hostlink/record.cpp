@@ -3,6 +3,7 @@
 #include "foundation/clock.h"
 
 #include <mutex>
+#include <vector>
 
 namespace sorna {
 
@@ -29,7 +30,7 @@ QString BuildRecord(std::span<const FieldSpec> layout, std::span<const QString> 
     QString out;
     out.reserve(512);
     for (size_t i = 0; i < layout.size(); ++i)
-        out += PadField(i < values.size() ? values[i] : QString(), layout[i].fill, layout[i].width);
+        AppendPadded(out, i < values.size() ? values[i] : QString(), layout[i].fill, layout[i].width);
     return out;
 }
 
@@ -81,10 +82,15 @@ void FillHeader(TransactionRecord& r, const QString& msgType, const QString& iss
 
 namespace MessageStore {
 namespace {
-std::mutex mutex;
-QHash<QString, QString>& fields()
+struct Kept
 {
-    static QHash<QString, QString> f;
+    const char* name;
+    QString value;
+};
+std::mutex mutex;
+std::vector<Kept>& fields()
+{
+    static std::vector<Kept> f;
     return f;
 }
 } // namespace
@@ -94,13 +100,17 @@ void keep(std::span<const FieldSpec> layout, std::span<const QString> values)
     std::lock_guard lock(mutex);
     fields().clear();
     for (size_t i = 0; i < layout.size() && i < values.size(); ++i)
-        fields().insert(QString::fromLatin1(layout[i].name), values[i]);
+        fields().push_back({layout[i].name, values[i]});
 }
 
 QString value(const QString& name)
 {
     std::lock_guard lock(mutex);
-    return fields().value(name);
+    // The last field of a name wins, should a layout name one twice.
+    for (auto it = fields().rbegin(); it != fields().rend(); ++it)
+        if (name == QLatin1StringView(it->name))
+            return it->value;
+    return {};
 }
 
 void clear()

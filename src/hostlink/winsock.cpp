@@ -75,6 +75,8 @@ void Winsock::SendData(const QByteArray& frame)
         return;
     m_sent = true;
     m_socket->write(frame);
+    // Out now rather than on the event loop's next turn.
+    m_socket->flush();
 }
 
 void Winsock::CloseAfterSend()

@@ -233,7 +233,22 @@ struct Journal::Private
     QStringList notices;
     int rejected = 0;
 
+    // The statements of the frequent steps, prepared once per connection:
+    // preparing costs about as much as running them.
+    QHash<QString, QSqlQuery> statements;
+
     QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
+    QSqlQuery& statement(const QString& sql)
+    {
+        auto it = statements.find(sql);
+        if (it == statements.end()) {
+            QSqlQuery q(db());
+            q.setForwardOnly(true);
+            q.prepare(sql);
+            it = statements.insert(sql, q);
+        }
+        return *it;
+    }
 
     // A plain text for a failed statement: what the disk said, then the detail.
     bool fail(const QSqlError& e, const QString& doing)
@@ -278,10 +293,10 @@ struct Journal::Private
     }
     bool exec(const QString& sql, const QString& doing)
     {
-        QSqlQuery q(db());
-        if (!q.exec(sql))
-            return fail(q.lastError(), doing);
-        return true;
+        QSqlQuery& q = statement(sql);
+        const bool ok = q.exec() || fail(q.lastError(), doing);
+        q.finish();
+        return ok;
     }
 
     // One write: begun, done, committed, or rolled back with the error kept.
@@ -300,6 +315,7 @@ struct Journal::Private
 
     void closeConnection()
     {
+        statements.clear();
         if (!QSqlDatabase::contains(connection))
             return;
         {
@@ -813,8 +829,7 @@ qint64 Journal::recordRequest(const TransactionInput& in, const TransactionRecor
     qint64 id = 0;
     const QString doing = QStringLiteral("recording a request");
     const bool ok = d->write(doing, [&] {
-        QSqlQuery q(d->db());
-        q.prepare(QStringLiteral(
+        QSqlQuery& q = d->statement(QStringLiteral(
             "INSERT INTO journal (kind, date, time, trace_no, merchant, issue_code, card_masked, card_full, "
             "entry_mode, item_code, item_name, teacher_code, teacher_name, amount, reason_text, "
             "org_auth_date, org_approval_no, state, card_hash) "
@@ -830,11 +845,13 @@ qint64 Journal::recordRequest(const TransactionInput& in, const TransactionRecor
         if (!d->exec(q, doing))
             return false;
         f.id = q.lastInsertId().toLongLong();
-        QSqlQuery mac(d->db());
-        mac.prepare(QStringLiteral("UPDATE journal SET mac = ? WHERE id = ?"));
+        q.finish();
+        QSqlQuery& mac = d->statement(QStringLiteral("UPDATE journal SET mac = ? WHERE id = ?"));
         mac.addBindValue(QString::fromLatin1(macOf(d->key, f)));
         mac.addBindValue(f.id);
-        return d->exec(mac, doing);
+        const bool ok = d->exec(mac, doing);
+        mac.finish();
+        return ok;
     });
     if (!ok) {
         if (error)
@@ -850,16 +867,18 @@ bool Journal::Private::update(qint64 id, const QString& set, const QVariantList&
                               const QVariantList& whereValues, const QString& doing, QString* out)
 {
     const bool ok = write(doing, [&] {
-        QSqlQuery q(db());
-        q.prepare(QStringLiteral("UPDATE journal SET %1 WHERE id = ? AND %2").arg(set, where));
+        QSqlQuery& q = statement(QStringLiteral("UPDATE journal SET %1 WHERE id = ? AND %2").arg(set, where));
         for (const QVariant& v : values)
             q.addBindValue(notNull(v));
         q.addBindValue(id);
         for (const QVariant& v : whereValues)
             q.addBindValue(notNull(v));
-        if (!exec(q, doing))
+        const bool done = exec(q, doing);
+        const int affected = done ? q.numRowsAffected() : 0;
+        q.finish();
+        if (!done)
             return false;
-        if (q.numRowsAffected() != 1) {
+        if (affected != 1) {
             error = QStringLiteral("Journal: row %1 is not in a state that allows %2").arg(id).arg(doing);
             return false;
         }
@@ -1059,12 +1078,15 @@ std::optional<JournalRow> Journal::row(qint64 id)
 {
     if (!isOpen())
         return std::nullopt;
-    QSqlQuery q(d->db());
-    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE id = ?").arg(kColumns));
+    QSqlQuery& q = d->statement(QStringLiteral("SELECT %1 FROM journal WHERE id = ?").arg(kColumns));
     q.addBindValue(id);
-    if (!d->exec(q, QStringLiteral("reading a row")) || !q.next())
+    if (!d->exec(q, QStringLiteral("reading a row")) || !q.next()) {
+        q.finish();
         return std::nullopt;
-    return rowFrom(q);
+    }
+    const JournalRow r = rowFrom(q);
+    q.finish();
+    return r;
 }
 
 QList<JournalRow> Journal::day(const QString& date)

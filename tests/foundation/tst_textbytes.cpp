@@ -43,6 +43,17 @@ private slots:
                                                     "1",
                                                     4);
         QTest::newRow("empty") << QString() << QByteArray();
+        // Every ASCII character is its own single byte, control characters,
+        // the backslash and the tilde included (the code page's short cut
+        // for ASCII text relies on it).
+        QString ascii;
+        QByteArray asciiBytes;
+        for (int c = 0; c < 128; ++c) {
+            ascii += QChar(c);
+            asciiBytes += char(c);
+        }
+        QTest::newRow("all ASCII") << ascii << asciiBytes;
+        QTest::newRow("ASCII around 가") << QStringLiteral("\\가~") << QByteArray("\\\xb0\xa1~", 4);
     }
     void cp949RoundTrip()
     {
@@ -160,6 +171,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("ASCII") << QStringLiteral("ABCDEF") << 3 << QStringLiteral("ABC");
         QTest::newRow("count 0") << QStringLiteral("ABCDEF") << 0 << QString();
+        QTest::newRow("count negative") << QStringLiteral("ABCDEF") << -2 << QString();
         QTest::newRow("count = length") << QStringLiteral("ABCDEF") << 6 << QStringLiteral("ABCDEF");
         QTest::newRow("count > length") << QStringLiteral("ABCDEF") << 100 << QStringLiteral("ABCDEF");
         QTest::newRow("empty") << QString() << 3 << QString();
@@ -185,6 +197,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("ASCII") << QStringLiteral("ABCDEF") << 2 << QStringLiteral("EF");
         QTest::newRow("count 0") << QStringLiteral("ABCDEF") << 0 << QString();
+        QTest::newRow("count negative") << QStringLiteral("ABCDEF") << -1 << QString();
         QTest::newRow("count > length") << QStringLiteral("ABCDEF") << 100 << QStringLiteral("ABCDEF");
         QTest::newRow("empty") << QString() << 6 << QString();
         QTest::newRow("last six of Number") << QStringLiteral("1234567890") << 6 << QStringLiteral("567890");

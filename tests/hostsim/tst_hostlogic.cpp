@@ -16,6 +16,9 @@
 #include "transaction/transactionmessages.h"
 
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -552,6 +555,44 @@ private slots:
         QCOMPARE(remain(cancelled), u"000000000"_s);
         QCOMPARE(used(demo::kCardNineItems, QStringLiteral("202503")), 0);
         QCOMPARE(used(demo::kCardNineItems, QStringLiteral("202504")), 300000);
+    }
+
+    // A ledger written by a host that kept no monthly totals beside it is
+    // counted when the file is opened again.
+    void monthlyTotalsRebuiltFromTheLedgerAtOpen()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("host.db"));
+        m_logic.reset();
+        m_db = std::make_unique<HostDatabase>();
+        QVERIFY2(m_db->open(file), qPrintable(m_db->lastError()));
+        QVERIFY(m_db->insertDemoData());
+        m_logic = std::make_unique<HostLogic>(*m_db);
+        const QByteArray kept = ask(speechTherapy(QStringLiteral("70,000")));
+        const QByteArray gone = ask(speechTherapy(QStringLiteral("20,000")));
+        QCOMPARE(code(ask(cancellationOf(speechTherapy(QStringLiteral("20,000")), QStringLiteral("20250305"),
+                                         approvalNo(gone)))),
+                 u"00"_s);
+        QCOMPARE(code(kept), u"00"_s);
+        m_logic.reset();
+        m_db.reset();
+        {
+            QSqlDatabase older =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+            older.setDatabaseName(file);
+            QVERIFY(older.open());
+            QSqlQuery q(older);
+            QVERIFY(q.exec(QStringLiteral("DROP TABLE month_use")));
+            older.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("older"));
+        m_db = std::make_unique<HostDatabase>();
+        QVERIFY2(m_db->open(file), qPrintable(m_db->lastError()));
+        m_logic = std::make_unique<HostLogic>(*m_db);
+        QCOMPARE(used(), 70000);
+        QCOMPARE(code(ask(speechTherapy(QStringLiteral("230,001")))), u"88"_s);
+        QCOMPARE(code(ask(speechTherapy(QStringLiteral("230,000")))), u"00"_s);
+        QCOMPARE(used(), 300000);
     }
 
     // ---- cancellations ---------------------------------------------------

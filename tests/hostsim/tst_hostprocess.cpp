@@ -15,10 +15,20 @@
 #include "transaction/transactionmessages.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 using namespace sorna;
 using namespace sorna::test;
@@ -420,6 +430,65 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 3000);
         QVERIFY(host.log().contains("no whole request in time (1 bytes)"));
     }
+
+#ifdef Q_OS_UNIX
+    // 1,500 connections that never send a request, under the usual limit of
+    // 1,024 open files: a host that may raise its limit holds them all; one
+    // that may not closes the longest-waiting ones.  Either way a client with
+    // a request is answered.
+    void idleCrowdDoesNotShutOutAClient_data()
+    {
+        QTest::addColumn<int>("hardLimit");
+        QTest::addColumn<bool>("dropsSome");
+        QTest::newRow("limit can be raised") << 4096 << false;
+        QTest::newRow("limit fixed at 1024") << 1024 << true;
+    }
+    void idleCrowdDoesNotShutOutAClient()
+    {
+        QFETCH(int, hardLimit);
+        QFETCH(bool, dropsSome);
+        constexpr int kIdle = 1500;
+        rlimit own{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &own) == 0);
+        if (own.rlim_max != RLIM_INFINITY && own.rlim_max < rlim_t(kIdle + 256))
+            QSKIP("this test needs more open files than the system allows it");
+        const rlimit before = own;
+        own.rlim_cur = std::min<rlim_t>(own.rlim_max, kIdle + 512);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &own) == 0);
+        const auto restore = qScopeGuard([before] { ::setrlimit(RLIMIT_NOFILE, &before); });
+
+        RefHost host({}, [hardLimit] {
+            const rlimit lim{1024, rlim_t(hardLimit)};
+            ::setrlimit(RLIMIT_NOFILE, &lim);
+        });
+        QVERIFY2(host.isRunning(), qPrintable(host.error()));
+        std::vector<int> idle;
+        const auto closeAll = qScopeGuard([&idle] {
+            for (int fd : idle)
+                ::close(fd);
+        });
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(host.port());
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < kIdle; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            QVERIFY(fd >= 0);
+            idle.push_back(fd);
+            const timeval wait{2, 0}; // a connect the host never takes gives up
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+            QVERIFY2(::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0,
+                     qPrintable(u"idle connection %1: %2"_s.arg(i).arg(qt_error_string(errno))));
+        }
+        QString error;
+        const QByteArray answer = HostExchange(
+            host.port(), BuildCardInquiry(demo::kCardNineItems, demo::kIssueCode, kEntryReader, kMerchant),
+            kTagInquiry, 5000, &error);
+        QVERIFY2(!answer.isEmpty(), qPrintable(error));
+        QCOMPARE(CutCardInquiryAnswer(answer).record[tx::resp_code], u"00"_s);
+        QCOMPARE(host.log().contains("closed to make room"), dropsSome);
+    }
+#endif
 
     void commandLineRefusesBadOptions_data()
     {

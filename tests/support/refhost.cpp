@@ -19,8 +19,16 @@
 
 namespace sorna::test {
 
-RefHost::RefHost(const QStringList& extraArguments)
+RefHost::RefHost(const QStringList& extraArguments) : RefHost(extraArguments, {}) {}
+
+RefHost::RefHost(const QStringList& extraArguments, const std::function<void()>& childSetup)
 {
+#ifdef Q_OS_UNIX
+    if (childSetup)
+        m_process.setChildProcessModifier(childSetup);
+#else
+    Q_UNUSED(childSetup);
+#endif
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder for the host");
         return;

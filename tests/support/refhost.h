@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
+#include <functional>
+
 namespace sorna::test {
 
 class TempRoot;
@@ -25,6 +27,9 @@ class RefHost
 {
 public:
     explicit RefHost(const QStringList& extraArguments = {});
+    // `childSetup` runs in the host's process before it starts (Unix), for
+    // example to set its limits.
+    RefHost(const QStringList& extraArguments, const std::function<void()>& childSetup);
     ~RefHost();
     RefHost(const RefHost&) = delete;
     RefHost& operator=(const RefHost&) = delete;
