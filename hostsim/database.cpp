@@ -221,6 +221,7 @@ HostDatabase::HostDatabase()
 {
     static std::atomic<int> serial{0};
     m_connection = QStringLiteral("sorna-host-%1").arg(++serial);
+    m_statements.setConnection(m_connection);
 }
 
 HostDatabase::~HostDatabase()
@@ -293,26 +294,12 @@ bool HostDatabase::carriedOut(const QString& merchantNo, const RequestId& reques
 
 void HostDatabase::close()
 {
-    m_statements.clear();
-    if (!QSqlDatabase::contains(m_connection))
-        return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connection);
+    m_statements.closeConnection();
 }
 
 QSqlQuery& HostDatabase::statement(const QString& sql) const
 {
-    auto it = m_statements.find(sql);
-    if (it == m_statements.end()) {
-        QSqlQuery q(QSqlDatabase::database(m_connection, false));
-        q.setForwardOnly(true);
-        q.prepare(sql);
-        it = m_statements.insert(sql, q);
-    }
-    return *it;
+    return m_statements.get(sql);
 }
 
 bool HostDatabase::exec(const QString& sql)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/sqlstatements.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QList>
@@ -168,7 +170,7 @@ private:
 
     QString m_connection;
     QString m_error;
-    mutable QHash<QString, QSqlQuery> m_statements;
+    mutable SqlStatements m_statements;
 };
 
 } // namespace sorna::host

@@ -6,6 +6,7 @@
 #include "foundation/crashpoint.h"
 #include "foundation/messagelog.h"
 #include "foundation/paths.h"
+#include "foundation/sqlstatements.h"
 #include "foundation/textbytes.h"
 
 #include <QCryptographicHash>
@@ -233,22 +234,11 @@ struct Journal::Private
     QStringList notices;
     int rejected = 0;
 
-    // The statements of the frequent steps, prepared once per connection:
-    // preparing costs about as much as running them.
-    QHash<QString, QSqlQuery> statements;
+    // The statements of the frequent steps, prepared once per connection.
+    SqlStatements statements;
 
     QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
-    QSqlQuery& statement(const QString& sql)
-    {
-        auto it = statements.find(sql);
-        if (it == statements.end()) {
-            QSqlQuery q(db());
-            q.setForwardOnly(true);
-            q.prepare(sql);
-            it = statements.insert(sql, q);
-        }
-        return *it;
-    }
+    QSqlQuery& statement(const QString& sql) { return statements.get(sql); }
 
     // A plain text for a failed statement: what the disk said, then the detail.
     bool fail(const QSqlError& e, const QString& doing)
@@ -313,17 +303,7 @@ struct Journal::Private
         return true;
     }
 
-    void closeConnection()
-    {
-        statements.clear();
-        if (!QSqlDatabase::contains(connection))
-            return;
-        {
-            QSqlDatabase d = QSqlDatabase::database(connection, false);
-            d.close();
-        }
-        QSqlDatabase::removeDatabase(connection);
-    }
+    void closeConnection() { statements.closeConnection(); }
     bool notOpen(QString* out)
     {
         error = QStringLiteral("Journal: not open");
@@ -736,6 +716,7 @@ bool Journal::open(QString* error)
         static std::atomic<int> serial{0};
         d = new Private;
         d->connection = QStringLiteral("sorna-journal-%1").arg(++serial);
+        d->statements.setConnection(d->connection);
     }
     d->path = path;
     d->error.clear();
