@@ -18,6 +18,7 @@
 #include "hostprocess.h"
 #include "percentile.h"
 
+#include "foundation/clock.h"
 #include "foundation/cp949.h"
 #include "foundation/messagelog.h"
 #include "hostlink/envelope.h"
@@ -380,6 +381,8 @@ int main(int argc, char** argv)
     // The client's daily log goes to a folder of its own, as on a counter PC.
     QTemporaryDir root;
     qputenv("QUENDAL_ROOT", root.path().toUtf8());
+    // As the client does at its start.
+    Clock::readTimeZoneOnce();
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -128,11 +128,7 @@ void quitOnSignals(QCoreApplication&)
 int main(int argc, char* argv[])
 {
 #ifdef Q_OS_UNIX
-    // Every answer and log line reads the local time.  With TZ unset the C
-    // library looks at /etc/localtime again on each reading; named once, it
-    // is read once.
-    if (!qEnvironmentVariableIsSet("TZ"))
-        qputenv("TZ", ":/etc/localtime");
+    sorna::Clock::readTimeZoneOnce();
     // Qt's own event loop serves many sockets with less work per event than
     // the GLib one; the host has no GUI to share it with.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))

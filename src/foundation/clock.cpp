@@ -1,5 +1,7 @@
 #include "foundation/clock.h"
 
+#include <QFileInfo>
+
 #include <atomic>
 #include <initializer_list>
 #include <mutex>
@@ -93,6 +95,14 @@ void reset()
 {
     std::lock_guard lock(mutex);
     overridden = false;
+}
+
+void readTimeZoneOnce()
+{
+#ifdef Q_OS_UNIX
+    if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
+#endif
 }
 
 } // namespace sorna::Clock

@@ -18,4 +18,11 @@ QString dateText();
 QString timeText();
 QString logTimeText();
 
+// Every message and log line reads the local time.  With TZ unset the C
+// library looks at /etc/localtime again on each reading (a file lookup each
+// time); naming it once in TZ makes it read once.  A change of the machine's
+// time zone is then seen at the next start.  Call before anything reads the
+// time; a TZ already set is left as it is.  Does nothing on Windows.
+void readTimeZoneOnce();
+
 } // namespace sorna::Clock

@@ -8,10 +8,12 @@
 #include <QFile>
 
 #include <cstdio>
+#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -25,27 +27,70 @@ LogFailureHandler& failureHandler()
 }
 
 #ifdef Q_OS_UNIX
-// One line: open, write, close.  Every message costs two lines, so the
-// folder is looked at only when the file cannot be opened.
-bool appendTo(const QString& path, const QByteArray& data, bool* noFolder)
+// The day's file stays open between lines: every message costs two lines, and
+// opening the file by its path each time costs more than writing the line.
+// It is opened again when the path changes (a new day, another root) or when
+// the open file has been removed meanwhile, so that no line goes to a file
+// nobody can see.
+class OpenLogFile
 {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        *noFolder = errno == ENOENT;
+public:
+    ~OpenLogFile() { drop(); }
+
+    bool append(const QString& path, const QByteArray& data, bool* noFolder)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_fd >= 0 && (m_path != path || removed()))
+            drop();
+        if (m_fd < 0) {
+            const QByteArray native = QFile::encodeName(path);
+            m_fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+            if (m_fd < 0) {
+                *noFolder = errno == ENOENT;
+                return false;
+            }
+            m_path = path;
+        }
+        qsizetype done = 0;
+        while (done < data.size()) {
+            const ssize_t n = ::write(m_fd, data.constData() + done, size_t(data.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        if (done == data.size())
+            return true;
+        // A failed write (a full disk) is reported; the next line opens the
+        // file afresh.
+        drop();
         return false;
     }
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
+
+private:
+    bool removed() const
+    {
+        struct stat st;
+        return ::fstat(m_fd, &st) != 0 || st.st_nlink == 0;
     }
-    const bool closed = ::close(fd) == 0;
-    return done == data.size() && closed;
+    void drop()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        m_path.clear();
+    }
+
+    std::mutex m_mutex;
+    int m_fd = -1;
+    QString m_path;
+};
+
+bool appendTo(const QString& path, const QByteArray& data, bool* noFolder)
+{
+    static OpenLogFile file;
+    return file.append(path, data, noFolder);
 }
 #endif
 

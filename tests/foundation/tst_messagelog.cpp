@@ -87,6 +87,27 @@ private slots:
                  QByteArray("[ Send 14:30:25 ] first\r\n[ Resp 14:30:26 ] second\r\n"));
     }
 
+    // The day's file or the whole Log folder removed while the program runs
+    // (a merchant tidying the disk): the next line is in a new file, not lost
+    // in the removed one.
+    void removedFileIsMadeAgain_data()
+    {
+        QTest::addColumn<QString>("removed");
+        QTest::newRow("file") << QStringLiteral("Log/20261206.log");
+        QTest::newRow("folder") << QStringLiteral("Log");
+    }
+    void removedFileIsMadeAgain()
+    {
+        QFETCH(QString, removed);
+        TempRoot root;
+        Clock::setFixed(at(2026, 12, 6, 14, 30, 25));
+        QVERIFY(LogMessage(kTagSend, "first"));
+        const QString path = root.file(removed);
+        QVERIFY(QFileInfo(path).isDir() ? QDir(path).removeRecursively() : QFile::remove(path));
+        QVERIFY(LogMessage(kTagAnswer, "second"));
+        QCOMPARE(root.read(QStringLiteral("Log/20261206.log")), QByteArray("[ Resp 14:30:25 ] second\r\n"));
+    }
+
     // A file written before the program started (another run that day) is
     // appended to, never replaced.
     void existingFileIsAppendedTo()

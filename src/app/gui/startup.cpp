@@ -2,6 +2,7 @@
 
 #include "app/gui/testdrive.h"
 
+#include "foundation/clock.h"
 #include "foundation/cp949.h"
 #include "foundation/gui/logreport.h"
 #include "foundation/gui/look.h"
@@ -48,6 +49,7 @@ QString fallbackLockPath()
 int RunClient(int argc, char** argv)
 {
     paths::usePrivateFileModes();
+    Clock::readTimeZoneOnce();
     QApplication app(argc, argv);
     // The program's title, on a message box that has no caption of its own.
     // Set as the name and not as the display name: a display name would be
