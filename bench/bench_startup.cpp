@@ -1,10 +1,10 @@
 // Client start-up and memory:
-//  - BM_ClientStartup: the wall time of the real client process `sorna
-//    --quit-when-shown` from its start until it has ended, having shown the
-//    login window; median and spread over 20 runs after one run that fills
-//    the file caches.  Also the peak resident memory of those processes.
-//    Argument 0: the offscreen platform; 1: a real X server (Xvfb, started
-//    here on a free display), the xcb platform.
+//  - BM_ClientStartup: the wall time from starting the real client process
+//    `sorna --quit-when-shown` until it says "shown" (its login window has
+//    been painted once), and until the process has ended; median and spread
+//    over 20 runs after one run that fills the file caches.  Also the peak resident memory of those
+//    processes. Argument 0: the offscreen platform; 1: a real X server (Xvfb, started here on a free
+//    display), the xcb platform.
 //  - BM_MemoryAfterLogin: this program opens the login window the way the
 //    client does (same libraries, same start-up calls), logs the demo
 //    merchant in against the reference host through Form3's own button, and
@@ -132,7 +132,7 @@ void BM_ClientStartup(benchmark::State& state)
     WriteSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Port"), QStringLiteral("24680"),
                  root.filePath(QStringLiteral("Sorna_setting.ini")));
 
-    std::vector<double> ms;
+    std::vector<double> ms, wholeMs;
     int failures = 0;
     const auto run = [&]() -> double {
         QProcess p;
@@ -142,12 +142,22 @@ void BM_ClientStartup(benchmark::State& state)
         QElapsedTimer t;
         t.start();
         p.start();
+        // The client says "shown" once the login window has been painted.
+        QByteArray out;
+        double shown = -1;
+        QDeadlineTimer deadline(30000);
+        while (shown < 0 && !deadline.hasExpired() && p.state() != QProcess::NotRunning) {
+            p.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+            out += p.readAllStandardOutput();
+            if (out.contains("shown\n"))
+                shown = double(t.nsecsElapsed()) / 1e6;
+        }
         const bool finished = p.waitForFinished(30000);
         const double elapsed = double(t.nsecsElapsed()) / 1e6;
         // A message (a second copy running, a missing component) means the
         // login window was never the first thing shown.
         const QByteArray said = p.readAllStandardError();
-        if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 ||
+        if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || shown < 0 ||
             said.contains("MESSAGE:")) {
             std::fprintf(stderr, "client run failed: %s\n", said.constData());
             p.kill();
@@ -155,7 +165,8 @@ void BM_ClientStartup(benchmark::State& state)
             ++failures;
             return -1;
         }
-        return elapsed;
+        wholeMs.push_back(elapsed);
+        return shown;
     };
     for (auto _ : state) {
         run(); // fills the file caches; not counted
@@ -168,10 +179,12 @@ void BM_ClientStartup(benchmark::State& state)
         return;
     }
     std::sort(ms.begin(), ms.end());
-    const auto at = [&ms](double p) {
-        const size_t rank = size_t(std::ceil(p * double(ms.size())));
-        return ms[std::clamp<size_t>(rank, 1, ms.size()) - 1];
+    std::sort(wholeMs.begin(), wholeMs.end());
+    const auto percentile = [](const std::vector<double>& v, double p) {
+        const size_t rank = size_t(std::ceil(p * double(v.size())));
+        return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
     };
+    const auto at = [&](double p) { return percentile(ms, p); };
     // The children's peak: Xvfb, a child too, is ended only after this.
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
@@ -179,17 +192,18 @@ void BM_ClientStartup(benchmark::State& state)
     state.counters["p90_ms"] = at(0.9);
     state.counters["min_ms"] = ms.front();
     state.counters["max_ms"] = ms.back();
+    state.counters["whole_median_ms"] = percentile(wholeMs, 0.5);
     state.counters["runs"] = double(ms.size());
     state.counters["failures"] = failures;
     state.counters["peak_rss_mb"] = double(usage.ru_maxrss) / 1024.0;
-    state.SetLabel(onX ? "sorna --quit-when-shown, Xvfb (xcb), whole process"
-                       : "sorna --quit-when-shown, offscreen, whole process");
-    std::fprintf(
-        stderr,
-        "client start-up to the login window (%s), whole process, %zu runs: median %.1f ms, p90 %.1f "
-        "ms, min %.1f ms, max %.1f ms; peak RSS %.1f MB; failures %d\n",
-        onX ? "Xvfb" : "offscreen", ms.size(), at(0.5), at(0.9), ms.front(), ms.back(),
-        double(usage.ru_maxrss) / 1024.0, failures);
+    state.SetLabel(onX ? "sorna --quit-when-shown, Xvfb (xcb), to the first paint"
+                       : "sorna --quit-when-shown, offscreen, to the first paint");
+    std::fprintf(stderr,
+                 "client start-up to the login window painted (%s), %zu runs: median %.1f ms, p90 %.1f "
+                 "ms, min %.1f ms, max %.1f ms; whole process (to its end) median %.1f ms; peak RSS %.1f MB; "
+                 "failures %d\n",
+                 onX ? "Xvfb" : "offscreen", ms.size(), at(0.5), at(0.9), ms.front(), ms.back(),
+                 percentile(wholeMs, 0.5), double(usage.ru_maxrss) / 1024.0, failures);
 }
 // Runs first, before this program has started any other process (the peak
 // resident memory is of all children so far: the offscreen runs come first).

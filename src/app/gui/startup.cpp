@@ -18,9 +18,12 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QEvent>
 #include <QLockFile>
 #include <QTimer>
 
+#include <cstdio>
+#include <functional>
 #include <optional>
 
 namespace sorna {
@@ -43,6 +46,38 @@ QString fallbackLockPath()
         QCryptographicHash::hash(paths::root().toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
     return QDir::tempPath() + QStringLiteral("/sorna-") + QString::fromLatin1(key) + QStringLiteral(".lock");
 }
+
+// Runs `then` once, on the event loop's turn after the first paint of the
+// watched window, or after `latestMs` if no paint has come by then.
+class AfterFirstPaint : public QObject
+{
+public:
+    AfterFirstPaint(QWidget* window, int latestMs, std::function<void()> then)
+        : QObject(window), m_then(std::move(then))
+    {
+        window->installEventFilter(this);
+        QTimer::singleShot(latestMs, this, [this] { run(); });
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            QTimer::singleShot(0, this, [this] { run(); });
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void run()
+    {
+        if (!m_then)
+            return;
+        const auto then = std::move(m_then);
+        m_then = nullptr;
+        parent()->removeEventFilter(this);
+        then();
+    }
+
+    std::function<void()> m_then;
+};
 
 } // namespace
 
@@ -81,28 +116,31 @@ int RunClient(int argc, char** argv)
     }
 
     installLogFailureReport();
-    // The journal first: it says which reversals are owed (also those of an
-    // approval that was waiting when the program last ended).
-    QString journalError;
-    const bool journalOpen = Journal::instance().open(&journalError);
     Form3* login = session::showLoginWindow();
-    if (!journalOpen)
-        QTimer::singleShot(0, &app, [journalError] {
+    // The journal is opened once the login window has been painted: nothing
+    // can be paid before the login, and the window comes up sooner.  It says
+    // which reversals are owed (also those of an approval that was waiting
+    // when the program last ended); those are sent first.
+    new AfterFirstPaint(login, 500, [] {
+        QString journalError;
+        const bool journalOpen = Journal::instance().open(&journalError);
+        ReversalSender::instance()->start();
+        if (!journalOpen)
             MessageBox::show(nullptr,
                              QStringLiteral("거래내역을 열 수 없어 승인과 취소를 보낼 수 없습니다.\n"
                                             "카드 조회와 잔액조회는 할 수 있습니다.\n(") +
                                  journalError + u')',
                              MessageBox::Icon::Critical);
-        });
-    // Reversals owed from before are sent first.
-    ReversalSender::instance()->start();
+    });
     startTestDrive();
 
-    // For start-up measurements: quit as soon as the first window is up.
+    // For start-up measurements: once the login window has been painted for
+    // the first time, say "shown" on standard output and quit.
     if (app.arguments().contains(QStringLiteral("--quit-when-shown")))
-        QTimer::singleShot(0, &app, [login] {
-            if (login->isVisible())
-                QApplication::quit();
+        new AfterFirstPaint(login, 30000, [] {
+            std::fputs("shown\n", stdout);
+            std::fflush(stdout);
+            QApplication::quit();
         });
     return app.exec();
 }
