@@ -36,6 +36,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #ifdef Q_OS_WIN
 #include <QMetaObject>
 #include <qt_windows.h>
@@ -129,6 +132,14 @@ int main(int argc, char* argv[])
 {
 #ifdef Q_OS_UNIX
     sorna::Clock::readTimeZoneOnce();
+#ifdef __GLIBC__
+    // Every connection's buffers come and go at the top of the heap, and the
+    // C library gives the top back to the system whenever 128 kB of it are
+    // free.  Each give-back makes every processor drop its address cache,
+    // which under many clients cost the host half its time; the freed top
+    // is kept instead, up to 64 MB.
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
     // Qt's own event loop serves many sockets with less work per event than
     // the GLib one; the host has no GUI to share it with.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
