@@ -108,10 +108,10 @@ bool AppendLog(const QByteArray& line, const QString& folder, const QString& fil
         return false;
     return appendTo(path, data, &noFolder);
 #else
-    if (!QDir().mkpath(folder))
-        return false;
+    // The folder is looked at only when the file cannot be opened.
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append) &&
+        (!QDir().mkpath(folder) || !f.open(QIODevice::WriteOnly | QIODevice::Append)))
         return false;
     return f.write(data) == data.size() && f.flush();
 #endif
