@@ -223,10 +223,7 @@ void Winsock::onReadable()
         if (n <= 0) {
             // The host closing the connection after a whole answer is no
             // error.
-            if (m_done)
-                closeSocket();
-            else
-                failOn(n == 0 ? 0 : error);
+            failOn(n == 0 ? 0 : error);
             return;
         }
         if (m_done)
@@ -281,9 +278,13 @@ void Winsock::logUnreadAnswer()
 }
 
 // A failed read or write: error 0 or one that tells of the peer's end is the
-// host closing the connection.
+// host closing the connection.  Once the answer is whole, nothing is raised.
 void Winsock::failOn(int error)
 {
+    if (m_done) {
+        closeSocket();
+        return;
+    }
     if (error != 0 && !tcp::peerEnded(error)) {
         fail(tcp::errorText(error));
         return;
