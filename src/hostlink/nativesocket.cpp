@@ -239,8 +239,16 @@ qintptr connectTo(const QHostAddress& address, quint16 port, int* error)
     const BOOL noDelay = TRUE;
     const bool ready = ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-    if (ready && (::connect(s, &to.any, size) == 0 || wouldBlock(lastError())))
-        return qintptr(s);
+    if (ready && (::connect(s, &to.any, size) == 0 || wouldBlock(lastError()))) {
+        // A refusal that came at once (Wine on loopback) is not announced to
+        // a socket event registered after it: it is taken here.
+        int failure = 0;
+        AddressSize failureSize = sizeof failure;
+        if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&failure), &failureSize) != 0 ||
+            failure == 0)
+            return qintptr(s);
+        WSASetLastError(failure);
+    }
 #else
     if (size == 0) {
         *error = EAFNOSUPPORT;

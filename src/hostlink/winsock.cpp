@@ -12,9 +12,9 @@
 namespace sorna {
 
 namespace {
-// How often a connection holding part of a frame is looked at for a close
-// that was not announced.
-constexpr int kCloseProbeMs = 200;
+// How often a connection under way, or one holding part of a frame, is
+// looked at for an outcome or a close that was not announced.
+constexpr int kProbeMs = 200;
 // Read at most this much at a time; a frame is never longer than 10,000
 // bytes.
 constexpr qint64 kReadChunk = 16 * 1024;
@@ -25,12 +25,12 @@ const QString kRemoteClosed = QStringLiteral("The remote host closed the connect
 Winsock::Winsock(QObject* parent)
     : QObject(parent), m_readable(new QSocketNotifier(QSocketNotifier::Read, this)),
       m_writable(new QSocketNotifier(QSocketNotifier::Write, this)), m_connectTimer(new QTimer(this)),
-      m_closeProbe(new QTimer(this))
+      m_probe(new QTimer(this))
 {
     connect(m_readable, &QSocketNotifier::activated, this, &Winsock::onReadable);
     connect(m_writable, &QSocketNotifier::activated, this, &Winsock::onWritable);
-    m_closeProbe->setInterval(kCloseProbeMs);
-    connect(m_closeProbe, &QTimer::timeout, this, &Winsock::probeForClose);
+    m_probe->setInterval(kProbeMs);
+    connect(m_probe, &QTimer::timeout, this, &Winsock::probe);
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
         if (m_phase != Phase::Idle && m_phase != Phase::Connected && !m_done)
@@ -52,7 +52,7 @@ void Winsock::Close()
     // A closed connection raises nothing more.
     ++m_serial;
     m_connectTimer->stop();
-    m_closeProbe->stop();
+    m_probe->stop();
     if (m_lookupId != -1) {
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;
@@ -116,6 +116,7 @@ void Winsock::connectNext()
         m_writable->setSocket(m_socket);
         m_readable->setSocket(m_socket);
         m_writable->setEnabled(true);
+        m_probe->start();
         return;
     }
     fail(tcp::errorText(m_lastError));
@@ -144,6 +145,7 @@ void Winsock::onWritable()
     m_phase = Phase::Connected;
     m_addresses.clear();
     m_connectTimer->stop();
+    m_probe->stop();
     m_writable->setEnabled(false);
     m_readable->setEnabled(true);
     if (m_watchPeerClose)
@@ -237,7 +239,7 @@ void Winsock::onReadable()
             return;
         case FrameReader::State::Complete:
             m_done = true;
-            m_closeProbe->stop();
+            m_probe->stop();
             // Raised after this read has returned, so that a handler may open
             // a modal window or close the socket.
             QMetaObject::invokeMethod(
@@ -251,19 +253,25 @@ void Winsock::onReadable()
             return;
         }
     }
-    if (received && !m_done && !m_closeProbe->isActive())
-        m_closeProbe->start();
+    if (received && !m_done && !m_probe->isActive())
+        m_probe->start();
 }
 
-// The notice of the host's close can be lost when it comes together with the
-// last bytes of a cut-short answer (Windows' socket events, seen under Wine):
-// the connection would then wait for the caller's time-out although the host
-// is gone. While part of a frame is held, the connection is peeked at now and
-// then; an end found there is handled as the announced close would be.
-void Winsock::probeForClose()
+// Windows' socket events can be lost: the outcome of a connection attempt
+// that ended before its event was registered, the notice of the host's close
+// when it comes together with the last bytes of a cut-short answer (seen
+// under Wine).  The connection would then wait for a time-out although its
+// fate is known.  While a connection is under way, its outcome is looked at
+// now and then; while part of a frame is held, the connection is peeked at,
+// and an end found there is handled as the announced close would be.
+void Winsock::probe()
 {
+    if (m_phase == Phase::Connecting) {
+        onWritable();
+        return;
+    }
     if (m_done || m_phase != Phase::Connected) {
-        m_closeProbe->stop();
+        m_probe->stop();
         return;
     }
     if (PeerHasEnded(m_socket))
@@ -298,7 +306,7 @@ void Winsock::fail(const QString& description)
 {
     logUnreadAnswer();
     m_connectTimer->stop();
-    m_closeProbe->stop();
+    m_probe->stop();
     if (m_lookupId != -1) {
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;

@@ -102,7 +102,7 @@ private:
     void failOn(int error);
     void closeSocket();
     void logUnreadAnswer();
-    void probeForClose();
+    void probe();
 
     Phase m_phase = Phase::Idle;
     qintptr m_socket = -1;
@@ -128,7 +128,7 @@ private:
     bool m_remoteClosed = false;
     int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
     QTimer* m_connectTimer = nullptr;
-    QTimer* m_closeProbe = nullptr;
+    QTimer* m_probe = nullptr;
 };
 
 // Whether a port setting is usable: decimal digits giving 1 to 65535.
