@@ -5,43 +5,60 @@
 
 #include <QDir>
 #include <QFileInfo>
-
+#include <QHostInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 namespace sorna {
 
 namespace {
-// How often a connection holding part of a frame is looked at for a close
-// that was not announced.
-constexpr int kCloseProbeMs = 200;
+// How often a connection under way, or one holding part of a frame, is
+// looked at for an outcome or a close that was not announced.
+constexpr int kProbeMs = 200;
+// Read at most this much at a time; a frame is never longer than 10,000
+// bytes.
+constexpr qint64 kReadChunk = 16 * 1024;
+
+const QString kRemoteClosed = QStringLiteral("The remote host closed the connection");
 } // namespace
 
 Winsock::Winsock(QObject* parent)
-    : QObject(parent), m_connectTimer(new QTimer(this)), m_closeProbe(new QTimer(this))
+    : QObject(parent), m_readable(new QSocketNotifier(QSocketNotifier::Read, this)),
+      m_writable(new QSocketNotifier(QSocketNotifier::Write, this)), m_connectTimer(new QTimer(this)),
+      m_probe(new QTimer(this))
 {
-    m_closeProbe->setInterval(kCloseProbeMs);
-    connect(m_closeProbe, &QTimer::timeout, this, &Winsock::probeForClose);
+    connect(m_readable, &QSocketNotifier::activated, this, &Winsock::onReadable);
+    connect(m_writable, &QSocketNotifier::activated, this, &Winsock::onWritable);
+    m_probe->setInterval(kProbeMs);
+    connect(m_probe, &QTimer::timeout, this, &Winsock::probe);
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
-        if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState && !m_done)
+        if (m_phase != Phase::Idle && m_phase != Phase::Connected && !m_done)
             fail(QStringLiteral("the host did not take the connection in time"));
     });
+}
+
+Winsock::~Winsock()
+{
+    if (m_lookupId != -1)
+        QHostInfo::abortHostLookup(m_lookupId);
+    closeSocket();
 }
 
 void Winsock::Close()
 {
     if (!m_done)
         logUnreadAnswer();
+    // A closed connection raises nothing more.
+    ++m_serial;
     m_connectTimer->stop();
-    m_closeProbe->stop();
-    if (m_socket) {
-        // A closed connection raises nothing more.
-        m_socket->disconnect(this);
-        m_socket->abort();
-        m_socket->deleteLater();
-        m_socket = nullptr;
+    m_probe->stop();
+    if (m_lookupId != -1) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
     }
-    m_watch.release();
+    closeSocket();
+    m_addresses.clear();
     m_reader.reset();
     m_sent = false;
     m_written = false;
@@ -54,121 +71,211 @@ void Winsock::Close()
 void Winsock::Connect()
 {
     Close();
-    m_socket = new QTcpSocket(this);
-    QTcpSocket* s = m_socket;
-    connect(s, &QTcpSocket::connected, this, [this] {
-        m_connectTimer->stop();
-        if (m_watchPeerClose && m_socket)
-            m_watch.attach(m_socket->socketDescriptor());
-        emit Connected();
-    });
-    connect(s, &QTcpSocket::readyRead, this, &Winsock::onReadyRead);
-    connect(s, &QTcpSocket::errorOccurred, this, &Winsock::onError);
-    connect(s, &QTcpSocket::bytesWritten, this, &Winsock::onBytesWritten);
     m_connectTimer->start(m_connectTimeoutMs);
-    s->connectToHost(RemoteHost, quint16(RemotePort));
+    m_lastError = 0;
+    QHostAddress address;
+    if (address.setAddress(RemoteHost)) {
+        m_phase = Phase::Connecting;
+        m_addresses = {address, address};
+        connectNext();
+        return;
+    }
+    m_phase = Phase::LookingUp;
+    m_lookupId = QHostInfo::lookupHost(RemoteHost, this, [this, serial = m_serial](const QHostInfo& info) {
+        if (serial == m_serial)
+            onLookedUp(info);
+    });
+}
+
+void Winsock::onLookedUp(const QHostInfo& info)
+{
+    m_lookupId = -1;
+    if (m_phase != Phase::LookingUp)
+        return;
+    m_addresses = info.addresses();
+    if (m_addresses.isEmpty()) {
+        fail(QStringLiteral("Host not found"));
+        return;
+    }
+    m_addresses += info.addresses();
+    m_phase = Phase::Connecting;
+    connectNext();
+}
+
+// Tries the addresses in turn until one takes the connection; the socket's
+// readiness for writing tells how the attempt ended.  Every address is tried
+// twice: a connection refused or reset at once gets one more chance.
+void Winsock::connectNext()
+{
+    closeSocket();
+    while (!m_addresses.isEmpty()) {
+        m_socket = tcp::connectTo(m_addresses.takeFirst(), quint16(RemotePort), &m_lastError);
+        if (m_socket == tcp::kNoSocket)
+            continue;
+        m_phase = Phase::Connecting;
+        m_writable->setSocket(m_socket);
+        m_readable->setSocket(m_socket);
+        m_writable->setEnabled(true);
+        m_probe->start();
+        return;
+    }
+    fail(tcp::errorText(m_lastError));
+}
+
+void Winsock::onWritable()
+{
+    if (m_phase == Phase::Connected) {
+        if (m_outgoing.isEmpty())
+            m_writable->setEnabled(false);
+        else
+            flush();
+        return;
+    }
+    if (m_phase != Phase::Connecting)
+        return;
+    switch (tcp::connectState(m_socket, &m_lastError)) {
+    case tcp::Connect::Pending:
+        return;
+    case tcp::Connect::Failed:
+        connectNext();
+        return;
+    case tcp::Connect::Up:
+        break;
+    }
+    m_phase = Phase::Connected;
+    m_addresses.clear();
+    m_connectTimer->stop();
+    m_probe->stop();
+    m_writable->setEnabled(false);
+    m_readable->setEnabled(true);
+    if (m_watchPeerClose)
+        m_watch.attach(m_socket);
+    const quint64 serial = m_serial;
+    emit Connected();
+    if (serial == m_serial && m_closeAfterSend && m_outgoing.isEmpty())
+        closeSocket();
 }
 
 void Winsock::SendData(const QByteArray& frame)
 {
-    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+    if (m_phase != Phase::Connected)
         return;
     m_sent = true;
-    m_socket->write(frame);
-    // Out now rather than on the event loop's next turn.
-    m_socket->flush();
+    if (frame.isEmpty())
+        return;
+    m_outgoing.append(frame);
+    flush();
+}
+
+void Winsock::flush()
+{
+    while (m_outgoingDone < m_outgoing.size()) {
+        int error = 0;
+        const qint64 n = tcp::send(m_socket, m_outgoing.constData() + m_outgoingDone,
+                                   m_outgoing.size() - m_outgoingDone, &error);
+        if (n == tcp::kWouldBlock) {
+            m_writable->setEnabled(true);
+            return;
+        }
+        if (n < 0) {
+            failOn(error);
+            return;
+        }
+        m_outgoingDone += n;
+    }
+    m_outgoing.clear();
+    m_outgoingDone = 0;
+    m_writable->setEnabled(false);
+    m_written = m_sent;
+    const quint64 serial = m_serial;
+    emit SendComplete();
+    if (serial == m_serial && m_closeAfterSend && m_phase == Phase::Connected)
+        closeSocket();
 }
 
 void Winsock::CloseAfterSend()
 {
-    if (!m_socket)
-        return;
-    if (m_socket->bytesToWrite() == 0) {
-        m_socket->disconnectFromHost();
-        return;
-    }
-    m_closeAfterSend = true;
+    if (m_phase == Phase::Connected && m_outgoing.isEmpty())
+        closeSocket();
+    else if (m_phase != Phase::Idle)
+        m_closeAfterSend = true;
 }
 
 bool Winsock::isConnected() const
 {
-    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+    return m_phase == Phase::Connected;
 }
 
 bool Winsock::isBusy() const
 {
-    return m_socket && m_socket->state() != QAbstractSocket::UnconnectedState;
+    return m_phase != Phase::Idle;
 }
 
-void Winsock::onBytesWritten()
+void Winsock::onReadable()
 {
-    if (!m_socket || m_socket->bytesToWrite() > 0)
+    if (m_phase != Phase::Connected)
         return;
-    m_written = m_sent;
-    emit SendComplete();
-    if (m_closeAfterSend && m_socket) {
-        m_closeAfterSend = false;
-        m_socket->disconnectFromHost();
+    char buffer[kReadChunk];
+    bool received = false;
+    for (;;) {
+        int error = 0;
+        const qint64 n = tcp::recv(m_socket, buffer, sizeof buffer, &error);
+        if (n == tcp::kWouldBlock)
+            break;
+        if (n <= 0) {
+            // The host closing the connection after a whole answer is no
+            // error.
+            failOn(n == 0 ? 0 : error);
+            return;
+        }
+        if (m_done)
+            continue; // what follows a whole answer is not read
+        received = true;
+        switch (m_reader.feed(QByteArrayView(buffer, n))) {
+        case FrameReader::State::Incomplete:
+            continue;
+        case FrameReader::State::Bad:
+            fail(QStringLiteral("the host's answer is not a frame"));
+            return;
+        case FrameReader::State::Complete:
+            m_done = true;
+            m_probe->stop();
+            // Raised after this read has returned, so that a handler may open
+            // a modal window or close the socket.
+            QMetaObject::invokeMethod(
+                this,
+                [this, serial = m_serial] {
+                    if (serial == m_serial)
+                        emit DataArrival();
+                },
+                Qt::QueuedConnection);
+            // The host's close, if it follows, is read on the next turn.
+            return;
+        }
     }
+    if (received && !m_done && !m_probe->isActive())
+        m_probe->start();
 }
 
-void Winsock::onReadyRead()
+// Windows' socket events can be lost: the outcome of a connection attempt
+// that ended before its event was registered, the notice of the host's close
+// when it comes together with the last bytes of a cut-short answer (seen
+// under Wine).  The connection would then wait for a time-out although its
+// fate is known.  While a connection is under way, its outcome is looked at
+// now and then; while part of a frame is held, the connection is peeked at,
+// and an end found there is handled as the announced close would be.
+void Winsock::probe()
 {
-    if (!m_socket || m_done)
-        return;
-    switch (m_reader.feed(m_socket->readAll())) {
-    case FrameReader::State::Incomplete:
-        if (!m_closeProbe->isActive())
-            m_closeProbe->start();
-        return;
-    case FrameReader::State::Bad:
-        fail(QStringLiteral("the host's answer is not a frame"));
-        return;
-    case FrameReader::State::Complete:
-        m_done = true;
-        m_closeProbe->stop();
-        // Raised after this read has returned, so that a handler may open a
-        // modal window or close the socket.
-        QTimer::singleShot(0, this, [this, s = m_socket] {
-            if (m_socket == s)
-                emit DataArrival();
-        });
+    if (m_phase == Phase::Connecting) {
+        onWritable();
         return;
     }
-}
-
-void Winsock::onError()
-{
-    if (!m_socket || m_done)
-        return;
-    // The host closing the connection after a whole answer is no error; nor
-    // is our own close after a fire-and-forget send.
-    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError && m_sent &&
-        m_socket->bytesToWrite() == 0 && m_reader.state() == FrameReader::State::Complete)
-        return;
-    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
-        m_remoteClosed = true;
-        m_peerClose = m_watch.how();
-    }
-    fail(m_socket->errorString());
-}
-
-// The notice of the host's close can be lost when it comes together with the
-// last bytes of a cut-short answer (Windows' socket events, seen under Wine):
-// the connection would then wait for the caller's time-out although the host
-// is gone. While part of a frame is held, the connection is peeked at now and
-// then; an end found there is handled as the announced close would be.
-void Winsock::probeForClose()
-{
-    if (!m_socket || m_done || m_socket->state() != QAbstractSocket::ConnectedState) {
-        m_closeProbe->stop();
+    if (m_done || m_phase != Phase::Connected) {
+        m_probe->stop();
         return;
     }
-    if (m_socket->bytesAvailable() > 0 || !PeerHasEnded(m_socket->socketDescriptor()))
-        return;
-    m_remoteClosed = true;
-    m_peerClose = m_watch.how();
-    fail(QStringLiteral("The remote host closed the connection"));
+    if (PeerHasEnded(m_socket))
+        failOn(0);
 }
 
 void Winsock::logUnreadAnswer()
@@ -178,20 +285,57 @@ void Winsock::logUnreadAnswer()
         LogMessage(kTagAnswer, received);
 }
 
+// A failed read or write: error 0 or one that tells of the peer's end is the
+// host closing the connection.  Once the answer is whole, nothing is raised.
+void Winsock::failOn(int error)
+{
+    if (m_done) {
+        closeSocket();
+        return;
+    }
+    if (error != 0 && !tcp::peerEnded(error)) {
+        fail(tcp::errorText(error));
+        return;
+    }
+    m_remoteClosed = true;
+    m_peerClose = m_watch.how();
+    fail(kRemoteClosed);
+}
+
 void Winsock::fail(const QString& description)
 {
     logUnreadAnswer();
     m_connectTimer->stop();
-    m_closeProbe->stop();
+    m_probe->stop();
+    if (m_lookupId != -1) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
     m_done = true;
-    QTcpSocket* s = m_socket;
-    s->disconnect(this);
-    s->abort();
+    m_addresses.clear();
+    closeSocket();
+    QMetaObject::invokeMethod(
+        this,
+        [this, serial = m_serial, description] {
+            if (serial == m_serial)
+                emit Error(description);
+        },
+        Qt::QueuedConnection);
+}
+
+// Lets go of the socket, if there is one; nothing is raised.
+void Winsock::closeSocket()
+{
+    m_readable->setEnabled(false);
+    m_writable->setEnabled(false);
+    if (m_socket != tcp::kNoSocket) {
+        tcp::close(m_socket);
+        m_socket = tcp::kNoSocket;
+    }
     m_watch.release();
-    QTimer::singleShot(0, this, [this, s = QPointer<QTcpSocket>(s), description] {
-        if (m_socket == s)
-            emit Error(description);
-    });
+    m_outgoing.clear();
+    m_outgoingDone = 0;
+    m_phase = Phase::Idle;
 }
 
 bool ParsePort(const QString& text, int* port)

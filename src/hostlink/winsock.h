@@ -1,14 +1,16 @@
 #pragma once
 
 #include "hostlink/frame.h"
-#include "hostlink/peerclose.h"
+#include "hostlink/nativesocket.h"
 
 #include <QByteArray>
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QTcpSocket>
 
+class QHostInfo;
+class QSocketNotifier;
 class QTimer;
 
 namespace sorna {
@@ -16,6 +18,10 @@ namespace sorna {
 // A TCP client socket in the manner the windows use it: set RemoteHost and
 // RemotePort, Connect, build and send the request when Connected is raised,
 // take the answer when DataArrival is raised.  One request per connection.
+// Connected, DataArrival and Error are raised from the event loop, never from
+// within the call that started them.  RemoteHost is an IPv4 or IPv6 address,
+// used as it is, or a host name, looked up first; every address it has is
+// tried in turn.
 //
 // DataArrival is raised once, when a whole frame has been gathered from as
 // many pieces as it came in.  A failed connection, a connection lost before
@@ -30,12 +36,17 @@ class Winsock : public QObject
     Q_OBJECT
 public:
     explicit Winsock(QObject* parent = nullptr);
+    ~Winsock() override;
 
     QString RemoteHost;
     int RemotePort = 0;
 
     void Close();
     void Connect();
+    // Writes the frame at once as far as the connection takes it, the rest
+    // as it becomes writable; SendComplete is raised once all is written
+    // (within this call when it went at once).  Nothing is sent on a
+    // connection that is not up.
     void SendData(const QByteArray& frame);
     // The frame received, blanks around it dropped.
     QByteArray GetData() const { return m_reader.received(); }
@@ -74,14 +85,38 @@ signals:
     void SendComplete();
 
 private:
-    void onReadyRead();
-    void onError();
-    void onBytesWritten();
-    void fail(const QString& description);
-    void logUnreadAnswer();
-    void probeForClose();
+    enum class Phase
+    {
+        Idle,
+        LookingUp,
+        Connecting,
+        Connected
+    };
 
-    QPointer<QTcpSocket> m_socket;
+    void onLookedUp(const QHostInfo& info);
+    void connectNext();
+    void onWritable();
+    void onReadable();
+    void flush();
+    void fail(const QString& description);
+    void failOn(int error);
+    void closeSocket();
+    void logUnreadAnswer();
+    void probe();
+
+    Phase m_phase = Phase::Idle;
+    qintptr m_socket = -1;
+    QSocketNotifier* m_readable = nullptr;
+    QSocketNotifier* m_writable = nullptr;
+    // The addresses still to try, and why the last one failed.
+    QList<QHostAddress> m_addresses;
+    int m_lastError = 0;
+    int m_lookupId = -1;
+    // What SendData was given and the connection has not taken yet.
+    QByteArray m_outgoing;
+    qsizetype m_outgoingDone = 0;
+    // Counts Close(): a signal queued for an earlier connection is dropped.
+    quint64 m_serial = 0;
     FrameReader m_reader;
     bool m_sent = false;
     bool m_closeAfterSend = false;
@@ -93,7 +128,7 @@ private:
     bool m_remoteClosed = false;
     int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
     QTimer* m_connectTimer = nullptr;
-    QTimer* m_closeProbe = nullptr;
+    QTimer* m_probe = nullptr;
 };
 
 // Whether a port setting is usable: decimal digits giving 1 to 65535.

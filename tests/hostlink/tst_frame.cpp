@@ -5,7 +5,7 @@
 #include "foundation/clock.h"
 #include "hostlink/envelope.h"
 #include "hostlink/frame.h"
-#include "hostlink/peerclose.h"
+#include "hostlink/nativesocket.h"
 #include "hostlink/winsock.h"
 #include "hostlink/zseed.h"
 #include "support/testsupport.h"
@@ -24,6 +24,7 @@
 #include <memory>
 
 using namespace sorna;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -496,6 +497,7 @@ private slots:
         QSignalSpy arrival(&ws, &Winsock::DataArrival);
         QSignalSpy error(&ws, &Winsock::Error);
         ws.Connect();
+        QCOMPARE(connected.count(), 0);
         QTRY_COMPARE(connected.count(), 1);
         ws.SendData("0280request");
         QTRY_COMPARE(host.received, QByteArray("0280request"));
@@ -568,8 +570,17 @@ private slots:
         QCOMPARE(root.read(QStringLiteral("Log/20261206.log")), "[ Resp 14:30:25 ] " + partial + "\r\n");
     }
 
-    void connectionRefused()
+    // Error is raised from the event loop, never within Connect().
+    void connectionFails_data()
     {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("nothing listens at the address") << u"127.0.0.1"_s;
+        QTest::newRow("a name that does not resolve") << u"no-such-host.invalid"_s;
+        QTest::newRow("nothing listens at the name's address") << u"localhost"_s;
+    }
+    void connectionFails()
+    {
+        QFETCH(QString, host);
         quint16 freePort = 0;
         {
             QTcpServer probe;
@@ -577,19 +588,38 @@ private slots:
             freePort = probe.serverPort();
         }
         Winsock ws;
-        ws.RemoteHost = QStringLiteral("127.0.0.1");
+        ws.RemoteHost = host;
         ws.RemotePort = freePort;
         QSignalSpy connected(&ws, &Winsock::Connected);
         QSignalSpy arrival(&ws, &Winsock::DataArrival);
         QSignalSpy error(&ws, &Winsock::Error);
         ws.Connect();
+        QCOMPARE(error.count(), 0);
         QTRY_COMPARE(error.count(), 1);
+        QVERIFY(!error.first().first().toString().isEmpty());
         QCOMPARE(connected.count(), 0);
         QCOMPARE(arrival.count(), 0);
+        QVERIFY(!ws.isBusy());
         QVERIFY(!ws.requestSent());
         // Sending on a connection that is not up sends nothing.
         ws.SendData("0280request");
         QVERIFY(!ws.requestSent());
+    }
+
+    // A host name is looked up first; Connected comes from the event loop.
+    void connectsByName()
+    {
+        Host host;
+        Winsock ws;
+        ws.RemoteHost = u"localhost"_s;
+        ws.RemotePort = host.port();
+        QSignalSpy connected(&ws, &Winsock::Connected);
+        ws.Connect();
+        QCOMPARE(connected.count(), 0);
+        QVERIFY(ws.isBusy());
+        QTRY_COMPARE(connected.count(), 1);
+        ws.SendData("0280request");
+        QTRY_COMPARE(host.received, QByteArray("0280request"));
     }
 
     // What came is kept in the day's log as a "[ Resp " line, as received

@@ -594,8 +594,8 @@ private slots:
         QTRY_COMPARE(sorna::test::owedReversals().size(), 0);
     }
 
-    // Approval A leaves and the line resets before the host has it; its
-    // reversal cannot get through either.  The line is back and the merchant
+    // Approval A leaves and the line resets before the host has carried it
+    // out; its reversal cannot get through either.  The line is back and the merchant
     // pays again: the owed reversal reaches the host first, and the new
     // approval B, taken after it, stands in the host's ledger (a reversal
     // that came after B would have taken B back: the host matches it by
@@ -604,7 +604,10 @@ private slots:
     {
         logIn();
         swipe(demo::kCardNineItems);
-        RefHost resetting({QStringLiteral("--fault"), QStringLiteral("reset")});
+        // Reset once the request is read: a host that resets as it accepts
+        // may do so before the request is written, and A would not leave.
+        RefHost resetting({QStringLiteral("--fault-on"), QStringLiteral("0500:reset"),
+                           QStringLiteral("--fault-on"), QStringLiteral("reversal:reset")});
         QVERIFY2(resetting.isRunning(), qPrintable(resetting.error()));
         resetting.writeClientSettings(*m_root); // the line that drops
         ui(w()).Command4->click();

@@ -1,6 +1,13 @@
 #pragma once
 
+// The host link's plain TCP sockets: the few socket calls it makes, with the
+// differences between the platforms' socket interfaces (POSIX sockets,
+// Windows Sockets 2) kept in this one place.
+
 #include <QtGlobal>
+
+class QHostAddress;
+class QString;
 
 namespace sorna {
 
@@ -50,5 +57,42 @@ private:
 // peek finds the end of the stream or a reset. Unsent data or an open,
 // quiet connection give false, as does a platform that cannot peek.
 bool PeerHasEnded(qintptr descriptor);
+
+namespace tcp {
+
+constexpr qintptr kNoSocket = -1;
+// What send and recv return besides a count of bytes (and recv's 0, the end
+// of the peer's stream).
+constexpr qint64 kWouldBlock = -1;
+constexpr qint64 kFailed = -2;
+
+// A non-blocking TCP socket, not inherited by child processes, with Nagle's
+// delay off (a frame is always handed over whole), connecting to `address`
+// and `port`.  The connection is up or under way; kNoSocket, with *error set,
+// when the socket could not be made or the connect failed at once.  Error
+// codes are the platform's own (errno, WSAGetLastError()).
+qintptr connectTo(const QHostAddress& address, quint16 port, int* error);
+
+enum class Connect
+{
+    Up,
+    Pending, // still under way: the socket's readiness was reported too soon
+    Failed   // *error says why
+};
+// Where a connection under way stands once the socket was reported writable.
+Connect connectState(qintptr socket, int* error);
+
+// Writes (reads) what it can at once: the number of bytes, kWouldBlock, or
+// kFailed with *error set.  recv gives 0 at the end of the peer's stream.
+qint64 send(qintptr socket, const char* data, qint64 size, int* error);
+qint64 recv(qintptr socket, char* buffer, qint64 size, int* error);
+void close(qintptr socket);
+
+// The error tells that the peer ended the connection (a reset, an abort, a
+// write to a connection it has closed).
+bool peerEnded(int error);
+QString errorText(int error);
+
+} // namespace tcp
 
 } // namespace sorna
