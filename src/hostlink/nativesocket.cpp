@@ -11,8 +11,6 @@
 
 #include "hostlink/nativesocket.h"
 
-#include <QHostAddress>
-#include <QNetworkInterface>
 #include <QString>
 
 #include <climits>
@@ -154,15 +152,6 @@ bool wouldBlock(int error)
     return error == WSAEWOULDBLOCK;
 }
 
-// Windows Sockets are started once for the program, before its first socket.
-void startSockets()
-{
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    Q_UNUSED(started);
-}
 #else
 using Handle = int;
 using AddressSize = socklen_t;
@@ -183,53 +172,34 @@ bool wouldBlock(int error)
 }
 #endif
 
-union SocketAddress {
-    sockaddr any;
-    sockaddr_in v4;
-    sockaddr_in6 v6;
-};
-
-// The socket address of `address` and `port`, and its size; 0 for what is
-// no IP address.
-AddressSize socketAddress(const QHostAddress& address, quint16 port, SocketAddress* out)
-{
-    std::memset(out, 0, sizeof *out);
-    switch (address.protocol()) {
-    case QAbstractSocket::IPv4Protocol:
-        out->v4.sin_family = AF_INET;
-        out->v4.sin_port = htons(port);
-        out->v4.sin_addr.s_addr = htonl(address.toIPv4Address());
-        return sizeof out->v4;
-    case QAbstractSocket::IPv6Protocol: {
-        out->v6.sin6_family = AF_INET6;
-        out->v6.sin6_port = htons(port);
-        const Q_IPV6ADDR ip = address.toIPv6Address();
-        std::memcpy(&out->v6.sin6_addr, ip.c, sizeof ip.c);
-        // A link-local address names its interface ("fe80::1%eth0").
-        const QString scope = address.scopeId();
-        bool numeric = false;
-        const uint index = scope.toUInt(&numeric);
-        out->v6.sin6_scope_id = numeric ? index : uint(QNetworkInterface::interfaceIndexFromName(scope));
-        return sizeof out->v6;
-    }
-    default:
-        return 0;
-    }
-}
-
 } // namespace
 
-qintptr connectTo(const QHostAddress& address, quint16 port, int* error)
+void startSockets()
 {
-    SocketAddress to;
-    const AddressSize size = socketAddress(address, port, &to);
 #if defined(Q_OS_WIN)
-    if (size == 0) {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    Q_UNUSED(started);
+#endif
+}
+
+qintptr connectTo(const Endpoint& address, int* error)
+{
+    const auto* to = reinterpret_cast<const sockaddr*>(address.constData());
+    const auto size = AddressSize(address.size());
+    if (size < AddressSize(sizeof(sockaddr)) || (to->sa_family != AF_INET && to->sa_family != AF_INET6)) {
+#if defined(Q_OS_WIN)
         *error = WSAEAFNOSUPPORT;
+#else
+        *error = EAFNOSUPPORT;
+#endif
         return kNoSocket;
     }
+#if defined(Q_OS_WIN)
     startSockets();
-    const Handle s = WSASocketW(to.any.sa_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+    const Handle s = WSASocketW(to->sa_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                 WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) {
         *error = lastError();
@@ -239,7 +209,7 @@ qintptr connectTo(const QHostAddress& address, quint16 port, int* error)
     const BOOL noDelay = TRUE;
     const bool ready = ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-    if (ready && (::connect(s, &to.any, size) == 0 || wouldBlock(lastError()))) {
+    if (ready && (::connect(s, to, size) == 0 || wouldBlock(lastError()))) {
         // A refusal that came at once (Wine on loopback) is not announced to
         // a socket event registered after it: it is taken here.
         int failure = 0;
@@ -250,11 +220,7 @@ qintptr connectTo(const QHostAddress& address, quint16 port, int* error)
         WSASetLastError(failure);
     }
 #else
-    if (size == 0) {
-        *error = EAFNOSUPPORT;
-        return kNoSocket;
-    }
-    const Handle s = ::socket(to.any.sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    const Handle s = ::socket(to->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (s < 0) {
         *error = lastError();
         return kNoSocket;
@@ -262,7 +228,7 @@ qintptr connectTo(const QHostAddress& address, quint16 port, int* error)
     const int noDelay = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     // Interrupted, the connection still goes on.
-    if (::connect(s, &to.any, size) == 0 || errno == EINPROGRESS || errno == EINTR)
+    if (::connect(s, to, size) == 0 || errno == EINPROGRESS || errno == EINTR)
         return s;
 #endif
     *error = lastError();
@@ -295,9 +261,9 @@ Connect connectState(qintptr socket, int* error)
     }
     return FD_ISSET(s, &writable) ? Connect::Up : Connect::Pending;
 #else
-    SocketAddress peer;
+    sockaddr_storage peer;
     AddressSize peerSize = sizeof peer;
-    if (::getpeername(s, &peer.any, &peerSize) == 0)
+    if (::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerSize) == 0)
         return Connect::Up;
     if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &failure, &size) != 0)
         failure = lastError();

@@ -4,9 +4,10 @@
 // differences between the platforms' socket interfaces (POSIX sockets,
 // Windows Sockets 2) kept in this one place.
 
+#include "hostlink/hostlookup.h"
+
 #include <QtGlobal>
 
-class QHostAddress;
 class QString;
 
 namespace sorna {
@@ -68,10 +69,14 @@ constexpr qint64 kFailed = -2;
 
 // A non-blocking TCP socket, not inherited by child processes, with Nagle's
 // delay off (a frame is always handed over whole), connecting to `address`
-// and `port`.  The connection is up or under way; kNoSocket, with *error set,
-// when the socket could not be made or the connect failed at once.  Error
-// codes are the platform's own (errno, WSAGetLastError()).
-qintptr connectTo(const QHostAddress& address, quint16 port, int* error);
+// (port included).  The connection is up or under way; kNoSocket, with
+// *error set, when the socket could not be made or the connect failed at
+// once.  Error codes are the platform's own (errno, WSAGetLastError()).
+qintptr connectTo(const Endpoint& address, int* error);
+
+// Windows Sockets are started once for the program, before its first socket
+// or name lookup; elsewhere this does nothing.
+void startSockets();
 
 enum class Connect
 {

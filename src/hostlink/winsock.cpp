@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QHostInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -40,8 +39,6 @@ Winsock::Winsock(QObject* parent)
 
 Winsock::~Winsock()
 {
-    if (m_lookupId != -1)
-        QHostInfo::abortHostLookup(m_lookupId);
     closeSocket();
 }
 
@@ -53,10 +50,6 @@ void Winsock::Close()
     ++m_serial;
     m_connectTimer->stop();
     m_probe->stop();
-    if (m_lookupId != -1) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
     closeSocket();
     m_addresses.clear();
     m_reader.reset();
@@ -73,31 +66,30 @@ void Winsock::Connect()
     Close();
     m_connectTimer->start(m_connectTimeoutMs);
     m_lastError = 0;
-    QHostAddress address;
-    if (address.setAddress(RemoteHost)) {
+    if (const QList<tcp::Endpoint> address = tcp::numericEndpoints(RemoteHost, quint16(RemotePort));
+        !address.isEmpty()) {
         m_phase = Phase::Connecting;
-        m_addresses = {address, address};
+        m_addresses = address + address;
         connectNext();
         return;
     }
     m_phase = Phase::LookingUp;
-    m_lookupId = QHostInfo::lookupHost(RemoteHost, this, [this, serial = m_serial](const QHostInfo& info) {
-        if (serial == m_serial)
-            onLookedUp(info);
-    });
+    tcp::lookUp(RemoteHost, quint16(RemotePort), this,
+                [this, serial = m_serial](const QList<tcp::Endpoint>& endpoints, const QString& error) {
+                    if (serial == m_serial)
+                        onLookedUp(endpoints, error);
+                });
 }
 
-void Winsock::onLookedUp(const QHostInfo& info)
+void Winsock::onLookedUp(const QList<tcp::Endpoint>& endpoints, const QString& error)
 {
-    m_lookupId = -1;
     if (m_phase != Phase::LookingUp)
         return;
-    m_addresses = info.addresses();
-    if (m_addresses.isEmpty()) {
-        fail(QStringLiteral("Host not found"));
+    if (endpoints.isEmpty()) {
+        fail(error);
         return;
     }
-    m_addresses += info.addresses();
+    m_addresses = endpoints + endpoints;
     m_phase = Phase::Connecting;
     connectNext();
 }
@@ -109,7 +101,7 @@ void Winsock::connectNext()
 {
     closeSocket();
     while (!m_addresses.isEmpty()) {
-        m_socket = tcp::connectTo(m_addresses.takeFirst(), quint16(RemotePort), &m_lastError);
+        m_socket = tcp::connectTo(m_addresses.takeFirst(), &m_lastError);
         if (m_socket == tcp::kNoSocket)
             continue;
         m_phase = Phase::Connecting;
@@ -307,10 +299,6 @@ void Winsock::fail(const QString& description)
     logUnreadAnswer();
     m_connectTimer->stop();
     m_probe->stop();
-    if (m_lookupId != -1) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
     m_done = true;
     m_addresses.clear();
     closeSocket();

@@ -4,12 +4,10 @@
 #include "hostlink/nativesocket.h"
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
 
-class QHostInfo;
 class QSocketNotifier;
 class QTimer;
 
@@ -93,7 +91,7 @@ private:
         Connected
     };
 
-    void onLookedUp(const QHostInfo& info);
+    void onLookedUp(const QList<tcp::Endpoint>& endpoints, const QString& error);
     void connectNext();
     void onWritable();
     void onReadable();
@@ -109,9 +107,8 @@ private:
     QSocketNotifier* m_readable = nullptr;
     QSocketNotifier* m_writable = nullptr;
     // The addresses still to try, and why the last one failed.
-    QList<QHostAddress> m_addresses;
+    QList<tcp::Endpoint> m_addresses;
     int m_lastError = 0;
-    int m_lookupId = -1;
     // What SendData was given and the connection has not taken yet.
     QByteArray m_outgoing;
     qsizetype m_outgoingDone = 0;

@@ -575,6 +575,7 @@ private slots:
     {
         QTest::addColumn<QString>("host");
         QTest::newRow("nothing listens at the address") << u"127.0.0.1"_s;
+        QTest::newRow("nothing listens at the IPv6 address") << u"::1"_s;
         QTest::newRow("a name that does not resolve") << u"no-such-host.invalid"_s;
         QTest::newRow("nothing listens at the name's address") << u"localhost"_s;
     }
