@@ -11,6 +11,7 @@
 #include "hostlink/nativesocket.h"
 
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QObject>
 #include <QPromise>
 #include <QThreadPool>
@@ -89,9 +90,15 @@ void lookUp(const QString& host, quint16 port, QObject* context, LookupDone done
         promise->addResult(resolve(host, port, false));
         promise->finish();
     });
-    // The continuation runs on the context's thread, and is dropped with it.
-    future.then(context,
-                [done = std::move(done)](const Lookup& result) { done(result.endpoints, result.error); });
+    // The watcher lives on the context's thread and goes with it: a context
+    // that has gone hears nothing.
+    auto* watcher = new QFutureWatcher<Lookup>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher, [watcher, done = std::move(done)] {
+        const Lookup result = watcher->result();
+        watcher->deleteLater();
+        done(result.endpoints, result.error);
+    });
+    watcher->setFuture(future);
 }
 
 } // namespace sorna::tcp

@@ -22,7 +22,6 @@
 
 #include <functional>
 #include <memory>
-
 using namespace sorna;
 using namespace Qt::StringLiterals;
 
@@ -605,6 +604,48 @@ private slots:
         // Sending on a connection that is not up sends nothing.
         ws.SendData("0280request");
         QVERIFY(!ws.requestSent());
+    }
+
+    // Which settings are addresses to be used as they are, and what they give.
+    void numericEndpoints_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("size"); // of the socket address; 0: a name, to be looked up
+        QTest::newRow("IPv4") << u"10.1.2.3"_s << 16;
+        QTest::newRow("IPv6") << u"::1"_s << 28;
+        QTest::newRow("a name") << u"localhost"_s << 0;
+        QTest::newRow("a Hangul name") << u"호스트.kr"_s << 0;
+        QTest::newRow("not an address") << u"10.1.2.300"_s << 0;
+    }
+    void numericEndpoints()
+    {
+        QFETCH(QString, host);
+        QFETCH(int, size);
+        const QList<tcp::Endpoint> found = tcp::numericEndpoints(host, 24680);
+        QCOMPARE(found.size(), size == 0 ? 0 : 1);
+        if (size == 0)
+            return;
+        const QByteArray address = found.first();
+        QCOMPARE(address.size(), size);
+        // The port, in network order, in the same place in both layouts.
+        QCOMPARE((uchar(address[2]) << 8) | uchar(address[3]), 24680);
+    }
+
+    // A lookup whose asker has gone by the time it ends calls nothing.
+    void lookupOutlivedByItsAsker()
+    {
+        bool called = false;
+        {
+            QObject asker;
+            tcp::lookUp(u"localhost"_s, 24680, &asker,
+                        [&called](const QList<tcp::Endpoint>&, const QString&) { called = true; });
+        }
+        QObject waiter;
+        bool done = false;
+        tcp::lookUp(u"localhost"_s, 24680, &waiter,
+                    [&done](const QList<tcp::Endpoint>& found, const QString&) { done = !found.isEmpty(); });
+        QTRY_VERIFY(done);
+        QVERIFY(!called);
     }
 
     // A host name is looked up first; Connected comes from the event loop.
