@@ -91,6 +91,7 @@ void Form1::sckMain_Error()
         return;
     }
     sckMain->Close();
+    m_pressed.reset();
     m_desk.requestNotSent();
     MessageBox::show(this, QStringLiteral("연결할 수 없습니다"));
     Command4->setEnabled(true);
