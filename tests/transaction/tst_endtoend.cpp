@@ -102,6 +102,17 @@ QList<QByteArray> reversalsAt(const RefHost& host)
 
 } // namespace
 
+// Receipts printed into a PDF file of a folder of their own while it lives.
+struct PdfReceipts
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("receipt.pdf"));
+    PdfReceipts() { qputenv(receipt::kPdfTargetVariable, path.toLocal8Bit()); }
+    ~PdfReceipts() { qunsetenv(receipt::kPdfTargetVariable); }
+    PdfReceipts(const PdfReceipts&) = delete;
+    PdfReceipts& operator=(const PdfReceipts&) = delete;
+};
+
 class TestEndToEnd : public QObject
 {
     Q_OBJECT
@@ -810,9 +821,7 @@ private slots:
     void acceptedAnswerNeverReversed()
     {
         QFETCH(bool, keptAside);
-        QTemporaryDir out;
-        qputenv(receipt::kPdfTargetVariable, out.filePath(QStringLiteral("receipt.pdf")).toLocal8Bit());
-        const auto unsetPdf = qScopeGuard([] { qunsetenv(receipt::kPdfTargetVariable); });
+        const PdfReceipts printed;
         logIn();
         swipe(demo::kCardNineItems);
         Journal::setAnswerWritesFail(true);
@@ -880,9 +889,7 @@ private slots:
     // cancellation offered) and the merchant is told once.
     void reversalTakesBackAnEarlierApproval()
     {
-        QTemporaryDir out;
-        qputenv(receipt::kPdfTargetVariable, out.filePath(QStringLiteral("receipt.pdf")).toLocal8Bit());
-        const auto unsetPdf = qScopeGuard([] { qunsetenv(receipt::kPdfTargetVariable); });
+        const PdfReceipts printed;
         logIn();
         swipe(demo::kCardNineItems);
         const QStringList first = pay(true);
