@@ -220,8 +220,10 @@ bool PayDesk::reversalsOwed()
     // itself is refused when it cannot be recorded, with the reason.
     if (!journal().isOpen())
         return false;
+    // Outcomes the journal still cannot take are no reversal to wait for:
+    // the request itself is refused, saying so, until they are written.
     saveUnsaved(nullptr);
-    return !m_unsaved.isEmpty() || journal().hasOwedReversals();
+    return journal().hasOwedReversals();
 }
 
 QString PayDesk::reversalFirstMessage()

@@ -132,7 +132,8 @@ public:
     std::optional<QString> beginRequest(const PanelInput& panel, const QString& issueCode,
                                         const QString& number, QString* error);
     // Whether a reversal must reach the host before an approval or a
-    // cancellation may leave (outcomes not yet written are written first).
+    // cancellation may leave (outcomes not yet written are written first;
+    // while one cannot be, beginRequest refuses with the reason).
     bool reversalsOwed();
     static QString reversalFirstMessage();
     // The result list's line of a payment waiting for an owed reversal, and

@@ -420,7 +420,12 @@ private slots:
         QVERIFY2(PayDesk::unsavedAnswerMessage(m).contains(told),
                  qPrintable(PayDesk::unsavedAnswerMessage(m)));
         QCOMPARE(int(desk.saveOutcomes()), atClose);
-        QVERIFY(desk.reversalsOwed()); // nothing else leaves before it is written
+        // Nothing else leaves before it is written, and the merchant is told why.
+        QString error;
+        Clock::setFixed(Clock::now().addSecs(1));
+        QVERIFY(!desk.beginRequest(panelWithItem(TransactionMode::Approval, 1), QStringLiteral("3901"),
+                                   QStringLiteral("7100012345"), &error));
+        QVERIFY2(error.contains(QStringLiteral("the disk is full")), qPrintable(error));
 
         Journal::setAnswerWritesFail(false);
         QCOMPARE(desk.saveOutcomes(), PayDesk::Unsaved::None);
