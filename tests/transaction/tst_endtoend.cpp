@@ -222,6 +222,26 @@ class TestEndToEnd : public QObject
         return seen;
     }
 
+    // The program started anew on the same root folder, and ended.
+    void startClient(QProcess& client) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QUENDAL_ROOT"), m_root->path());
+        env.insert(QStringLiteral("SORNA_MESSAGES_TO_STDERR"), QStringLiteral("1"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        client.setProcessEnvironment(env);
+        client.setProgram(QStringLiteral(SORNA_CLIENT_BINARY));
+        client.start();
+    }
+    static void stopClient(QProcess& client)
+    {
+        client.terminate();
+        if (!client.waitForFinished(5000)) {
+            client.kill();
+            client.waitForFinished(5000);
+        }
+    }
+
     // An approval the host carries out and never answers: the reversal is
     // kept because the host goes down before it can be sent.
     void approvalLeftWithTheHostDown()
@@ -693,13 +713,7 @@ private slots:
         if (nextStart) {
             // The program ends; a new one starts on the same root folder.
             delete m_main.data();
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("QUENDAL_ROOT"), m_root->path());
-            env.insert(QStringLiteral("SORNA_MESSAGES_TO_STDERR"), QStringLiteral("1"));
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-            client.setProcessEnvironment(env);
-            client.setProgram(QStringLiteral(SORNA_CLIENT_BINARY));
-            client.start();
+            startClient(client);
             QVERIFY(client.waitForStarted(10000));
         } else {
             ReversalSender::instance()->setRetryInterval(300);
@@ -719,11 +733,7 @@ private slots:
         QCOMPARE(reversalsAt(*m_host).size(), 1);
         if (nextStart) {
             QCOMPARE(client.state(), QProcess::Running);
-            client.terminate();
-            if (!client.waitForFinished(5000)) {
-                client.kill();
-                client.waitForFinished(5000);
-            }
+            stopClient(client);
         }
     }
 
@@ -857,21 +867,9 @@ private slots:
 
         // The next start of the program on the same root folder.
         QProcess client;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QUENDAL_ROOT"), m_root->path());
-        env.insert(QStringLiteral("SORNA_MESSAGES_TO_STDERR"), QStringLiteral("1"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        client.setProcessEnvironment(env);
-        client.setProgram(QStringLiteral(SORNA_CLIENT_BINARY));
-        client.start();
+        startClient(client);
         QVERIFY(client.waitForStarted(10000));
-        const auto stop = qScopeGuard([&client] {
-            client.terminate();
-            if (!client.waitForFinished(5000)) {
-                client.kill();
-                client.waitForFinished(5000);
-            }
-        });
+        const auto stop = qScopeGuard([&client] { stopClient(client); });
         QTRY_COMPARE_WITH_TIMEOUT(Journal::instance().day(Clock::dateText()).first().state,
                                   JournalState::Approved, 10000);
         QTest::qWait(1000);
