@@ -90,8 +90,17 @@ ShownRow Show(const JournalDayRow& day)
         s.mayCancel = !day.cancelled && !r.approvalNo.isEmpty();
         break;
     case JournalState::Cancelled:
-        s.state = QStringLiteral("취소 완료");
-        s.mayReprint = true;
+        if (r.kind == JournalKind::HostTakeBack) {
+            s.kind = QStringLiteral("자동취소");
+            s.state = QStringLiteral("승인 서버가 취소함");
+            s.look = Look::Attention;
+            s.advice = TakeBackAdvice(r);
+            break;
+        }
+        // Answered "already cancelled": there is no receipt of its own.
+        s.state =
+            r.respCode == u"23" ? QStringLiteral("취소 완료 (이미 취소됨)") : QStringLiteral("취소 완료");
+        s.mayReprint = r.respCode != u"23";
         break;
     case JournalState::Refused:
         s.state = refusalText(r);
@@ -135,6 +144,14 @@ ShownRow Show(const JournalDayRow& day)
         break;
     }
     return s;
+}
+
+QString TakeBackAdvice(const JournalRow& takeBack)
+{
+    return QStringLiteral(
+               "응답 없이 끝난 결제의 자동취소를 승인 서버가 이 카드의 앞선 승인(승인번호 %1, %2원)에 "
+               "적용해 그 승인이 취소되었습니다. 그 서비스를 제공했다면 다시 승인해 주세요.")
+        .arg(takeBack.orgApprovalNo, FormatAmount(takeBack.amount));
 }
 
 ReceiptData ReceiptOf(const JournalDayRow& day)

@@ -38,6 +38,10 @@ struct ShownRow
 
 ShownRow Show(const JournalDayRow& row);
 
+// What the merchant is told of an approval the host took back in answer to
+// an automatic cancellation: which, how much, what to do.
+QString TakeBackAdvice(const JournalRow& takeBack);
+
 // The row's amount in won: what the host answered, or what was asked.
 qint64 AmountOf(const JournalDayRow& row);
 

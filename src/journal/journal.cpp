@@ -1,5 +1,7 @@
 #include "journal/journal.h"
 
+#include "journal/answerslot.h"
+
 #include "foundation/amount.h"
 #include "foundation/clock.h"
 #include "foundation/cp949.h"
@@ -147,6 +149,12 @@ QString cardHashOf(const QByteArray& key, const QString& cardNumber)
 
 // An amount field of an answer as a number of won without leading zeros;
 // empty when it holds no number.
+// Approvals taken back count like those cancelled, in every look-up.
+QString takeBackKind()
+{
+    return QString::number(int(JournalKind::HostTakeBack));
+}
+
 QString wholeWon(const QString& field)
 {
     bool ok = false;
@@ -742,7 +750,8 @@ bool Journal::open(QString* error)
                 .arg(damaged);
         return failed();
     }
-    if (!d->loadKey(folder) || !d->openDatabase() || !d->setUpSchema() || !d->recoverPending())
+    if (!d->loadKey(folder) || !d->openDatabase() || !d->setUpSchema() || !takeInShownAnswer() ||
+        !d->recoverPending())
         return failed();
     SORNA_CRASH_POINT("journal.open.recovered");
     for (const QString& extra : {QStringLiteral("-wal"), QStringLiteral("-shm")})
@@ -870,10 +879,25 @@ bool Journal::Private::update(qint64 id, const QString& set, const QVariantList&
     return ok;
 }
 
+namespace {
+std::atomic<bool> answerWritesFail{false};
+} // namespace
+
+void Journal::setAnswerWritesFail(bool fail)
+{
+    answerWritesFail = fail;
+}
+
 bool Journal::recordAnswer(qint64 id, const TransactionAnswer& answer, QString* error)
 {
     if (!isOpen())
         return d ? d->notOpen(error) : false;
+    if (answerWritesFail) {
+        d->error = QStringLiteral("Journal %1: the disk is full while recording an answer").arg(d->path);
+        if (error)
+            *error = d->error;
+        return false;
+    }
     const TransactionRecord& r = answer.record;
     const std::optional<JournalRow> before = row(id);
     if (!before) {
@@ -1096,19 +1120,19 @@ QList<JournalDayRow> Journal::dayRows(const QString& date)
     // index, so a day costs its own rows only.
     QSqlQuery q(d->db());
     q.setForwardOnly(true);
-    q.prepare(
-        QStringLiteral(
-            "SELECT %1, answer_amount, "
-            "(SELECT COUNT(*) FROM reprint r WHERE r.row_id = journal.id), "
-            "EXISTS (SELECT 1 FROM journal c WHERE journal.kind = ? AND journal.approval_no != '' AND "
-            "c.org_approval_no = journal.approval_no AND c.kind = ? AND c.state = ? AND "
-            "(c.org_auth_date = journal.trans_date OR c.org_auth_date = journal.date)), "
-            "(SELECT o.item_name FROM journal o WHERE journal.kind = ? AND journal.org_approval_no != '' "
-            "AND o.approval_no = journal.org_approval_no AND o.kind = ? AND o.state = ? AND "
-            "(o.trans_date = journal.org_auth_date OR o.date = journal.org_auth_date) "
-            "ORDER BY o.id DESC LIMIT 1) "
-            "FROM journal WHERE date = ? ORDER BY id DESC")
-            .arg(kColumns));
+    q.prepare(QStringLiteral(
+                  "SELECT %1, answer_amount, "
+                  "(SELECT COUNT(*) FROM reprint r WHERE r.row_id = journal.id), "
+                  "EXISTS (SELECT 1 FROM journal c WHERE journal.kind = ? AND journal.approval_no != '' AND "
+                  "c.org_approval_no = journal.approval_no AND c.kind IN (?, %2) AND c.state = ? AND "
+                  "(c.org_auth_date = journal.trans_date OR c.org_auth_date = journal.date)), "
+                  "(SELECT o.item_name FROM journal o WHERE journal.kind IN (?, %2) AND "
+                  "journal.org_approval_no != '' "
+                  "AND o.approval_no = journal.org_approval_no AND o.kind = ? AND o.state = ? AND "
+                  "(o.trans_date = journal.org_auth_date OR o.date = journal.org_auth_date) "
+                  "ORDER BY o.id DESC LIMIT 1) "
+                  "FROM journal WHERE date = ? ORDER BY id DESC")
+                  .arg(kColumns, takeBackKind()));
     for (const QVariant& v :
          {QVariant(int(JournalKind::Approval)), QVariant(int(JournalKind::Cancellation)),
           QVariant(int(JournalState::Cancelled)), QVariant(int(JournalKind::Cancellation)),
@@ -1137,14 +1161,15 @@ std::optional<JournalRow> Journal::recentApproval(const QString& cardNumber, con
     // Rows written before the card's hash was kept are matched by the masked
     // number: a question too many rather than a double payment.
     QSqlQuery q(d->db());
-    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE item_code = ? AND amount = ? AND date >= ? "
-                             "AND date || time >= ? AND kind = ? AND state = ? "
-                             "AND (card_hash = ? OR (card_hash = '' AND card_masked = ?)) "
-                             "AND NOT EXISTS (SELECT 1 FROM journal c WHERE journal.approval_no != '' AND "
-                             "c.org_approval_no = journal.approval_no AND c.kind = ? AND c.state = ? AND "
-                             "(c.org_auth_date = journal.trans_date OR c.org_auth_date = journal.date)) "
-                             "ORDER BY id DESC LIMIT 1")
-                  .arg(kColumns));
+    q.prepare(
+        QStringLiteral("SELECT %1 FROM journal WHERE item_code = ? AND amount = ? AND date >= ? "
+                       "AND date || time >= ? AND kind = ? AND state = ? "
+                       "AND (card_hash = ? OR (card_hash = '' AND card_masked = ?)) "
+                       "AND NOT EXISTS (SELECT 1 FROM journal c WHERE journal.approval_no != '' AND "
+                       "c.org_approval_no = journal.approval_no AND c.kind IN (?, %2) AND c.state = ? AND "
+                       "(c.org_auth_date = journal.trans_date OR c.org_auth_date = journal.date)) "
+                       "ORDER BY id DESC LIMIT 1")
+            .arg(kColumns, takeBackKind()));
     for (const QVariant& v :
          {QVariant(itemCode), QVariant(amount), QVariant(since.toString(QStringLiteral("yyyyMMdd"))),
           QVariant(since.toString(QStringLiteral("yyyyMMddHHmmss"))), QVariant(int(JournalKind::Approval)),
@@ -1182,6 +1207,237 @@ bool Journal::recordReprint(qint64 id, QString* error)
     if (!ok && error)
         *error = d->error;
     return ok;
+}
+
+// ---- what the host's answers say of other rows
+
+namespace {
+
+// An accepted approval of `approvalNo` given on `authDate` that nothing has
+// taken back: no accepted cancellation, no take-back.
+const QString kStandingApproval = QStringLiteral(
+    "kind = %1 AND state = %2 AND approval_no = ? AND (trans_date = ? OR date = ?) AND NOT EXISTS "
+    "(SELECT 1 FROM journal c WHERE c.org_approval_no = journal.approval_no AND c.kind IN (%3, %4) AND "
+    "c.state = %5 AND (c.org_auth_date = journal.trans_date OR c.org_auth_date = journal.date))");
+
+QString standingApproval()
+{
+    return kStandingApproval.arg(int(JournalKind::Approval))
+        .arg(int(JournalState::Approved))
+        .arg(int(JournalKind::Cancellation))
+        .arg(int(JournalKind::HostTakeBack))
+        .arg(int(JournalState::Cancelled));
+}
+
+} // namespace
+
+std::optional<JournalRow> Journal::recordHostTakeBack(qint64 reversalId, const TransactionRecord& answer)
+{
+    const QString approvalNo = answer[tx::org_approval_no].trimmed();
+    const QString authDate = answer[tx::org_auth_date].trimmed();
+    if (!isOpen() || approvalNo.isEmpty())
+        return std::nullopt;
+    const QString doing = QStringLiteral("recording an approval the host took back");
+    std::optional<JournalRow> taken;
+    qint64 newId = 0;
+    const bool ok = d->write(doing, [&] {
+        QSqlQuery q(d->db());
+        q.prepare(
+            QStringLiteral("SELECT %1, card_hash FROM journal WHERE %2 AND id != ? ORDER BY id DESC LIMIT 1")
+                .arg(kColumns, standingApproval()));
+        for (const QVariant& v :
+             {QVariant(approvalNo), QVariant(authDate), QVariant(authDate), QVariant(reversalId)})
+            q.addBindValue(v);
+        if (!d->exec(q, doing))
+            return false;
+        if (!q.next())
+            return true; // the reversal's own approval, or one this journal never had
+        const JournalRow a = rowFrom(q);
+        const QString cardHash = q.value(int(kColumns.count(u',')) + 1).toString();
+        const QDateTime now = Clock::now();
+        QSqlQuery ins(d->db());
+        ins.prepare(QStringLiteral(
+            "INSERT INTO journal (kind, date, time, merchant, issue_code, card_masked, entry_mode, "
+            "item_code, "
+            "item_name, teacher_code, teacher_name, amount, org_auth_date, org_approval_no, state, "
+            "resp_code, "
+            "approval_no, trans_date, trans_time, student_name, school_name, card_hash, answer_amount, "
+            "reversal_reported) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+            "0)"));
+        for (const QVariant& v : {QVariant(int(JournalKind::HostTakeBack)),
+                                  QVariant(now.toString(QStringLiteral("yyyyMMdd"))),
+                                  QVariant(now.toString(QStringLiteral("HHmmss"))),
+                                  QVariant(a.merchant),
+                                  QVariant(a.issueCode),
+                                  QVariant(a.cardMasked),
+                                  QVariant(a.entryMode),
+                                  QVariant(a.itemCode),
+                                  QVariant(a.itemName),
+                                  QVariant(a.teacherCode),
+                                  QVariant(a.teacherName),
+                                  QVariant(a.amount),
+                                  QVariant(authDate),
+                                  QVariant(approvalNo),
+                                  QVariant(int(JournalState::Cancelled)),
+                                  QVariant(answer[tx::resp_code]),
+                                  QVariant(answer[tx::approval_no].trimmed()),
+                                  QVariant(answer[tx::trans_date].trimmed()),
+                                  QVariant(answer[tx::trans_time].trimmed()),
+                                  QVariant(a.studentName),
+                                  QVariant(a.schoolName),
+                                  QVariant(cardHash),
+                                  QVariant(wholeWon(answer[tx::amount]))})
+            ins.addBindValue(notNull(v));
+        if (!d->exec(ins, doing))
+            return false;
+        newId = ins.lastInsertId().toLongLong();
+        taken = a;
+        return true;
+    });
+    if (!ok || !taken)
+        return std::nullopt;
+    logReversal(QStringLiteral("reversal #%1: the host took back approval %2 of %3 (row %4, %5 won) instead; "
+                               "recorded as row %6")
+                    .arg(reversalId)
+                    .arg(approvalNo, authDate)
+                    .arg(taken->id)
+                    .arg(taken->amount)
+                    .arg(newId));
+    return row(newId);
+}
+
+QList<JournalRow> Journal::untoldTakeBacks()
+{
+    QList<JournalRow> out;
+    if (!isOpen())
+        return out;
+    QSqlQuery q(d->db());
+    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE kind = ? AND reversal_reported = 0 ORDER BY id")
+                  .arg(kColumns));
+    q.addBindValue(int(JournalKind::HostTakeBack));
+    if (d->exec(q, QStringLiteral("reading approvals the host took back")))
+        while (q.next())
+            out.append(rowFrom(q));
+    return out;
+}
+
+bool Journal::markTakeBackTold(qint64 id)
+{
+    if (!isOpen())
+        return d ? d->notOpen(nullptr) : false;
+    return d->update(id, QStringLiteral("reversal_reported = 1"), {}, QStringLiteral("kind = ?"),
+                     {int(JournalKind::HostTakeBack)}, QStringLiteral("marking a take-back told"), nullptr);
+}
+
+bool Journal::recordAlreadyCancelled(qint64 id)
+{
+    const std::optional<JournalRow> c = row(id);
+    if (!c || c->kind != JournalKind::Cancellation || c->respCode != u"23" || c->orgApprovalNo.isEmpty())
+        return false;
+    const QString doing = QStringLiteral("recording a cancellation the host had carried out");
+    int changed = 0;
+    const bool ok = d->write(doing, [&] {
+        // The approval's amount, when this journal holds it: what the
+        // cancellation took back.
+        QSqlQuery a(d->db());
+        a.prepare(
+            QStringLiteral("SELECT amount, answer_amount FROM journal WHERE kind = ? AND state = ? AND "
+                           "approval_no = ? AND (trans_date = ? OR date = ?) ORDER BY id DESC LIMIT 1"));
+        for (const QVariant& v :
+             {QVariant(int(JournalKind::Approval)), QVariant(int(JournalState::Approved)),
+              QVariant(c->orgApprovalNo), QVariant(c->orgAuthDate), QVariant(c->orgAuthDate)})
+            a.addBindValue(v);
+        if (!d->exec(a, doing))
+            return false;
+        const bool held = a.next();
+        const QString won =
+            held ? (a.value(1).toString().isEmpty() ? a.value(0).toString() : a.value(1).toString())
+                 : QString();
+        // The earlier cancellation whose answer never came went through.
+        QSqlQuery earlier(d->db());
+        earlier.prepare(QStringLiteral("UPDATE journal SET state = ?, answer_amount = ? WHERE kind = ? AND "
+                                       "state = ? AND org_approval_no = ? AND org_auth_date = ? AND id < ?"));
+        for (const QVariant& v :
+             {QVariant(int(JournalState::Cancelled)), QVariant(won), QVariant(int(JournalKind::Cancellation)),
+              QVariant(int(JournalState::Unknown)), QVariant(c->orgApprovalNo), QVariant(c->orgAuthDate),
+              QVariant(id)})
+            earlier.addBindValue(notNull(v));
+        if (!d->exec(earlier, doing))
+            return false;
+        changed = earlier.numRowsAffected();
+        if (changed > 0 || !held)
+            return true;
+        // None of this journal's: the approval, still standing here, was
+        // cancelled at the host some other way; this row stands for that.
+        QSqlQuery standing(d->db());
+        standing.prepare(QStringLiteral("SELECT 1 FROM journal WHERE %1").arg(standingApproval()));
+        for (const QVariant& v :
+             {QVariant(c->orgApprovalNo), QVariant(c->orgAuthDate), QVariant(c->orgAuthDate)})
+            standing.addBindValue(v);
+        if (!d->exec(standing, doing))
+            return false;
+        if (!standing.next())
+            return true;
+        QSqlQuery self(d->db());
+        self.prepare(
+            QStringLiteral("UPDATE journal SET state = ?, answer_amount = ? WHERE id = ? AND state = ?"));
+        for (const QVariant& v : {QVariant(int(JournalState::Cancelled)), QVariant(won), QVariant(id),
+                                  QVariant(int(JournalState::Refused))})
+            self.addBindValue(v);
+        if (!d->exec(self, doing))
+            return false;
+        changed = self.numRowsAffected();
+        return true;
+    });
+    if (ok && changed > 0)
+        logReversal(QStringLiteral("cancellation #%1 answered 23: approval %2 of %3 is cancelled at the host")
+                        .arg(id)
+                        .arg(c->orgApprovalNo, c->orgAuthDate));
+    return ok && changed > 0;
+}
+
+// ---- answers shown while the journal could not take them
+
+bool Journal::keepShownAnswer(qint64 id, const QByteArray& deciphered, QString* error)
+{
+    const bool kept = answerslot::keep(paths::journalFolder(), id, deciphered, error);
+    if (kept)
+        logReversal(QStringLiteral("the answer of row %1, shown to the merchant, is kept beside the journal "
+                                   "until the journal takes it")
+                        .arg(id));
+    return kept;
+}
+
+void Journal::dropShownAnswer(qint64 id)
+{
+    answerslot::clear(paths::journalFolder(), id);
+}
+
+bool Journal::takeInShownAnswer()
+{
+    const QString folder = paths::journalFolder();
+    const std::optional<answerslot::Kept> kept = answerslot::read(folder);
+    if (kept) {
+        const std::optional<JournalRow> r = row(kept->rowId);
+        if (r && r->state == JournalState::Pending) {
+            QString why;
+            // Not written: the row must not be settled as left waiting, or
+            // an answer the merchant saw would be reversed.
+            if (!recordAnswer(kept->rowId, CutTransactionAnswer(kept->answer, false), &why))
+                return false;
+            logReversal(QStringLiteral("the answer of row %1, shown before the journal could take it, "
+                                       "is written now: it is not reversed")
+                            .arg(kept->rowId));
+        }
+        if (!answerslot::clear(folder, kept->rowId)) {
+            d->error = QStringLiteral("Journal: the kept answer in %1 cannot be cleared").arg(folder);
+            return false;
+        }
+    }
+    QString why;
+    if (!answerslot::prepare(folder, &why))
+        logReversal(QStringLiteral("no room is kept for an answer the journal cannot take: ") + why);
+    return true;
 }
 
 QString MaskCardDigits(const QString& cardNumber)

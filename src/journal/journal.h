@@ -17,7 +17,11 @@ namespace sorna {
 enum class JournalKind
 {
     Approval = 1,
-    Cancellation = 2
+    Cancellation = 2,
+    // An earlier approval the host took back in answer to an automatic
+    // cancellation (it names the approval it reversed): written as the
+    // cancellation of that approval, state Cancelled.
+    HostTakeBack = 3
 };
 
 enum class JournalState
@@ -117,6 +121,22 @@ public:
     QList<JournalRow> unreportedReversals();
     bool markReversalReported(qint64 id);
 
+    // ---- what the host's answers say of other rows
+    // The host answered the reversal of row `reversalId` naming the approval
+    // it took back.  When that is an approval this journal holds as
+    // standing (not the reversal's own, never answered), a take-back row
+    // cancels it; returns that row, to be told to the merchant.
+    std::optional<JournalRow> recordHostTakeBack(qint64 reversalId, const TransactionRecord& answer);
+    // Take-backs the merchant has not been told of yet, oldest first.
+    QList<JournalRow> untoldTakeBacks();
+    bool markTakeBackTold(qint64 id);
+    // A cancellation answered "23" (already cancelled): the approval it
+    // names is cancelled at the host.  An earlier cancellation of it whose
+    // answer never came is settled Cancelled; without one, when the
+    // approval still stands here, this row stands for its cancellation.
+    // True when a row changed.
+    bool recordAlreadyCancelled(qint64 id);
+
     std::optional<JournalRow> row(qint64 id);
     // One day's rows (yyyyMMdd), newest first.
     QList<JournalRow> day(const QString& date);
@@ -129,8 +149,15 @@ public:
     // A receipt of an approved or cancelled row printed again.
     bool recordReprint(qint64 id, QString* error = nullptr);
 
+    // An answer the merchant was shown while the journal could not take it,
+    // kept beside the journal (see answerslot.h) until the row takes it.
+    bool keepShownAnswer(qint64 id, const QByteArray& deciphered, QString* error = nullptr);
+    void dropShownAnswer(qint64 id);
+
     // Test seam: the last error text.
     QString lastError() const;
+    // Test seam: while set, every answer fails to be written, as on a full disk.
+    static void setAnswerWritesFail(bool fail);
     // What the last open has to tell the merchant besides success (an old
     // list of reversals that could not be read), given once.
     QStringList takeNotices();
@@ -140,6 +167,9 @@ public:
 
 private:
     Journal() = default;
+    // At open, before rows left waiting are settled: an answer kept beside
+    // the journal is written into its row, which is then not reversed.
+    bool takeInShownAnswer();
     struct Private;
     Private* d = nullptr;
 };

@@ -206,9 +206,14 @@ void ReversalSender::onAnswer()
     // reverse: "no original" or "already cancelled" is this reversal done,
     // not refused.
     const bool earlierMayHaveReached = st.current->attempts > st.neverWritten.value(st.current->rowId);
-    if (code == u"00")
+    if (code == u"00") {
+        const qint64 rowId = st.current->rowId;
         finish(ReversalState::Delivered, code, QStringLiteral("delivered, the host answered 00"));
-    else if (earlierMayHaveReached && (code == u"22" || code == u"23"))
+        // The host names the approval it took back: when that is another,
+        // answered approval of the journal, the merchant must know.
+        if (Journal::instance().recordHostTakeBack(rowId, TransactionRecord::cut(plain)))
+            emit needsAttention();
+    } else if (earlierMayHaveReached && (code == u"22" || code == u"23"))
         finish(ReversalState::Delivered, code,
                QStringLiteral("delivered before: the host answered \"%1\", nothing left to reverse, after an "
                               "earlier attempt that may have reached it")

@@ -8,6 +8,8 @@
 #include "hostlink/responsecodes.h"
 #include "journal/journal.h"
 
+#include <QThread>
+
 #include <utility>
 
 namespace sorna {
@@ -218,8 +220,10 @@ bool PayDesk::reversalsOwed()
     // itself is refused when it cannot be recorded, with the reason.
     if (!journal().isOpen())
         return false;
+    // Outcomes the journal still cannot take are no reversal to wait for:
+    // the request itself is refused, saying so, until they are written.
     saveUnsaved(nullptr);
-    return !m_unsaved.isEmpty() || journal().hasOwedReversals();
+    return journal().hasOwedReversals();
 }
 
 QString PayDesk::reversalFirstMessage()
@@ -227,6 +231,35 @@ QString PayDesk::reversalFirstMessage()
     return QStringLiteral("응답을 받지 못한 이전 승인의 자동취소가 아직 승인 서버에 전달되지 않았습니다.\n"
                           "자동취소가 전달되기 전에는 승인과 취소를 보낼 수 없습니다. "
                           "잠시 후 다시 시도해 주세요.");
+}
+
+QString PayDesk::waitingLine(const PanelInput& pressed)
+{
+    const QString card = pressed.cardGroups.join(QString());
+    QString line = QStringLiteral("대기 중인 %1 : 카드 %2")
+                       .arg(pressed.mode == TransactionMode::Cancellation ? QStringLiteral("취소")
+                                                                          : QStringLiteral("승인"),
+                            MaskCardDigits(card));
+    if (!AmountDigits(pressed.amount).trimmed().isEmpty())
+        line += QStringLiteral(", %1원").arg(pressed.amount);
+    if (!pressed.itemText.trimmed().isEmpty())
+        line += QStringLiteral(" (%1)").arg(pressed.itemText.trimmed());
+    if (pressed.mode == TransactionMode::Cancellation && !pressed.orgApprovalNo.isEmpty())
+        line += QStringLiteral(", 원거래 승인번호 %1").arg(pressed.orgApprovalNo);
+    return line + QStringLiteral(" – 대기 취소(Esc)로 그만둘 수 있습니다");
+}
+
+QString PayDesk::waitEndLine(WaitEnd end)
+{
+    switch (end) {
+    case WaitEnd::Sent:
+        return QStringLiteral("자동취소가 전달되어 대기 중인 거래를 보냅니다");
+    case WaitEnd::GivenUp:
+        return QStringLiteral("대기 중인 거래를 취소했습니다 (보내지 않음)");
+    case WaitEnd::ReversalNotDelivered:
+        break;
+    }
+    return QStringLiteral("자동취소가 전달되지 않아 대기 중인 거래를 보내지 않았습니다");
 }
 
 void PayDesk::requestNotSent()
@@ -240,13 +273,27 @@ void PayDesk::requestNotSent()
     m_pending.reset();
 }
 
-void PayDesk::recordOutcome(const UnsavedOutcome& outcome, QString* error)
+void PayDesk::recordOutcome(const UnsavedOutcome& outcome, QString* error, int tries)
 {
     QString why;
-    const bool saved = outcome.answer ? journal().recordAnswer(outcome.journalId, *outcome.answer, &why)
-                                      : journal().recordNoAnswer(outcome.journalId, &why);
-    if (saved)
-        return;
+    for (int attempt = 1;; ++attempt) {
+        const bool saved = outcome.answer ? journal().recordAnswer(outcome.journalId, *outcome.answer, &why)
+                                          : journal().recordNoAnswer(outcome.journalId, &why);
+        if (saved) {
+            if (outcome.keptAside)
+                journal().dropShownAnswer(outcome.journalId);
+            return;
+        }
+        // Taken already (the journal took a kept answer when it was opened
+        // again): nothing is left to write.
+        if (const std::optional<JournalRow> r = journal().row(outcome.journalId);
+            r && r->state != JournalState::Pending)
+            return;
+        if (attempt >= tries)
+            break;
+        // A disk that was full a moment ago may have room again.
+        QThread::msleep(100);
+    }
     m_unsaved.append(outcome);
     if (error)
         *error = why;
@@ -258,6 +305,43 @@ bool PayDesk::saveUnsaved(QString* error)
     for (const UnsavedOutcome& outcome : waiting)
         recordOutcome(outcome, error);
     return m_unsaved.isEmpty();
+}
+
+PayDesk::Unsaved PayDesk::saveOutcomes()
+{
+    if (m_unsaved.isEmpty() || saveUnsaved(nullptr))
+        return Unsaved::None;
+    // An answer that came and is kept nowhere is lost at close; a lost
+    // answer's row is reversed at the next start, which is what it needs.
+    for (const UnsavedOutcome& outcome : m_unsaved)
+        if (outcome.answer && !outcome.keptAside)
+            return Unsaved::Lost;
+    return Unsaved::KeptAside;
+}
+
+QString PayDesk::closeWithUnsavedQuestion()
+{
+    return QStringLiteral("승인 서버의 응답을 거래내역에 아직 기록하지 못했습니다.\n"
+                          "지금 닫으면 다음에 시작할 때 이 거래가 자동취소될 수 있습니다.\n\n"
+                          "디스크 공간과 폴더 권한을 확인한 뒤 닫는 것이 안전합니다. 그래도 닫으시겠습니까?");
+}
+
+QString PayDesk::unsavedAnswerMessage(const AnswerMeaning& m)
+{
+    const QString why = u'(' + m.journalError + u')';
+    const bool accepted = m.answer.accepted() && m.mode != TransactionMode::Balance;
+    if (!accepted)
+        return QStringLiteral("결과를 거래내역에 기록하지 못했습니다. 다음 결제 전에 다시 기록합니다.\n") +
+               why;
+    const QString head = QStringLiteral("승인 서버가 이 거래를 처리했습니다. 그러나 결과를 거래내역에 "
+                                        "기록하지 못했습니다.\n") +
+                         why + QStringLiteral("\n\n");
+    if (m.keptAside)
+        return head + QStringLiteral("결과는 따로 보관했다가 거래내역에 기록하며, 이 거래는 자동취소되지 "
+                                     "않습니다.\n디스크 공간과 폴더 권한을 확인해 주세요.");
+    return head + QStringLiteral("결과를 따로 보관하지도 못했습니다. 프로그램을 닫기 전에 디스크 공간과 "
+                                 "폴더 권한을 확인해 주세요. 기록되지 않은 채 닫으면 다음에 시작할 때 이 "
+                                 "거래가 자동취소될 수 있습니다.");
 }
 
 AnswerMeaning PayDesk::answer(const QByteArray& deciphered)
@@ -273,8 +357,25 @@ AnswerMeaning PayDesk::answer(const QByteArray& deciphered)
     m.lines = TransactionResultLines(m.mode, m.answer);
     if (m.answer.accepted() && m.mode != TransactionMode::Balance)
         m.receipt = ReceiptFromAnswer(m.mode, m.answer, p.itemText, p.teacherText);
-    if (p.journalId != 0)
-        recordOutcome({p.journalId, m.answer}, &m.journalError);
+    if (p.journalId != 0) {
+        recordOutcome({p.journalId, m.answer}, &m.journalError, 3);
+        // "Already cancelled": the host carried the cancellation out before.
+        if (m.journalError.isEmpty() && m.mode == TransactionMode::Cancellation &&
+            journal().recordAlreadyCancelled(p.journalId))
+            m.lines.append(QStringLiteral("승인번호 %1의 취소는 이미 처리되어 있어, 거래내역에 취소로 "
+                                          "기록했습니다")
+                               .arg(p.input.orgApprovalNo.trimmed()));
+        if (!m.journalError.isEmpty()) {
+            // Kept beside the journal before anything is shown: the row
+            // left waiting is then not reversed at the next start.
+            QString why;
+            m.keptAside = journal().keepShownAnswer(p.journalId, deciphered, &why);
+            if (m.keptAside)
+                m_unsaved.last().keptAside = true;
+            else
+                m.journalError += QStringLiteral("; ") + why;
+        }
+    }
     SORNA_CRASH_POINT("pay.answer.recorded");
     return m;
 }
@@ -339,6 +440,18 @@ int PayDesk::cancelTargetItem() const
             m_items[size_t(i)].name.trimmed() == m_cancelTarget->itemName)
             return i;
     return -1;
+}
+
+QString TakeBackMessage(const JournalRow& takeBack)
+{
+    const QDate authDate = QDate::fromString(takeBack.orgAuthDate, QStringLiteral("yyyyMMdd"));
+    return QStringLiteral("승인 서버가 응답 없이 끝난 결제의 자동취소를 이 카드의 앞선 승인에 적용했습니다.\n"
+                          "그 승인은 취소되어 거래내역과 합계에서 빠졌습니다.\n\n") +
+           QStringLiteral("승인번호 : ") + takeBack.orgApprovalNo + QStringLiteral("\n승인일자 : ") +
+           (authDate.isValid() ? authDate.toString(QStringLiteral("yyyy-MM-dd")) : takeBack.orgAuthDate) +
+           QStringLiteral("\n카드번호 : ") + takeBack.cardMasked + QStringLiteral("\n금액     : ") +
+           FormatAmount(takeBack.amount) + QStringLiteral("원\n치료항목 : ") + takeBack.itemName +
+           QStringLiteral("\n\n그 서비스를 제공했다면 카드를 다시 읽혀 승인해 주세요.");
 }
 
 QString ReversalTroubleMessage(const JournalRow& row)

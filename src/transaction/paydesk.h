@@ -49,7 +49,8 @@ struct AnswerMeaning
     QStringList lines;                                // replace the result list
     std::optional<ReceiptData> receipt;               // an accepted approval or cancellation
     TransactionAnswer answer;
-    QString journalError; // the outcome could not be written to the journal (yet)
+    QString journalError;   // the outcome could not be written to the journal (yet)
+    bool keptAside = false; // ... but it is kept beside the journal, taken in at the next start
 };
 
 // The request waiting for its answer on the pay connection.
@@ -67,6 +68,7 @@ struct UnsavedOutcome
 {
     qint64 journalId = 0;
     std::optional<TransactionAnswer> answer; // none: no answer came
+    bool keptAside = false;                  // the answer is kept beside the journal
 };
 
 // Why the pay button goes no further.
@@ -77,6 +79,14 @@ enum class PayCheck
     NeedCard,   // "카드번호를 정확히 입력해주세요"
     NeedReason, // "치료금액 변경사유를 입력해주세요"
     Busy,       // a request is still waiting for its answer
+};
+
+// What became of a payment that waited for an owed reversal.
+enum class WaitEnd
+{
+    Sent,                 // the reversal got through: the payment left as pressed
+    GivenUp,              // the merchant gave the wait up: nothing left
+    ReversalNotDelivered, // the reversal could not be delivered: nothing left
 };
 
 // The counter's state and decisions, without widgets: the card on the desk,
@@ -122,9 +132,14 @@ public:
     std::optional<QString> beginRequest(const PanelInput& panel, const QString& issueCode,
                                         const QString& number, QString* error);
     // Whether a reversal must reach the host before an approval or a
-    // cancellation may leave (outcomes not yet written are written first).
+    // cancellation may leave (outcomes not yet written are written first;
+    // while one cannot be, beginRequest refuses with the reason).
     bool reversalsOwed();
     static QString reversalFirstMessage();
+    // The result list's line of a payment waiting for an owed reversal, and
+    // of what became of it.
+    static QString waitingLine(const PanelInput& pressed);
+    static QString waitEndLine(WaitEnd end);
     bool pending() const { return m_pending.has_value(); }
     const std::optional<PendingRequest>& pendingRequest() const { return m_pending; }
     // The connection failed before the request was written.
@@ -134,6 +149,19 @@ public:
     // journal takes it; when it cannot, `journalError` says so and the
     // outcome is written before the next request.
     AnswerMeaning answer(const QByteArray& deciphered);
+    // What the merchant is told when an answer could not be written.
+    static QString unsavedAnswerMessage(const AnswerMeaning& meaning);
+    // Answers shown but not yet in the journal, written now when it takes
+    // them.  Returns what is still unwritten: nothing, only what is kept
+    // beside the journal (safe to close), or an answer kept nowhere.
+    enum class Unsaved
+    {
+        None,
+        KeptAside,
+        Lost
+    };
+    Unsaved saveOutcomes();
+    static QString closeWithUnsavedQuestion();
     // No usable answer (time-out, a connection lost after sending, an
     // unreadable answer, the window closing): true when a reversal is owed.
     bool noAnswer();
@@ -163,7 +191,7 @@ private:
     // Writes outcomes the journal could not take before; false while it
     // still cannot.
     bool saveUnsaved(QString* error);
-    void recordOutcome(const UnsavedOutcome& outcome, QString* error);
+    void recordOutcome(const UnsavedOutcome& outcome, QString* error, int tries = 1);
 
     std::optional<PendingRequest> m_pending;
     QList<UnsavedOutcome> m_unsaved;
@@ -173,5 +201,8 @@ struct JournalRow;
 // What the merchant is told of a reversal the host refused, or one that
 // could not be sent: when, which card, how much, why, and what to do.
 QString ReversalTroubleMessage(const JournalRow& row);
+// What the merchant is told, once, of an approval the host took back in
+// answer to an automatic cancellation.
+QString TakeBackMessage(const JournalRow& takeBack);
 
 } // namespace sorna

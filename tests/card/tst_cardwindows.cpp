@@ -442,30 +442,23 @@ private slots:
     }
 
     // Short swipes are refused when the connection is up; nothing goes out,
-    // the window stays, and the next swipe is appended to the text.
+    // the window stays with its box emptied, and the next swipe is read by
+    // itself: a short read never lends its digits to the next card.
     void swipeRefused_data()
     {
         QTest::addColumn<QString>("first");
         QTest::addColumn<bool>("firstEnter");
-        QTest::addColumn<QStringList>("groups"); // after the second swipe
-        QTest::newRow("10 characters and Enter")
-            << "9410120000" << true
-            << QStringList{QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0094"),
-                           QStringLiteral("1012")};
-        QTest::newRow("15 characters and Enter")
-            << "941012000000001" << true
-            << QStringList{QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
-                           QStringLiteral("0019")};
-        QTest::newRow("= into the empty window")
-            << "=" << false
-            << QStringList{QStringLiteral("=941"), QStringLiteral("0120"), QStringLiteral("0000"),
-                           QStringLiteral("0001")};
+        QTest::newRow("10 characters and Enter") << "9410120000" << true;
+        QTest::newRow("15 characters and Enter") << "941012000000001" << true;
+        QTest::newRow("= into the empty window") << "=" << false;
+        QTest::newRow("short read with its track, = then Enter") << "9410120000=2512" << true;
     }
     void swipeRefused()
     {
         QFETCH(QString, first);
         QFETCH(bool, firstEnter);
-        QFETCH(QStringList, groups);
+        const QStringList groups{QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
+                                 QStringLiteral("0035")};
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<Form6*>(window);
             swipe(f, first, firstEnter);
@@ -473,11 +466,11 @@ private slots:
                          QStringList{QStringLiteral("카드번호를 정확히 입력해주세요")});
             QCOMPARE(MessageBox::recorded().first().caption, QStringLiteral("소르나 승인 시스템"));
             QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget*>(f));
-            QCOMPARE(f->Text1->text(), first);
+            QCOMPARE(f->Text1->text(), QString());
             QVERIFY(ui(w()).Card1->text().isEmpty());
             QVERIFY(!todaysLog().contains("[ Serc "));
             QVERIFY(!f->Winsock1->isBusy());
-            swipe(f, demo::kCardNineItems + QStringLiteral("=2512"));
+            swipe(f, demo::kCardThreeItems + QStringLiteral("=2512"));
         });
         QCOMPARE(MessageBox::recorded().size(), 1);
         const QList<QByteArray> sent = newRequests();
@@ -566,21 +559,25 @@ private slots:
         runWindow(manual ? ui(w()).Command2 : ui(w()).Command1, [&](CardInquiryWindow* window) {
             auto* reader = qobject_cast<Form6*>(window);
             auto* typed = qobject_cast<Form2*>(window);
-            auto attempt = [&] {
+            // The reader's failed swipes are of another card: the one read
+            // once the host is back is the one looked up.
+            auto attempt = [&](const QString& card) {
                 if (manual)
                     typed->btnOk->click();
                 else
-                    swipe(reader, demo::kCardNineItems + QStringLiteral("=2512"));
+                    swipe(reader, card + QStringLiteral("=2512"));
             };
             if (manual)
                 typeCard(typed, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
                                  QStringLiteral("0019")});
-            attempt();
+            attempt(demo::kCardThreeItems);
             QTRY_COMPARE(MessageBox::recordedTexts(), cannot);
             QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget*>(window));
             QVERIFY(!window->Winsock1->isBusy());
+            if (reader)
+                QCOMPARE(reader->Text1->text(), QString());
             // Still nothing there: said once more.
-            attempt();
+            attempt(demo::kCardStolen);
             QTRY_COMPARE(MessageBox::recordedTexts(), cannot + cannot);
             QVERIFY(ui(w()).Card1->text().isEmpty());
             if (!retry) {
@@ -588,12 +585,53 @@ private slots:
                 return;
             }
             m_host->writeClientSettings(*m_root);
-            attempt();
+            attempt(demo::kCardNineItems);
         });
         QCOMPARE(MessageBox::recorded().size(), 2);
         QCOMPARE(newRequests().size(), retry ? 1 : 0);
+        if (retry)
+            QCOMPARE(MidBytes(newRequests()[0], 73, 16), demo::kCardNineItems);
         QCOMPARE(ui(w()).Card4->text(), retry ? QStringLiteral("0019") : QString());
         QCOMPARE(ui(w()).lstResult->count(), retry ? 4 : 0);
+    }
+
+    // The connection fails while the reader is still typing the swipe: the
+    // failure waits for the swipe's end (its Enter, or the reader going
+    // quiet), so the reader's own keys can neither answer the message nor
+    // stay behind in the box for the next card.
+    void failureWaitsForTheSwipesEnd_data()
+    {
+        QTest::addColumn<bool>("withEnter");
+        QTest::newRow("swipe ends with Enter") << true;
+        QTest::newRow("swipe without Enter") << false;
+    }
+    void failureWaitsForTheSwipesEnd()
+    {
+        QFETCH(bool, withEnter);
+        writeSetting("KolbrinInfo", "sorna_Port", QString::number(deadPort()));
+        runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
+            auto* f = qobject_cast<Form6*>(window);
+            QTest::keyClicks(f->Text1, demo::kCardThreeItems + QStringLiteral("="));
+            QTRY_VERIFY(!f->Winsock1->isBusy()); // refused while the track still comes
+            QVERIFY(MessageBox::recorded().isEmpty());
+            QTest::keyClicks(f->Text1, QStringLiteral("2512101000"));
+            QVERIFY(MessageBox::recorded().isEmpty());
+            QCOMPARE(f->Text1->text(), QString());
+            if (withEnter) {
+                QTest::keyClick(f->Text1, Qt::Key_Return);
+                QCOMPARE(MessageBox::recordedTexts(), QStringList{QStringLiteral("연결할 수 없습니다")});
+            } else {
+                QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{QStringLiteral("연결할 수 없습니다")});
+            }
+            QVERIFY(!f->Winsock1->isBusy()); // the dropped Enter connected nothing
+            QCOMPARE(f->Text1->text(), QString());
+            m_host->writeClientSettings(*m_root);
+            swipe(f, demo::kCardNineItems + QStringLiteral("=2512"));
+        });
+        QCOMPARE(MessageBox::recorded().size(), 1);
+        QCOMPARE(newRequests().size(), 1);
+        QCOMPARE(MidBytes(newRequests()[0], 73, 16), demo::kCardNineItems);
+        QCOMPARE(ui(w()).Card4->text(), QStringLiteral("0019"));
     }
 
     void manualEntry_data()

@@ -7,6 +7,7 @@
 #include "foundation/cp949.h"
 #include "foundation/paths.h"
 #include "foundation/textbytes.h"
+#include "journal/dayview.h"
 #include "journal/journal.h"
 #include "support/testsupport.h"
 #include "transaction/transactionmessages.h"
@@ -91,6 +92,13 @@ TransactionAnswer answer(const QString& code)
     a.record[tx::resp_code] = code;
     a.record[tx::approval_no] = u"10000042    "_s;
     return a;
+}
+
+// The answer of `code` as it comes deciphered: its length, then the record.
+QByteArray answerBytes(const QString& code)
+{
+    const QByteArray record = answer(code).record.build().toLatin1();
+    return QByteArray::number(record.size()).rightJustified(4, '0') + record;
 }
 
 // Runs statements on the file beside the journal's own connection.
@@ -519,6 +527,7 @@ private slots:
         QVERIFY(journal().open());
         const qint64 owed = record(input(TransactionMode::Approval));
         QVERIFY(journal().recordNoAnswer(owed));
+        const qint64 answered = record(input(TransactionMode::Approval, u"9410120000000035"_s));
 
         QFile filler(root.path() + u"/filler"_s);
         QVERIFY(filler.open(QIODevice::WriteOnly));
@@ -534,8 +543,14 @@ private slots:
             recorded.append(id);
         }
         QVERIFY2(error.contains(u"full"_s), qPrintable(error));
+        // An answer came and was shown: the journal cannot take it, the room
+        // kept beside it can.
+        const QByteArray shownBytes = answerBytes(u"00"_s);
+        QVERIFY(CutTransactionAnswer(shownBytes, false).accepted());
+        QVERIFY(!journal().recordAnswer(answered, CutTransactionAnswer(shownBytes, false)));
+        QVERIFY2(journal().keepShownAnswer(answered, shownBytes, &error), qPrintable(error));
         filler.close();
-        for (qint64 id : recorded)
+        for (qint64 id : recorded + QList<qint64>{answered})
             QCOMPARE(journal().row(id)->state, JournalState::Pending);
         QVERIFY(journal().hasOwedReversals());
 
@@ -543,9 +558,174 @@ private slots:
         QVERIFY2(record(input(TransactionMode::Approval)) > 0, qPrintable(journal().lastError()));
         journal().close();
         QVERIFY(journal().open());
+        // The pending ones became owed at the reopen, except the one whose
+        // answer the merchant saw: it stands as answered.
         const QList<OwedReversal> after = journal().owedReversals(100000);
-        QCOMPARE(after.size(), recorded.size() + 2); // the pending ones became owed at the reopen
+        QCOMPARE(after.size(), recorded.size() + 2);
         QCOMPARE(after.first().rowId, owed);
+        QCOMPARE(journal().row(answered)->state, JournalState::Approved);
+        QCOMPARE(journal().row(answered)->approvalNo, u"10000042"_s);
+        QCOMPARE(journal().row(answered)->reversal, ReversalState::None);
+    }
+
+    // The answer kept beside the journal at its next open: written into its
+    // row when whole and the row still waits; never when cut short (then it
+    // was never shown), and never over a row already settled.
+    void shownAnswerTakenIn_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("state"); // of the row after the reopen
+        QTest::newRow("approval shown") << u"approval"_s << int(JournalState::Approved);
+        QTest::newRow("refusal shown") << u"refusal"_s << int(JournalState::Refused);
+        QTest::newRow("cut short") << u"torn"_s << int(JournalState::Unknown);
+        QTest::newRow("checksum wrong") << u"altered"_s << int(JournalState::Unknown);
+        QTest::newRow("row answered since") << u"answered"_s << int(JournalState::Refused);
+        QTest::newRow("another row's answer dropped") << u"dropped other"_s << int(JournalState::Approved);
+        QTest::newRow("its own answer dropped") << u"dropped"_s << int(JournalState::Unknown);
+    }
+    void shownAnswerTakenIn()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, state);
+        const qint64 id = record(input(TransactionMode::Approval));
+        const QByteArray bytes = answerBytes(what == u"refusal" ? u"51"_s : u"00"_s);
+        QVERIFY(journal().keepShownAnswer(id, bytes));
+        const QString slot = paths::journalFolder() + u"/answer-shown.dat"_s;
+        QFile f(slot);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QByteArray kept = f.readAll();
+        QCOMPARE(kept.size(), 8192);
+        if (what == u"torn") {
+            QVERIFY(f.seek(kept.indexOf('\n', 20) - 40));
+            f.write(QByteArray(8192, ' ').left(8192 - f.pos()));
+        } else if (what == u"altered") {
+            QVERIFY(f.seek(kept.indexOf('\n') + 1));
+            f.write("9");
+        }
+        f.close();
+        if (what == u"answered")
+            QVERIFY(journal().recordAnswer(id, answer(u"51"_s)));
+        if (what == u"dropped other")
+            journal().dropShownAnswer(id + 1);
+        if (what == u"dropped")
+            journal().dropShownAnswer(id);
+        journal().close();
+        QVERIFY(journal().open());
+        QCOMPARE(int(journal().row(id)->state), state);
+        QCOMPARE(journal().row(id)->reversal,
+                 state == int(JournalState::Unknown) ? ReversalState::Owed : ReversalState::None);
+        // Taken once: the room is empty again, and of its size.
+        QCOMPARE(QFileInfo(slot).size(), 8192);
+        journal().close();
+        QVERIFY(journal().open());
+        QCOMPARE(int(journal().row(id)->state), state);
+    }
+
+    // The host answers a reversal naming the approval it took back: another
+    // standing approval of the journal is cancelled by a take-back row, told
+    // once; anything else changes nothing.
+    void hostTakeBack_data()
+    {
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("an earlier standing approval") << u"earlier"_s << true;
+        QTest::newRow("an approval cancelled since") << u"cancelled"_s << false;
+        QTest::newRow("a number the journal never had") << u"unknown"_s << false;
+        QTest::newRow("no number named") << u"none"_s << false;
+        QTest::newRow("the right number, another date") << u"date"_s << false;
+    }
+    void hostTakeBack()
+    {
+        QFETCH(QString, named);
+        QFETCH(bool, taken);
+        const QDateTime at(QDate(2026, 12, 7), QTime(14, 0, 0));
+        const qint64 a1 = approvedAt(at);
+        if (named == u"cancelled")
+            cancelled(a1);
+        const qint64 a2 = record(input(TransactionMode::Approval));
+        QVERIFY(journal().recordNoAnswer(a2));
+        QVERIFY(journal().settleReversal(a2, ReversalState::Delivered, u"00"_s));
+        TransactionRecord answerRecord;
+        answerRecord[tx::resp_code] = u"00"_s;
+        answerRecord[tx::approval_no] = u"20000007"_s;
+        answerRecord[tx::amount] = u"0000050000"_s;
+        answerRecord[tx::org_approval_no] = named == u"none"      ? QString()
+                                            : named == u"unknown" ? u"19999999"_s
+                                                                  : journal().row(a1)->approvalNo;
+        answerRecord[tx::org_auth_date] = named == u"date" ? u"20261206"_s : u"20261207"_s;
+        const std::optional<JournalRow> back = journal().recordHostTakeBack(a2, answerRecord);
+        QCOMPARE(bool(back), taken);
+        QCOMPARE(journal().untoldTakeBacks().size(), taken ? 1 : 0);
+        const QList<JournalDayRow> rows = journal().dayRows(u"20261207"_s);
+        const auto a1Row =
+            std::find_if(rows.begin(), rows.end(), [a1](const JournalDayRow& r) { return r.row.id == a1; });
+        QVERIFY(a1Row != rows.end());
+        QCOMPARE(a1Row->cancelled, taken || named == u"cancelled");
+        if (!taken)
+            return;
+        QCOMPARE(back->kind, JournalKind::HostTakeBack);
+        QCOMPARE(back->orgApprovalNo, journal().row(a1)->approvalNo);
+        QCOMPARE(back->amount, u"50000"_s);
+        QCOMPARE(back->cardMasked, u"94101200****0019"_s);
+        // Out of the totals: the approval and its take-back net nothing.
+        const dayview::DayTotals totals = dayview::Totals(u"20261207"_s, rows);
+        QCOMPARE(totals.all.net(), 0);
+        // A duplicate question no longer names it.
+        QVERIFY(!journal().recentApproval(kCard, u"101"_s, u"50000"_s, at.addSecs(-60)));
+        // Told once.
+        QVERIFY(journal().markTakeBackTold(back->id));
+        QVERIFY(journal().untoldTakeBacks().isEmpty());
+        // The same answer again takes nothing more.
+        QVERIFY(!journal().recordHostTakeBack(a2, answerRecord));
+    }
+
+    // A cancellation answered "23": the earlier cancellation whose answer
+    // never came is settled cancelled; without one, the row itself stands
+    // for the cancellation while the approval is standing here; an approval
+    // this journal never had is left alone.
+    void alreadyCancelled_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("changed");
+        QTest::addColumn<int>("resendState");
+        QTest::newRow("earlier cancellation unanswered") << u"lost"_s << true << int(JournalState::Refused);
+        QTest::newRow("cancelled some other way") << u"elsewhere"_s << true << int(JournalState::Cancelled);
+        QTest::newRow("approval not in this journal") << u"foreign"_s << false << int(JournalState::Refused);
+        QTest::newRow("answered another code") << u"other code"_s << false << int(JournalState::Refused);
+    }
+    void alreadyCancelled()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, changed);
+        QFETCH(int, resendState);
+        const QDateTime at(QDate(2026, 12, 7), QTime(14, 0, 0));
+        const qint64 a1 = approvedAt(at);
+        TransactionInput in = input(TransactionMode::Cancellation);
+        in.orgApprovalNo = before == u"foreign" ? u"19999999"_s : journal().row(a1)->approvalNo;
+        in.orgAuthDate = u"20261207"_s;
+        qint64 lost = 0;
+        if (before == u"lost") {
+            lost = record(in);
+            QVERIFY(journal().recordNoAnswer(lost));
+        }
+        Clock::setFixed(at.addSecs(120));
+        const qint64 resend = record(in);
+        QVERIFY(journal().recordAnswer(resend, answer(before == u"other code" ? u"22"_s : u"23"_s)));
+        QCOMPARE(journal().recordAlreadyCancelled(resend), changed);
+        QCOMPARE(int(journal().row(resend)->state), resendState);
+        const QList<JournalDayRow> rows = journal().dayRows(u"20261207"_s);
+        for (const JournalDayRow& r : rows) {
+            if (r.row.id == a1)
+                QCOMPARE(r.cancelled, changed);
+            if (r.row.id == lost) {
+                QCOMPARE(r.row.state, JournalState::Cancelled);
+                QVERIFY(dayview::Show(r).advice.isEmpty());
+            }
+        }
+        const dayview::DayTotals totals = dayview::Totals(u"20261207"_s, rows);
+        QCOMPARE(totals.all.net(), changed ? 0 : 50000);
+        QCOMPARE(totals.unknown, 0);
+        QVERIFY(!journal().recordAlreadyCancelled(resend)); // nothing more to change
     }
 
     // An approval that repeats an accepted one of the same card, item and

@@ -26,6 +26,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
@@ -44,6 +45,7 @@
 #include <memory>
 
 using namespace sorna;
+using namespace Qt::StringLiterals;
 using sorna::test::RefHost;
 using sorna::test::TempRoot;
 using sorna::test::ui;
@@ -99,6 +101,17 @@ QList<QByteArray> reversalsAt(const RefHost& host)
 }
 
 } // namespace
+
+// Receipts printed into a PDF file of a folder of their own while it lives.
+struct PdfReceipts
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("receipt.pdf"));
+    PdfReceipts() { qputenv(receipt::kPdfTargetVariable, path.toLocal8Bit()); }
+    ~PdfReceipts() { qunsetenv(receipt::kPdfTargetVariable); }
+    PdfReceipts(const PdfReceipts&) = delete;
+    PdfReceipts& operator=(const PdfReceipts&) = delete;
+};
 
 class TestEndToEnd : public QObject
 {
@@ -209,6 +222,26 @@ class TestEndToEnd : public QObject
         return seen;
     }
 
+    // The program started anew on the same root folder, and ended.
+    void startClient(QProcess& client) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QUENDAL_ROOT"), m_root->path());
+        env.insert(QStringLiteral("SORNA_MESSAGES_TO_STDERR"), QStringLiteral("1"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        client.setProcessEnvironment(env);
+        client.setProgram(QStringLiteral(SORNA_CLIENT_BINARY));
+        client.start();
+    }
+    static void stopClient(QProcess& client)
+    {
+        client.terminate();
+        if (!client.waitForFinished(5000)) {
+            client.kill();
+            client.waitForFinished(5000);
+        }
+    }
+
     // An approval the host carries out and never answers: the reversal is
     // kept because the host goes down before it can be sent.
     void approvalLeftWithTheHostDown()
@@ -230,6 +263,22 @@ class TestEndToEnd : public QObject
         QCOMPARE(kept.first().input.cardNumber, demo::kCardSilent);
         QVERIFY(QFileInfo::exists(m_root->file(QStringLiteral("Journal/sorna.db"))));
         QVERIFY(ui(w()).Command4->isEnabled());
+    }
+
+    // An approval that leaves and meets a reset, its reversal too: owed.
+    // `extra` adds host behaviour for the requests after it.
+    void leaveAReversalOwed()
+    {
+        RefHost resetting({QStringLiteral("--fault-on"), QStringLiteral("0500:reset"),
+                           QStringLiteral("--fault-on"), QStringLiteral("reversal:reset")});
+        QVERIFY2(resetting.isRunning(), qPrintable(resetting.error()));
+        resetting.writeClientSettings(*m_root);
+        MessageBox::answerNext(true); // a repeat of an earlier approval is meant
+        ui(w()).Command4->click();
+        QTRY_VERIFY(MessageBox::recordedTexts().contains(kNoConnection));
+        QTRY_VERIFY(!ReversalSender::instance()->busy());
+        QCOMPARE(sorna::test::owedReversals().size(), 1);
+        MessageBox::clearRecorded();
     }
 
 private slots:
@@ -664,13 +713,7 @@ private slots:
         if (nextStart) {
             // The program ends; a new one starts on the same root folder.
             delete m_main.data();
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("QUENDAL_ROOT"), m_root->path());
-            env.insert(QStringLiteral("SORNA_MESSAGES_TO_STDERR"), QStringLiteral("1"));
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-            client.setProcessEnvironment(env);
-            client.setProgram(QStringLiteral(SORNA_CLIENT_BINARY));
-            client.start();
+            startClient(client);
             QVERIFY(client.waitForStarted(10000));
         } else {
             ReversalSender::instance()->setRetryInterval(300);
@@ -690,12 +733,243 @@ private slots:
         QCOMPARE(reversalsAt(*m_host).size(), 1);
         if (nextStart) {
             QCOMPARE(client.state(), QProcess::Running);
-            client.terminate();
-            if (!client.waitForFinished(5000)) {
-                client.kill();
-                client.waitForFinished(5000);
+            stopClient(client);
+        }
+    }
+
+    // ---- money at the seams: what leaves is what was pressed, and what the
+    // host did, the journal knows
+
+    // A payment pressed while a reversal is owed waits for it with the panel
+    // locked: another card cannot be read, the mode cannot be switched, and
+    // what leaves is the request as pressed even when a box changes behind
+    // the lock.  Given up (button or Escape), nothing leaves.
+    void waitingPaymentLeavesAsPressed_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<bool>("leaves");
+        QTest::newRow("another card read") << u"card"_s << true;
+        QTest::newRow("mode switched to balance") << u"mode"_s << true;
+        QTest::newRow("amount box changed") << u"amount"_s << true;
+        QTest::newRow("given up with Escape") << u"escape"_s << false;
+        QTest::newRow("given up with the button") << u"button"_s << false;
+    }
+    void waitingPaymentLeavesAsPressed()
+    {
+        QFETCH(QString, meanwhile);
+        QFETCH(bool, leaves);
+        logIn();
+        swipe(demo::kCardNineItems);
+        leaveAReversalOwed();
+        // The line is back, answering reversals slowly: the payment waits.
+        RefHost slow({QStringLiteral("--fault-on"), QStringLiteral("reversal:delay:1500")});
+        QVERIFY2(slow.isRunning(), qPrintable(slow.error()));
+        slow.writeClientSettings(*m_root);
+        swipe(demo::kCardNineItems);
+        const QString pressedAmount = ui(w()).txtCare_Amount1->text();
+        ui(w()).Command4->click();
+        QTRY_VERIFY(ReversalSender::instance()->busy());
+        const QStringList waiting = listLines(ui(w()).lstResult);
+        QVERIFY(waiting.contains(QStringLiteral("이전 승인의 자동취소를 먼저 보내고 있습니다")));
+        QVERIFY(
+            waiting.last().startsWith(QStringLiteral("대기 중인 승인 : 카드 94101200****0019, 50,000원")));
+        auto* giveUp = w()->findChild<QPushButton*>(QStringLiteral("btnGiveUp"));
+        QVERIFY(giveUp && giveUp->isVisible());
+        for (QWidget* locked :
+             std::initializer_list<QWidget*>{ui(w()).Command1, ui(w()).Command2, ui(w()).Option2,
+                                             ui(w()).Option3, ui(w()).cmbCare1, ui(w()).Command3})
+            QVERIFY2(!locked->isEnabled(), qPrintable(locked->objectName()));
+        // Done while the receipt window of what leaves is answered.
+        const QStringList receipt = pay(false, [&] {
+            if (meanwhile == u"card") {
+                ui(w()).Command1->click(); // disabled: no reader window
+                QVERIFY(!QApplication::activeModalWidget());
+            } else if (meanwhile == u"mode") {
+                ui(w()).Option3->click();
+                QVERIFY(ui(w()).Option1->isChecked());
+            } else if (meanwhile == u"amount") {
+                ui(w()).txtCare_Amount1->setText(QStringLiteral("10,000"));
+            } else if (meanwhile == u"escape") {
+                QTest::keyClick(w(), Qt::Key_Escape);
+            } else {
+                giveUp->click();
+            }
+        });
+        if (!leaves) {
+            QVERIFY(receipt.isEmpty());
+            QVERIFY(!giveUp->isVisible());
+            QVERIFY(ui(w()).Command1->isEnabled());
+            QCOMPARE(listLines(ui(w()).lstResult).last(),
+                     QStringLiteral("대기 중인 거래를 취소했습니다 (보내지 않음)"));
+            QTRY_VERIFY_WITH_TIMEOUT(!ReversalSender::instance()->busy(), 5000);
+            QTest::qWait(300);
+            QVERIFY(sentOfType(slow, "0500").isEmpty());
+            return;
+        }
+        QCOMPARE(receipt.value(0), QStringLiteral("카드 승인"));
+        const QList<QByteArray> approvals = sentOfType(slow, "0500");
+        QCOMPARE(approvals.size(), 1);
+        QCOMPARE(approvals[0].mid(kCard, 16), demo::kCardNineItems.toLatin1());
+        QCOMPARE(approvals[0].mid(kAmount, 10), QByteArray("0000050000"));
+        QCOMPARE(pressedAmount, QStringLiteral("50,000"));
+        QVERIFY(sentOfType(slow, "0700").isEmpty());
+        QCOMPARE(reversalsAt(slow).size(), 1);
+        QVERIFY(listLines(ui(w()).lstResult).size() > 0);
+    }
+
+    // The answer of an approval cannot be written to the journal (the disk
+    // full): it is kept beside the journal before it is shown, the receipt
+    // is printed, the window closes normally, and the next start writes it:
+    // the approval stands at the host, nothing reverses it.  Kept nowhere,
+    // the window does not close without asking, and tries again.
+    void acceptedAnswerNeverReversed_data()
+    {
+        QTest::addColumn<bool>("keptAside");
+        QTest::newRow("kept beside the journal") << true;
+        QTest::newRow("kept nowhere, written at close") << false;
+    }
+    void acceptedAnswerNeverReversed()
+    {
+        QFETCH(bool, keptAside);
+        const PdfReceipts printed;
+        logIn();
+        swipe(demo::kCardNineItems);
+        Journal::setAnswerWritesFail(true);
+        const auto writesBack = qScopeGuard([] { Journal::setAnswerWritesFail(false); });
+        if (!keptAside) {
+            const QString slot = m_root->file(QStringLiteral("Journal/answer-shown.dat"));
+            QFile::remove(slot);          // made at the journal's first open, if it was opened yet
+            QVERIFY(QDir().mkpath(slot)); // a folder in its place: nothing can be kept
+        }
+        const QStringList receipt = pay(true);
+        QCOMPARE(receipt.value(0), QStringLiteral("카드 승인"));
+        const QString approvalNo = receipt.value(3).trimmed();
+        QCOMPARE(MessageBox::recorded().size(), 1);
+        const QString told = MessageBox::recordedTexts().first();
+        QVERIFY2(told.startsWith(QStringLiteral("승인 서버가 이 거래를 처리했습니다.")), qPrintable(told));
+        QVERIFY2(told.contains(keptAside ? QStringLiteral("이 거래는 자동취소되지 않습니다")
+                                         : QStringLiteral("따로 보관하지도 못했습니다")),
+                 qPrintable(told));
+        QCOMPARE(Journal::instance().day(Clock::dateText()).first().state, JournalState::Pending);
+
+        if (!keptAside) {
+            // Closing asks ("아니요" by default): the window stays.
+            w()->close();
+            QVERIFY(w()->isVisible());
+            QCOMPARE(MessageBox::recorded().size(), 2);
+            QCOMPARE(MessageBox::recorded().last().text, PayDesk::closeWithUnsavedQuestion());
+            Journal::setAnswerWritesFail(false); // room again: written at the next close
+        }
+        w()->close();
+        QTRY_VERIFY(!m_main);
+        QCOMPARE(MessageBox::recorded().size(), keptAside ? 1 : 2);
+        Journal::setAnswerWritesFail(false);
+
+        // The next start of the program on the same root folder.
+        QProcess client;
+        startClient(client);
+        QVERIFY(client.waitForStarted(10000));
+        const auto stop = qScopeGuard([&client] { stopClient(client); });
+        QTRY_COMPARE_WITH_TIMEOUT(Journal::instance().day(Clock::dateText()).first().state,
+                                  JournalState::Approved, 10000);
+        QTest::qWait(1000);
+        const JournalRow row = Journal::instance().day(Clock::dateText()).first();
+        QCOMPARE(row.approvalNo, approvalNo);
+        QCOMPARE(row.reversal, ReversalState::None);
+        QVERIFY(reversalsAt(*m_host).isEmpty());
+        QCOMPARE(usedAtHost(demo::kCardNineItems), 50000LL);
+    }
+
+    // Approval A1 answered and receipted; the same card, item and amount
+    // again, A2, meets a reset, and its reversal reaches a host that never
+    // had A2: the host takes back A1, the only match, and names it.  The
+    // journal follows the host (A1 cancelled, out of the totals, no more
+    // cancellation offered) and the merchant is told once.
+    void reversalTakesBackAnEarlierApproval()
+    {
+        const PdfReceipts printed;
+        logIn();
+        swipe(demo::kCardNineItems);
+        const QStringList first = pay(true);
+        const QString a1 = first.value(3).trimmed();
+        QVERIFY(!a1.isEmpty());
+        QTest::qWait(1100); // one approval a second
+        swipe(demo::kCardNineItems);
+        leaveAReversalOwed();
+        m_host->writeClientSettings(*m_root);
+        ReversalSender::instance()->tryNext();
+        QTRY_COMPARE(reversalsAt(*m_host).size(), 1);
+        QTRY_COMPARE(sorna::test::owedReversals().size(), 0);
+        QTRY_COMPARE(usedAtHost(demo::kCardNineItems), 0LL);
+        QTRY_COMPARE(MessageBox::recorded().size(), 1);
+        const QString told = MessageBox::recordedTexts().first();
+        QVERIFY2(told.contains(QStringLiteral("승인번호 : ") + a1), qPrintable(told));
+        QVERIFY2(told.contains(QStringLiteral("50,000원")), qPrintable(told));
+        QVERIFY2(told.contains(QStringLiteral("다시 읽혀 승인해 주세요")), qPrintable(told));
+
+        inJournal([&](JournalWindow* window) {
+            const QList<JournalDayRow> rows = window->rows();
+            QCOMPARE(rows.size(), 3); // the take-back, A2, A1
+            const dayview::ShownRow takeBack = dayview::Show(rows.at(0));
+            QCOMPARE(takeBack.state, QStringLiteral("승인 서버가 취소함"));
+            QVERIFY(takeBack.advice.contains(a1));
+            QCOMPARE(dayview::Show(rows.at(1)).state, QStringLiteral("자동취소 완료"));
+            const dayview::ShownRow shownA1 = dayview::Show(rows.at(2));
+            QCOMPARE(rows.at(2).row.approvalNo, a1);
+            QCOMPARE(shownA1.state, QStringLiteral("취소됨"));
+            QVERIFY(!shownA1.mayCancel);
+            QCOMPARE(window->totals().all.net(), 0);
+            QCOMPARE(window->totals().all.netCount(), 0);
+        });
+        // Told once: the next look says nothing more.
+        ReversalSender::instance()->tryNext();
+        QTest::qWait(300);
+        QCOMPARE(MessageBox::recorded().size(), 1);
+    }
+
+    // A cancellation whose answer is lost is sent again and answered "23"
+    // (already cancelled): the first one went through.  The journal shows
+    // the approval cancelled, its cancellation done, no advice left, and
+    // the totals net nothing.
+    void cancellationAnsweredAlreadyCancelled()
+    {
+        m_host =
+            std::make_unique<RefHost>(QStringList{QStringLiteral("--fault-on"), QStringLiteral("0600:silent"),
+                                                  QStringLiteral("--fault-count"), QStringLiteral("1")});
+        QVERIFY2(m_host->isRunning(), qPrintable(m_host->error()));
+        m_host->writeClientSettings(*m_root);
+        logIn();
+        swipe(demo::kCardNineItems);
+        pay(false);
+        for (int round = 0; round < 2; ++round) {
+            inJournal([](JournalWindow* window) {
+                choose(window, window->rows().size() - 1);
+                QVERIFY(button(window, "btnCancel")->isEnabled());
+                button(window, "btnCancel")->click();
+            });
+            swipe(demo::kCardNineItems);
+            ui(w()).timeMain->setInterval(1500);
+            QTest::qWait(1100);
+            pay(false);
+            if (round == 0) {
+                QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
+                QCOMPARE(Journal::instance().day(Clock::dateText()).first().state, JournalState::Unknown);
             }
         }
+        QCOMPARE(sentOfType(*m_host, "0600").size(), 2);
+        QVERIFY(listLines(ui(w()).lstResult).join(u'\n').contains(QStringLiteral("이미 처리되어 있어")));
+        inJournal([](JournalWindow* window) {
+            const QList<JournalDayRow> rows = window->rows();
+            QCOMPARE(rows.size(), 3);
+            QCOMPARE(rows.at(0).row.respCode, QStringLiteral("23"));
+            const dayview::ShownRow lost = dayview::Show(rows.at(1));
+            QCOMPARE(lost.state, QStringLiteral("취소 완료"));
+            QVERIFY(lost.advice.isEmpty());
+            QCOMPARE(dayview::Show(rows.at(2)).state, QStringLiteral("취소됨"));
+            QVERIFY(!dayview::Show(rows.at(2)).mayCancel);
+            QCOMPARE(window->totals().all.net(), 0);
+            QCOMPARE(window->totals().unknown, 0);
+        });
     }
 };
 

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include <QDir>
+#include <QFile>
 #include <QtTest>
 
 using namespace sorna;
@@ -375,6 +377,93 @@ private slots:
         }
         QVERIFY(desk.beginRequest(panelWithItem(TransactionMode::Balance, 0), QStringLiteral("3901"),
                                   QString(), nullptr));
+    }
+
+    // An answer the journal cannot take: kept beside it before it is shown
+    // (said plainly for an accepted one), tried again at close, written as
+    // soon as the journal takes it.
+    void answerTheJournalCannotTake_data()
+    {
+        QTest::addColumn<QString>("resp");
+        QTest::addColumn<bool>("roomBeside");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<int>("atClose");
+        const int keptAside = int(PayDesk::Unsaved::KeptAside);
+        const int lost = int(PayDesk::Unsaved::Lost);
+        QTest::newRow("accepted, kept beside")
+            << "00" << true << "이 거래는 자동취소되지 않습니다" << keptAside;
+        QTest::newRow("accepted, kept nowhere") << "00" << false << "따로 보관하지도 못했습니다" << lost;
+        QTest::newRow("refused, kept beside")
+            << "73" << true << "다음 결제 전에 다시 기록합니다" << keptAside;
+    }
+    void answerTheJournalCannotTake()
+    {
+        QFETCH(QString, resp);
+        QFETCH(bool, roomBeside);
+        QFETCH(QString, told);
+        QFETCH(int, atClose);
+        PayDesk desk;
+        desk.takeCardNumber(kCard, QStringLiteral("0"));
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        QVERIFY(desk.beginRequest(panelWithItem(TransactionMode::Approval, 1), QStringLiteral("3901"),
+                                  QStringLiteral("7100012345"), nullptr));
+        const QString slot = m_root->file(QStringLiteral("Journal/answer-shown.dat"));
+        if (!roomBeside) {
+            QVERIFY(QFile::remove(slot));
+            QVERIFY(QDir().mkpath(slot));
+        }
+        Journal::setAnswerWritesFail(true);
+        const auto writesBack = qScopeGuard([] { Journal::setAnswerWritesFail(false); });
+        const AnswerMeaning m = desk.answer(answerText(resp));
+        QVERIFY(!m.journalError.isEmpty());
+        QCOMPARE(m.keptAside, roomBeside);
+        QVERIFY2(PayDesk::unsavedAnswerMessage(m).contains(told),
+                 qPrintable(PayDesk::unsavedAnswerMessage(m)));
+        QCOMPARE(int(desk.saveOutcomes()), atClose);
+        // Nothing else leaves before it is written, and the merchant is told why.
+        QString error;
+        Clock::setFixed(Clock::now().addSecs(1));
+        QVERIFY(!desk.beginRequest(panelWithItem(TransactionMode::Approval, 1), QStringLiteral("3901"),
+                                   QStringLiteral("7100012345"), &error));
+        QVERIFY2(error.contains(QStringLiteral("the disk is full")), qPrintable(error));
+
+        Journal::setAnswerWritesFail(false);
+        QCOMPARE(desk.saveOutcomes(), PayDesk::Unsaved::None);
+        QVERIFY(!desk.reversalsOwed());
+        const QList<JournalRow> rows = Journal::instance().day(QStringLiteral("20250305"));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first().state, resp == u"00" ? JournalState::Approved : JournalState::Refused);
+        if (roomBeside) {
+            // Emptied once written: a later start takes nothing in.
+            Journal::instance().close();
+            QVERIFY(Journal::instance().open());
+            QCOMPARE(Journal::instance().row(rows.first().id)->state, rows.first().state);
+        }
+    }
+
+    // The result list's lines of a payment that waits for an owed reversal.
+    void waitingLines_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("orgApprovalNo");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("approval")
+            << int(TransactionMode::Approval) << QString()
+            << "대기 중인 승인 : 카드 94101200****0019, 10,000원 (치료2) – 대기 취소(Esc)로 "
+               "그만둘 수 있습니다";
+        QTest::newRow("cancellation")
+            << int(TransactionMode::Cancellation) << "10000007"
+            << "대기 중인 취소 : 카드 94101200****0019, 10,000원 (치료2), 원거래 승인번호 10000007 – 대기 "
+               "취소(Esc)로 그만둘 수 있습니다";
+    }
+    void waitingLines()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, orgApprovalNo);
+        QFETCH(QString, line);
+        PanelInput pressed = panelWithItem(TransactionMode(mode), 1);
+        pressed.orgApprovalNo = orgApprovalNo;
+        QCOMPARE(PayDesk::waitingLine(pressed), line);
     }
 
     // An approval left without an answer owes its reversal: no approval or

@@ -16,6 +16,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
+
+#include <utility>
 
 namespace sorna {
 namespace {
@@ -23,6 +26,10 @@ namespace {
 // System colour 4 (menu) of the counter PC: the back colour of the manual
 // entry window's buttons.
 const QColor kMenuColour(240, 240, 240);
+
+// A reader types a whole swipe within a few tens of milliseconds; this long
+// without a keystroke, a swipe that sent no Enter is over.
+constexpr int kSwipeQuietMs = 400;
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, int left, int top,
                         int width, int height)
@@ -78,7 +85,7 @@ void CardInquiryWindow::Winsock1_Connect()
         // host's closing it later would be reported as a failure.  The next
         // "=" or Enter connects anew.
         Winsock1->Close();
-        MessageBox::show(this, QStringLiteral("카드번호를 정확히 입력해주세요"));
+        readFailed(QStringLiteral("카드번호를 정확히 입력해주세요"));
         return;
     }
     const QString settings = paths::settingsFile();
@@ -94,7 +101,12 @@ void CardInquiryWindow::Winsock1_Error()
 {
     // The window stays open: a new swipe or confirm tries again.
     Winsock1->Close();
-    MessageBox::show(this, QStringLiteral("연결할 수 없습니다"));
+    readFailed(QStringLiteral("연결할 수 없습니다"));
+}
+
+void CardInquiryWindow::readFailed(const QString& message)
+{
+    MessageBox::show(this, message);
 }
 
 void CardInquiryWindow::Winsock1_DataArrival()
@@ -123,13 +135,28 @@ Form6::Form6(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드
     Command1->setFocusPolicy(Qt::NoFocus);
     connect(Command1, &QPushButton::clicked, this, &Form6::Command1_Click);
     Text1->setFocus();
+
+    m_quiet = new QTimer(this);
+    m_quiet->setSingleShot(true);
+    m_quiet->setInterval(kSwipeQuietMs);
+    connect(m_quiet, &QTimer::timeout, this, &Form6::swipeEnded);
 }
 
 bool Form6::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Text1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (!m_failure.isEmpty()) {
+            // The rest of a swipe whose read failed: dropped, its Enter ends it.
+            if (enter)
+                swipeEnded();
+            else
+                m_quiet->start();
+            return true;
+        }
+        m_inSwipe = !enter;
+        if (enter) {
             StartInquiryConnection();
             return true; // Enter adds nothing to the box
         }
@@ -142,8 +169,30 @@ bool Form6::eventFilter(QObject* watched, QEvent* event)
     return CardInquiryWindow::eventFilter(watched, event);
 }
 
+void Form6::readFailed(const QString& message)
+{
+    Text1->clear();
+    m_failure = message;
+    if (m_inSwipe)
+        m_quiet->start();
+    else
+        swipeEnded();
+}
+
+void Form6::swipeEnded()
+{
+    m_quiet->stop();
+    m_inSwipe = false;
+    const QString message = std::exchange(m_failure, QString());
+    Text1->clear();
+    if (!message.isEmpty())
+        MessageBox::show(this, message);
+}
+
 void Form6::Command1_Click()
 {
+    m_quiet->stop();
+    m_failure.clear();
     Winsock1->Close();
     QDialog::reject();
 }

@@ -6,6 +6,7 @@
 
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace sorna {
 
@@ -46,6 +47,9 @@ protected:
     virtual QStringList cardGroups() const = 0;
 
     void StartInquiryConnection();
+    // A read that went nowhere (refused or not connected): the window says
+    // why.  The reader window first lets the swipe end.
+    virtual void readFailed(const QString& message);
     void paintEvent(QPaintEvent* event) override;
 
     QString m_instruction;
@@ -72,6 +76,17 @@ protected:
     QStringList cardGroups() const override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void reject() override;
+    void readFailed(const QString& message) override;
+
+private:
+    // Each swipe stands alone: a failed read empties the box, and what the
+    // reader still types of it (up to its Enter) is dropped, so that the
+    // message is not answered by the reader's own keystrokes and the next
+    // swipe is read by itself.
+    void swipeEnded();
+    QString m_failure;         // said once the failed swipe has ended
+    bool m_inSwipe = false;    // keystrokes came since the last Enter
+    QTimer* m_quiet = nullptr; // a swipe without Enter ends when the reader goes quiet
 };
 
 // Form2: the manual card-entry window, four boxes of four characters.

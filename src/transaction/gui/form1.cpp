@@ -206,6 +206,14 @@ void Form1::changeEvent(QEvent* event)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
+    // An answer the merchant was shown is written before the window goes;
+    // one kept nowhere else is not dropped without a word.
+    if (!m_desk.pending() && m_desk.saveOutcomes() == PayDesk::Unsaved::Lost &&
+        !MessageBox::ask(this, PayDesk::closeWithUnsavedQuestion(), MessageBox::Icon::Warning)) {
+        m_loggingOut = false;
+        event->ignore();
+        return;
+    }
     RemoveTrayIcon();
     timeMain->stop();
     // The window goes while a request waits for its answer: nobody will see
@@ -213,6 +221,9 @@ void Form1::closeEvent(QCloseEvent* event)
     // like one that timed out.
     if (m_desk.pending())
         answerNeverCame(false);
+    // A payment still waiting for a reversal never leaves.
+    m_payWaitsForReversals = false;
+    m_pressed.reset();
     sckMain->Close();
     event->accept();
     if (m_loggingOut)

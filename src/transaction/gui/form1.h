@@ -3,8 +3,12 @@
 #include "card/cardinquiry.h"
 #include "transaction/paydesk.h"
 
+#include <QList>
 #include <QString>
 #include <QWidget>
+
+#include <optional>
+#include <utility>
 
 class QCalendarWidget;
 class QComboBox;
@@ -64,6 +68,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // ---- frame
@@ -108,9 +113,13 @@ private:
     // The request on sckMain got no usable answer; `tell` says so to the
     // merchant (not when the window is closing).
     void answerNeverCame(bool tell = true);
-    // A payment waits until the owed reversals have reached the host.
+    // A payment waits until the owed reversals have reached the host: the
+    // panel is locked meanwhile, and the merchant may give the wait up
+    // (btnGiveUp or Escape).
     void payAfterReversals();
     void reversalRoundEnded(bool nothingOwed);
+    void giveUpWait();
+    void lockPanel(bool locked);
     // Reversals the host refused, or that could not be sent, said once each.
     void tellReversalTrouble();
 
@@ -118,6 +127,10 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     bool m_loggingOut = false;
     bool m_payWaitsForReversals = false;
+    // The panel as it was when the pay button was pressed: what leaves,
+    // whatever the panel shows by the time the connection is up.
+    std::optional<PanelInput> m_pressed;
+    QList<std::pair<QWidget*, bool>> m_lockedInputs; // with their state before the lock
 
     QListWidget* lstResult = nullptr;
     QPushButton* Command6 = nullptr;   // "홈페이지"
@@ -145,7 +158,8 @@ private:
     QLineEdit* txtOrg_approval_no = nullptr;
     QLineEdit* txtOrg_auth_date = nullptr;
     QCalendarWidget* MonthView1 = nullptr;
-    QPushButton* Command4 = nullptr; // "결제하기"
+    QPushButton* Command4 = nullptr;  // "결제하기"
+    QPushButton* btnGiveUp = nullptr; // "대기 취소", shown while a payment waits
 };
 
 } // namespace sorna

@@ -26,6 +26,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <utility>
+
 namespace sorna {
 namespace {
 
@@ -111,6 +113,10 @@ void Form1::buildPanel()
     // Enter on the focused pay button presses it, as on the counter PC; the
     // button is disabled by the first press, so a second Enter does nothing.
     Command4->setAutoDefault(true);
+    // Beside the pay button while a payment waits for an owed reversal.
+    btnGiveUp = button("btnGiveUp", QStringLiteral("대기 취소"), 8340, 7390, 1155);
+    btnGiveUp->hide();
+    connect(btnGiveUp, &QPushButton::clicked, this, &Form1::giveUpWait);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -385,7 +391,7 @@ void Form1::takeCardAnswer(const CardInquiryAnswer& answer)
 
 void Form1::cancelFromJournal(const dayview::CancelTarget& target)
 {
-    if (m_desk.pending()) {
+    if (m_desk.pending() || m_payWaitsForReversals) {
         MessageBox::show(this, PayDesk::payCheckMessage(PayCheck::Busy));
         return;
     }
@@ -497,6 +503,40 @@ void Form1::MonthView1_LostFocus()
     MonthView1->hide();
 }
 
+// ---- the panel locked while a payment waits
+
+void Form1::keyPressEvent(QKeyEvent* event)
+{
+    // Escape anywhere in the window gives a waiting payment up.
+    if (event->key() == Qt::Key_Escape && m_payWaitsForReversals) {
+        giveUpWait();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void Form1::lockPanel(bool locked)
+{
+    if (locked) {
+        m_lockedInputs.clear();
+        for (QWidget* input : std::initializer_list<QWidget*>{
+                 Option1, Option2, Option3, Command1, Command2, Card1, Card2, Card3, Card4, cmbCare1,
+                 txtTeacher1, txtCare_Amount1, Command3, Combo1, txtreson, txtOrg_approval_no,
+                 txtOrg_auth_date, btnJournal}) {
+            m_lockedInputs.append({input, input->isEnabled()});
+            input->setEnabled(false);
+        }
+        MonthView1->hide();
+        btnGiveUp->show();
+        btnGiveUp->setFocus();
+        return;
+    }
+    for (const auto& [input, enabled] : std::exchange(m_lockedInputs, {}))
+        input->setEnabled(enabled);
+    btnGiveUp->hide();
+}
+
 // ---- pay
 
 void Form1::Command4_Click()
@@ -517,12 +557,15 @@ void Form1::Command4_Click()
         Command4->setEnabled(true);
         return;
     }
-    if (mode() != TransactionMode::Balance && m_desk.reversalsOwed()) {
+    m_pressed = panelInput();
+    if (m_pressed->mode != TransactionMode::Balance && m_desk.reversalsOwed()) {
         payAfterReversals();
         return;
     }
-    if (!StartConnection(this, sckMain))
+    if (!StartConnection(this, sckMain)) {
+        m_pressed.reset();
         Command4->setEnabled(true);
+    }
 }
 
 } // namespace sorna

@@ -30,15 +30,19 @@ QString setting(const char* section, const char* key)
 
 void Form1::sckMain_Connect()
 {
-    if (mode() != TransactionMode::Balance && m_desk.reversalsOwed()) {
+    // What leaves is what was pressed, whatever the panel shows by now.
+    const PanelInput pressed = m_pressed.value_or(panelInput());
+    if (pressed.mode != TransactionMode::Balance && m_desk.reversalsOwed()) {
         // Became owed while connecting: the reversal goes first.
         sckMain->Close();
+        m_pressed = pressed;
         payAfterReversals();
         return;
     }
+    m_pressed.reset();
     QString error;
     const std::optional<QString> record = m_desk.beginRequest(
-        panelInput(), setting("KolbrinInfo", "sorna_Issue_code"), setting("ComInfo", "Number"), &error);
+        pressed, setting("KolbrinInfo", "sorna_Issue_code"), setting("ComInfo", "Number"), &error);
     if (!record) {
         // Nothing leaves that could not be recorded.
         sckMain->Close();
@@ -64,11 +68,7 @@ void Form1::sckMain_DataArrival()
     lstResult->clear();
     lstResult->addItems(meaning.lines);
     if (!meaning.journalError.isEmpty())
-        MessageBox::show(
-            this,
-            QStringLiteral("결과를 거래내역에 기록하지 못했습니다. 다음 결제 전에 다시 기록합니다.\n(") +
-                meaning.journalError + u')',
-            MessageBox::Icon::Warning);
+        MessageBox::show(this, PayDesk::unsavedAnswerMessage(meaning), MessageBox::Icon::Warning);
     if (meaning.receipt) {
         Form5 receipt(this);
         receipt.setReceipt(*meaning.receipt);
@@ -91,6 +91,7 @@ void Form1::sckMain_Error()
         return;
     }
     sckMain->Close();
+    m_pressed.reset();
     m_desk.requestNotSent();
     MessageBox::show(this, QStringLiteral("연결할 수 없습니다"));
     Command4->setEnabled(true);
@@ -116,9 +117,15 @@ void Form1::answerNeverCame(bool tell)
 void Form1::payAfterReversals()
 {
     // Nothing that moves money leaves while a reversal is owed: the sender
-    // tries now, and the payment follows once nothing is owed.
-    m_payWaitsForReversals = true;
-    lstResult->addItem(QStringLiteral("이전 승인의 자동취소를 먼저 보내고 있습니다"));
+    // tries now, and the payment as pressed follows once nothing is owed.
+    // Meanwhile the panel cannot change what the payment describes.
+    if (!m_payWaitsForReversals) {
+        m_payWaitsForReversals = true;
+        lockPanel(true);
+        lstResult->addItem(QStringLiteral("이전 승인의 자동취소를 먼저 보내고 있습니다"));
+        if (m_pressed)
+            lstResult->addItem(PayDesk::waitingLine(*m_pressed));
+    }
     ReversalSender* sender = ReversalSender::instance();
     if (!sender->busy())
         sender->tryNext();
@@ -129,17 +136,40 @@ void Form1::reversalRoundEnded(bool nothingOwed)
     if (!m_payWaitsForReversals)
         return;
     m_payWaitsForReversals = false;
+    lockPanel(false);
     if (nothingOwed && !m_desk.reversalsOwed()) {
-        if (!StartConnection(this, sckMain))
+        lstResult->addItem(PayDesk::waitEndLine(WaitEnd::Sent));
+        if (!StartConnection(this, sckMain)) {
+            m_pressed.reset();
             Command4->setEnabled(true);
+        }
         return;
     }
+    m_pressed.reset();
+    lstResult->addItem(PayDesk::waitEndLine(WaitEnd::ReversalNotDelivered));
     Command4->setEnabled(true);
     MessageBox::show(this, PayDesk::reversalFirstMessage(), MessageBox::Icon::Warning);
 }
 
+void Form1::giveUpWait()
+{
+    if (!m_payWaitsForReversals)
+        return;
+    // The reversal itself stays owed and the sender keeps trying; only the
+    // payment is dropped, before anything of it was recorded or sent.
+    m_payWaitsForReversals = false;
+    m_pressed.reset();
+    lockPanel(false);
+    lstResult->addItem(PayDesk::waitEndLine(WaitEnd::GivenUp));
+    Command4->setEnabled(true);
+}
+
 void Form1::tellReversalTrouble()
 {
+    for (const JournalRow& row : Journal::instance().untoldTakeBacks()) {
+        Journal::instance().markTakeBackTold(row.id);
+        MessageBox::show(this, TakeBackMessage(row), MessageBox::Icon::Warning);
+    }
     for (const JournalRow& row : Journal::instance().unreportedReversals()) {
         // Marked first: a second signal while the box is open says nothing
         // twice.
