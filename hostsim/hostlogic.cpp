@@ -254,7 +254,9 @@ std::optional<HostLogic::ScriptedBehaviour> HostLogic::takeScriptedBehaviour(QSt
     QFile file(m_scriptPath);
     if (m_scriptPath.isEmpty() || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    QList<QByteArray> lines = file.readAll().split('\n');
+    if (lines.last().isEmpty()) // the end of the last line is no line of its own
+        lines.removeLast();
     const int index = m_scriptNext++;
     if (index >= lines.size())
         return std::nullopt;

@@ -490,7 +490,10 @@ def main():
     ap.add_argument("--build", default="build")
     ap.add_argument("--doc", help="write the results as markdown here")
     ap.add_argument("--keep", action="store_true", help="keep each day's folder")
+    ap.add_argument("--known", default="",
+                    help="invariants (e.g. 5 or 1,5) known broken by an open fault: told, counted, not failing the run")
     args = ap.parse_args()
+    known = {int(i) for i in args.known.split(",") if i.strip()}
     args.client = os.path.join(args.build, "sorna")
     args.host = os.path.join(args.build, "sorna-host")
     seeds = [args.seed] if args.seed is not None else list(range(args.first, args.first + args.seeds))
@@ -511,7 +514,7 @@ def main():
         for inv in sorted(day.violations):
             v = day.violations[inv]
             violations.append((seed, v))
-            print(f"VIOLATION seed {seed}, step {v.step}, invariant {v.invariant}: {v.what}\n"
+            print(f"{'KNOWN ' if v.invariant in known else ''}VIOLATION seed {seed}, step {v.step}, invariant {v.invariant}: {v.what}\n"
                   f"  operator log ({day.oplog}):\n{v.tails[0]}\n"
                   f"  host log ({day.hostlog}):\n{v.tails[1]}\n"
                   f"  replay: scripts/soak.sh --seed {seed} --actions {args.actions}", flush=True)
@@ -532,9 +535,11 @@ def main():
     elapsed = time.monotonic() - started
     if args.doc:
         write_doc(args, totals, violations, elapsed)
+    failing = [v for _, v in violations if v.invariant not in known]
     print(f"{totals['seeds']} seeds, {totals['actions']} actions, {totals['payments']} payments, "
-          f"{len(violations)} violations, {elapsed:.0f} s")
-    return 1 if violations else 0
+          f"{len(violations)} violations ({len(violations) - len(failing)} of invariants known broken), "
+          f"{elapsed:.0f} s")
+    return 1 if failing else 0
 
 
 def write_doc(args, totals, violations, elapsed):
