@@ -139,7 +139,7 @@ def generate_day(seed, actions_per_day):
             add("settle", 30000)  # reached only when the kill missed
             add("close")
         if rng.random() < 0.3:
-            plan["journal_full"] = f"{rng.randint(3, 14)}:{rng.choice([1, 1, 2, 5])}"
+            plan["journal_full"] = f"{rng.randint(2, 8)}:{rng.choice([1, 1, 2, 5])}"
         sessions.append((acts, plan))
     host_lines = [weighted(rng, HOST_BEHAVIOURS) for _ in range(actions_per_day * 6)]
     return sessions, host_lines
