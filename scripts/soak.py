@@ -539,7 +539,7 @@ def main():
             shutil.rmtree(work, ignore_errors=True)
     elapsed = time.monotonic() - started
     if args.doc:
-        write_doc(args, totals, violations, elapsed)
+        write_doc(args, totals, violations, elapsed, known)
     failing = [v for _, v in violations if v.invariant not in known]
     print(f"{totals['seeds']} seeds, {totals['actions']} actions, {totals['payments']} payments, "
           f"{len(violations)} violations ({len(violations) - len(failing)} of invariants known broken), "
@@ -547,7 +547,7 @@ def main():
     return 1 if failing else 0
 
 
-def write_doc(args, totals, violations, elapsed):
+def write_doc(args, totals, violations, elapsed, known):
     faults = totals["host_faults"]
     lines = [
         "# Seeded soak",
@@ -586,7 +586,14 @@ def write_doc(args, totals, violations, elapsed):
         lines.append(f"| Host behaviour `{kind}` | {faults[kind]} |")
     lines += [f"| Violations | {len(violations)} |", f"| Time taken | {elapsed:.0f} s |", ""]
     if violations:
-        lines += ["## Violations", "", "| Seed | Step | Invariant | What |", "|---|---|---|---|"]
+        per = {}
+        for s, v in violations:
+            per.setdefault(v.invariant, []).append(s)
+        lines += ["## Violations", "", "| Invariant | Seeds |", "|---|---|"]
+        lines += [f"| {i}{' (known open fault)' if i in known else ''} | {len(per[i])}: "
+                  f"{', '.join(str(s) for s in per[i])} |" for i in sorted(per)]
+        lines += ["", "The first of each invariant per seed:", "",
+                  "| Seed | Step | Invariant | What |", "|---|---|---|---|"]
         lines += [f"| {s} | {v.step} | {v.invariant} | {v.what.replace('|', '/')} |" for s, v in violations]
         lines += ["", "Replay one: `scripts/soak.sh --seed S`."]
     else:
