@@ -134,6 +134,38 @@ class InvariantChecks(unittest.TestCase):
                 self.assertEqual(set(day.violations), broken,
                                  {i: v.what for i, v in day.violations.items()})
 
+    # The drive refuses a line it does not understand, and a refused line is
+    # an action silently lost: every generated line must have the shape the
+    # drive reads, and every host line a behaviour the host knows.
+    SHAPES = {"login": r"\d{1,20} \d{1,20}", "reader": r"\d{16}", "manual": r"\d{16}", "item": r"\d{1,9}",
+              "amount": r"\d{1,9} \d{1,9}", "mode": r"[123]", "pay": r"", "dup": r"(yes|no)",
+              "receipt": r"(yes|no)", "journal-open": r"", "journal-cancel": r"\d{1,9}", "reprint": r"\d{1,9}",
+              "journal-close": r"", "logout": r"", "close": r"", "wait": r"\d{1,9}", "settle": r"\d{1,9}"}
+    HOST_WORD = r"(answer|silent|close|reset|garbage|truncated|refuse:\d\d|delay:\d+|pieces:\d+:\d+|down:\d+|clock:\+\d+)"
+
+    def test_generated_days_are_well_formed(self):
+        import re
+        for seed in range(1, 60):
+            with self.subTest(seed=seed):
+                sessions, host_lines = soak.generate_day(seed, 40)
+                steps = [n for acts, _ in sessions for n, _ in acts]
+                self.assertEqual(steps, list(range(1, len(steps) + 1)))
+                self.assertGreaterEqual(len(steps), 40)
+                for acts, plan in sessions:
+                    self.assertTrue(acts[0][1].startswith("login "))
+                    self.assertIn(plan["end"], ("close", "kill", "crash"))
+                    self.assertTrue(acts[-1][1] == "close")
+                    if plan["end"] == "kill":
+                        self.assertIn(plan["at"], [n for n, _ in acts])
+                    if plan["end"] == "crash":
+                        self.assertIn(plan["point"], soak.CRASH_POINTS)
+                    for _, line in acts:
+                        name, _, rest = line.partition(" ")
+                        self.assertIn(name, self.SHAPES, line)
+                        self.assertRegex(rest, "^" + self.SHAPES[name] + "$", line)
+                for line in host_lines:
+                    self.assertRegex(line, "^" + self.HOST_WORD + "( " + self.HOST_WORD + ")*$")
+
     def test_same_seed_same_day(self):
         self.assertEqual(soak.generate_day(7, 40), soak.generate_day(7, 40))
         self.assertNotEqual(soak.generate_day(7, 40), soak.generate_day(8, 40))
