@@ -19,7 +19,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSet>
 #include <QTableView>
 #include <QTimer>
 
@@ -142,9 +141,8 @@ private:
     void answerStrayBoxes(bool wanted)
     {
         QMessageBox* box = openBox();
-        if (!box || wanted || m_answered.contains(box))
+        if (!box || wanted || answered(box))
             return;
-        m_answered.insert(box);
         QAbstractButton* button = nullptr;
         const bool leaving = m_next < m_actions.size() &&
                              (m_actions[m_next].name == u"logout" || m_actions[m_next].name == u"close" ||
@@ -159,6 +157,16 @@ private:
                   .arg(box->text().simplified(), button ? button->text() : QString()));
         if (button)
             QTimer::singleShot(0, button, &QAbstractButton::click);
+    }
+
+    // Whether the box has been answered already (marked so from now on): a
+    // box that follows may be made at the address of the one before.
+    static bool answered(QMessageBox* box)
+    {
+        static const char* const kMark = "sornaDriveAnswered";
+        const bool before = box->property(kMark).toBool();
+        box->setProperty(kMark, true);
+        return before;
     }
 
     void noteReceiptWindow()
@@ -206,7 +214,7 @@ private:
         QMessageBox* box = openBox();
         answerStrayBoxes(a.name == u"dup" && box && boxButton(box, QStringLiteral("예")));
         if (m_since.elapsed() > kStuckMs) {
-            finish(QStringLiteral("STUCK"));
+            finish(QStringLiteral("STUCK with %1 up").arg(openWindows()));
             return;
         }
         act(a);
@@ -227,7 +235,7 @@ private:
             } else {
                 m_phase = 0;
                 if (age >= a.args[0].toInt())
-                    finish(QStringLiteral("STUCK not settled"));
+                    finish(QStringLiteral("STUCK not settled, %1 up").arg(openWindows()));
             }
         } else if (n == u"login") {
             if (main) {
@@ -281,7 +289,7 @@ private:
                     boxButton(box, a.args[0] == u"yes" ? QStringLiteral("예") : QStringLiteral("아니요"));
                 if (!b)
                     return; // not the question: answered as a stray box next tick
-                m_answered.insert(box);
+                answered(box);
                 write(QStringLiteral("BOX %1 -> %2").arg(box->text().simplified(), b->text()));
                 QTimer::singleShot(0, b, &QAbstractButton::click);
                 finish(QStringLiteral("answered ") + a.args[0]);
@@ -422,6 +430,16 @@ private:
         }
     }
 
+    static QString openWindows()
+    {
+        QStringList names;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                names << (w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
+                                                    : w->objectName());
+        return names.join(u',');
+    }
+
     static QString panelCard(QWidget* main)
     {
         QString card;
@@ -443,7 +461,6 @@ private:
     bool m_saidEnd = false;
     int m_phase = 0;
     QElapsedTimer m_since, m_phaseSince;
-    QSet<QMessageBox*> m_answered;
     QWidget* m_shown = nullptr;
 };
 
