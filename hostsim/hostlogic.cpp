@@ -1,11 +1,13 @@
 #include "hostlogic.h"
 
+#include "foundation/clock.h"
 #include "foundation/cp949.h"
 #include "foundation/textbytes.h"
 #include "hostlink/record.h"
 #include "hostlink/responsecodes.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 
 #include <span>
 #include <utility>
@@ -223,9 +225,81 @@ HostReply refused(const QString& msgType, const QByteArray& plain, const QString
 
 } // namespace
 
+std::optional<HostLogic::ScriptedBehaviour> HostLogic::parseBehaviour(const QString& line)
+{
+    ScriptedBehaviour b;
+    for (const QString& word : line.split(u' ', Qt::SkipEmptyParts)) {
+        bool ok = true;
+        if (word == u"answer") {
+        } else if (word.startsWith(u"down:")) {
+            b.downForMs = word.mid(5).toInt(&ok);
+            ok = ok && b.downForMs > 0 && b.downForMs <= 10 * 60 * 1000;
+        } else if (word.startsWith(u"clock:+")) {
+            b.clockForwardS = word.mid(7).toInt(&ok);
+            ok = ok && b.clockForwardS > 0 && b.clockForwardS <= 7 * 24 * 3600;
+        } else if (const std::optional<FaultMode> f = FaultMode::parse(word);
+                   f && f->isSet() && !b.fault.isSet()) {
+            b.fault = *f;
+        } else {
+            ok = false;
+        }
+        if (!ok)
+            return std::nullopt;
+    }
+    return b;
+}
+
+std::optional<HostLogic::ScriptedBehaviour> HostLogic::takeScriptedBehaviour(QString* note)
+{
+    QFile file(m_scriptPath);
+    if (m_scriptPath.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QList<QByteArray> lines = file.readAll().split('\n');
+    if (lines.last().isEmpty()) // the end of the last line is no line of its own
+        lines.removeLast();
+    const int index = m_scriptNext++;
+    if (index >= lines.size())
+        return std::nullopt;
+    const QString line = QString::fromUtf8(lines[index]).trimmed();
+    const std::optional<ScriptedBehaviour> b = parseBehaviour(line);
+    *note = b ? QStringLiteral(" [script line %1: %2]")
+                    .arg(index + 1)
+                    .arg(line.isEmpty() ? QStringLiteral("answer") : line)
+              : QStringLiteral(" [script line %1 \"%2\" is no behaviour: ignored]").arg(index + 1).arg(line);
+    return b;
+}
+
 HostReply HostLogic::handle(const QByteArray& plain, const QDateTime& now)
 {
     const QString msgType = MidBytes(plain, 5, 4);
+    QString note;
+    const std::optional<ScriptedBehaviour> scripted =
+        msgType == u"0100" ? std::nullopt : takeScriptedBehaviour(&note);
+    if (!scripted) {
+        HostReply reply = serve(msgType, plain, now);
+        reply.summary += note;
+        return reply;
+    }
+    QDateTime at = now;
+    if (scripted->clockForwardS > 0) {
+        at = now.addSecs(scripted->clockForwardS);
+        Clock::setRunningFrom(at);
+    }
+    // The line's fault mode stands in for the one for all traffic, for this
+    // request alone.
+    const FaultMode kept = m_global;
+    if (scripted->fault.isSet())
+        m_global = scripted->fault;
+    HostReply reply = serve(msgType, plain, at);
+    m_global = kept;
+    reply.summary += note;
+    if (scripted->downForMs > 0)
+        reply.downForMs = std::max(reply.downForMs, scripted->downForMs);
+    return reply;
+}
+
+HostReply HostLogic::serve(const QString& msgType, const QByteArray& plain, const QDateTime& now)
+{
     HostReply reply;
     if (msgType != u"0100" && !isTransactionType(msgType)) {
         // Answered in the transaction layout, the one most messages share.

@@ -62,9 +62,35 @@ public:
     // then listens again: a host that is down for a while and comes back.
     void setDownAfter(const QString& msgType, int ms);
 
+    // A behaviour per request, read from a file: the n-th request other
+    // than a login takes the n-th line.  A line holds any of
+    //   answer        served as usual
+    //   MODE          a fault mode (as for all traffic) for this request only
+    //   down:MS       served, then connections refused for MS milliseconds
+    //   clock:+S      the host's clock moved S seconds on before serving it
+    // separated by blanks.  The file is read again for every request: while
+    // it is missing the host serves as usual and no line is used, so that a
+    // run can let the host answer for a while and resume the script after.
+    // Lines past the end are served as usual.
+    void setBehaviourScript(const QString& path) { m_scriptPath = path; }
+
+    // What one line of the behaviour script asks for; nullopt when the line
+    // holds something else.
+    struct ScriptedBehaviour
+    {
+        FaultMode fault;
+        int downForMs = 0;
+        int clockForwardS = 0;
+    };
+    static std::optional<ScriptedBehaviour> parseBehaviour(const QString& line);
+
     HostReply handle(const QByteArray& plainRequest, const QDateTime& now);
 
 private:
+    HostReply serve(const QString& msgType, const QByteArray& plain, const QDateTime& now);
+    // The next line of the behaviour script, counted as used; none while
+    // its file is missing.
+    std::optional<ScriptedBehaviour> takeScriptedBehaviour(QString* note);
     HostReply login(const QByteArray& plain, const QDateTime& now);
     HostReply cardInquiry(const QByteArray& plain, const QDateTime& now);
     HostReply approval(const QByteArray& plain, const QDateTime& now);
@@ -110,6 +136,8 @@ private:
     QList<TypeFault> m_typeFaults;
     QString m_downAfterType;
     int m_downForMs = 0;
+    QString m_scriptPath;
+    int m_scriptNext = 0;
 };
 
 } // namespace sorna::host

@@ -5,7 +5,7 @@
 //
 //   sorna-host --port N --db FILE [--demo] [--fault MODE] [--fault-on TYPE:MODE]...
 //              [--fault-count N] [--down-after TYPE:MS] [--listen ADDR] [--log FILE]
-//              [--clock YYYY-MM-DDTHH:MM:SS]
+//              [--clock YYYY-MM-DDTHH:MM:SS] [--script FILE]
 //   sorna-host --db FILE [--demo] --init-only
 //
 // The first line on standard output is "listening on ADDR:PORT".  With
@@ -189,11 +189,17 @@ int main(int argc, char* argv[])
         QStringLiteral("idle-timeout"),
         QStringLiteral("Close a connection without a whole request after MS ms."), QStringLiteral("MS"),
         QStringLiteral("30000"));
+    const QCommandLineOption scriptOpt(
+        QStringLiteral("script"),
+        QStringLiteral("A behaviour per request from FILE, one line each (answer, a fault mode, down:MS, "
+                       "clock:+S); read again for every request, the host serving as usual while it is "
+                       "missing."),
+        QStringLiteral("FILE"));
     const QCommandLineOption initOpt(
         QStringLiteral("init-only"),
         QStringLiteral("Prepare the database file (with --demo, the demo data) and end."));
     parser.addOptions({portOpt, dbOpt, demoOpt, faultOpt, faultOnOpt, faultCountOpt, downOpt, listenOpt,
-                       logOpt, clockOpt, idleOpt, initOpt});
+                       logOpt, clockOpt, idleOpt, scriptOpt, initOpt});
     parser.process(app);
 
     const bool initOnly = parser.isSet(initOpt);
@@ -285,6 +291,8 @@ int main(int argc, char* argv[])
         logic.addTypeFault(type, mode, faultCount);
     if (downMs > 0)
         logic.setDownAfter(downType, downMs);
+    if (parser.isSet(scriptOpt))
+        logic.setBehaviourScript(QFileInfo(parser.value(scriptOpt)).absoluteFilePath());
     HostServer server(logic, log);
     server.setIdleTimeout(idleMs);
     const int maxConnections = connectionLimit();

@@ -3,8 +3,10 @@
 #ifdef SORNA_TEST_HOOKS
 
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -31,6 +33,22 @@ void crashPoint(const char* name)
     for (;;)
         ::pause();
 #endif
+}
+
+bool journalWriteFails()
+{
+    static const QByteArray given = qgetenv("SORNA_TEST_JOURNAL_FULL");
+    static int written = 0;
+    if (given.isEmpty())
+        return false;
+    const int first = given.split(':').value(0).toInt();
+    const int count = given.contains(':') ? given.split(':').value(1).toInt() : 1;
+    const int n = ++written;
+    if (first <= 0 || n < first || n >= first + std::max(1, count))
+        return false;
+    std::fprintf(stderr, "JOURNAL FULL: write %d\n", n);
+    std::fflush(stderr);
+    return true;
 }
 
 } // namespace sorna::testhooks

@@ -13,12 +13,18 @@
 
 namespace sorna::testhooks {
 void crashPoint(const char* name);
+// A disk that fills: with SORNA_TEST_JOURNAL_FULL="N" the N-th journal write
+// of this process (counted from 1) fails as with a full disk; "N:K" fails
+// that one and the K-1 after it.  True for a write that is to fail.
+bool journalWriteFails();
 } // namespace sorna::testhooks
 
 #define SORNA_CRASH_POINT(name) ::sorna::testhooks::crashPoint(name)
+#define SORNA_JOURNAL_WRITE_FAILS() ::sorna::testhooks::journalWriteFails()
 
 #else
 
 #define SORNA_CRASH_POINT(name) static_cast<void>(0)
+#define SORNA_JOURNAL_WRITE_FAILS() false
 
 #endif

@@ -117,8 +117,27 @@ bool AppendLog(const QByteArray& line, const QString& folder, const QString& fil
 #endif
 }
 
+#ifdef SORNA_TEST_HOOKS
+namespace {
+LogObserver& logObserver()
+{
+    static LogObserver observer;
+    return observer;
+}
+} // namespace
+
+void setLogObserver(LogObserver observer)
+{
+    logObserver() = std::move(observer);
+}
+#endif
+
 bool LogMessage(const QString& tag, const QByteArray& payload)
 {
+#ifdef SORNA_TEST_HOOKS
+    if (logObserver())
+        logObserver()(tag, payload);
+#endif
     // One moment for the line's time and the file's day.
     const QDateTime now = Clock::now();
     const QTime t = now.time();

@@ -25,4 +25,11 @@ bool LogMessage(const QString& tag, const QByteArray& payload);
 using LogFailureHandler = std::function<void(const QString& path)>;
 void setLogFailureHandler(LogFailureHandler handler);
 
+#ifdef SORNA_TEST_HOOKS
+// Test hooks: told every line LogMessage writes (tag and payload, the
+// payload as logged), written or not.
+using LogObserver = std::function<void(const QString& tag, const QByteArray& payload)>;
+void setLogObserver(LogObserver observer);
+#endif
+
 } // namespace sorna

@@ -302,7 +302,12 @@ struct Journal::Private
     {
         if (!exec(QStringLiteral("BEGIN IMMEDIATE"), doing))
             return false;
-        if (!work() || !exec(QStringLiteral("COMMIT"), doing)) {
+        // Test hooks: a disk that fills at a chosen write, as SQLite reports it.
+        const bool full =
+            SORNA_JOURNAL_WRITE_FAILS() && !fail(QSqlError(QStringLiteral("database or disk is full"), {},
+                                                           QSqlError::StatementError, QStringLiteral("13")),
+                                                 doing);
+        if (full || !work() || !exec(QStringLiteral("COMMIT"), doing)) {
             const QString kept = error;
             QSqlQuery(db()).exec(QStringLiteral("ROLLBACK"));
             error = kept;

@@ -15,6 +15,7 @@
 #include "support/testsupport.h"
 #include "transaction/transactionmessages.h"
 
+#include <QFile>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -990,6 +991,91 @@ private slots:
         QCOMPARE(downFor(BuildLoginRequest(kIssue, {}, demo::kBusinessNo, demo::kAuthNo).record), 0);
         QCOMPARE(downFor(inquiry), 2000);
         QCOMPARE(downFor(inquiry), 0);
+    }
+
+    // A behaviour script line: what it asks for, or nothing for a line that
+    // is no behaviour.
+    void behaviourLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("downMs");
+        QTest::addColumn<int>("clockS");
+        QTest::newRow("blank") << u""_s << true << QString() << 0 << 0;
+        QTest::newRow("answer") << u"answer"_s << true << QString() << 0 << 0;
+        QTest::newRow("mode") << u"refuse:92"_s << true << u"refuse:92"_s << 0 << 0;
+        QTest::newRow("down") << u"down:3000"_s << true << QString() << 3000 << 0;
+        QTest::newRow("clock and mode") << u"clock:+700  close"_s << true << u"close"_s << 0 << 700;
+        QTest::newRow("all three") << u"delay:200 down:50 clock:+1"_s << true << u"delay:200"_s << 50 << 1;
+        QTest::newRow("two modes") << u"silent close"_s << false << QString() << 0 << 0;
+        QTest::newRow("clock backwards") << u"clock:-700"_s << false << QString() << 0 << 0;
+        QTest::newRow("clock without sign") << u"clock:700"_s << false << QString() << 0 << 0;
+        QTest::newRow("down zero") << u"down:0"_s << false << QString() << 0 << 0;
+        QTest::newRow("down not a number") << u"down:soon"_s << false << QString() << 0 << 0;
+        QTest::newRow("no mode") << u"explode"_s << false << QString() << 0 << 0;
+        QTest::newRow("refuse 00") << u"refuse:00"_s << false << QString() << 0 << 0;
+    }
+    void behaviourLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, valid);
+        const auto b = HostLogic::parseBehaviour(line);
+        QCOMPARE(b.has_value(), valid);
+        if (!b)
+            return;
+        QTEST(b->fault.toString(), "fault");
+        QTEST(b->downForMs, "downMs");
+        QTEST(b->clockForwardS, "clockS");
+    }
+
+    // The script gives each request other than a login its line, in order;
+    // while its file is missing the host serves as usual and uses no line.
+    void behaviourScriptPerRequest()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"script.txt"_s);
+        const auto writeScript = [&](const QByteArray& text) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(text);
+        };
+        writeScript("refuse:05\nsilent down:1500\nnonsense\nclock:+700\n");
+        m_logic->setBehaviourScript(path);
+        const auto send = [&](const QString& record) {
+            return m_logic->handle(cp949::encode(WithLengthField(record)), Clock::now());
+        };
+        Clock::setFixed(kNow);
+        const QString inquiry = BuildCardInquiry(demo::kCardNineItems, kIssue, u"0"_s, kMerchant);
+        const QString approval = BuildTransactionRequest(speechTherapy(u"50,000"_s), kIssue, kMerchant);
+
+        // The login takes no line.
+        QCOMPARE(code(send(BuildLoginRequest(kIssue, {}, demo::kBusinessNo, demo::kAuthNo).record).answer),
+                 u"00"_s);
+        const HostReply refused = send(inquiry); // line 1
+        QCOMPARE(code(refused.answer), u"05"_s);
+        QVERIFY(refused.summary.contains(u"script line 1"_s));
+        const HostReply silent = send(approval); // line 2: carried out, then no answer, then down
+        QCOMPARE(silent.fault.toString(), u"silent"_s);
+        QCOMPARE(silent.downForMs, 1500);
+        QCOMPARE(used(), 50000);
+        // A line that is no behaviour is said and served as usual.
+        const HostReply odd = send(inquiry); // line 3
+        QCOMPARE(code(odd.answer), u"00"_s);
+        QVERIFY(odd.summary.contains(u"is no behaviour"_s));
+        // The file gone: served as usual, no line used.
+        QVERIFY(QFile::remove(path));
+        QCOMPARE(send(inquiry).fault.toString(), QString());
+        writeScript("refuse:05\nsilent down:1500\nnonsense\nclock:+700\n");
+        // Line 4 moves the host's clock on before the request is served.
+        const QDateTime before = Clock::now();
+        QCOMPARE(code(send(inquiry).answer), u"00"_s);
+        QVERIFY(Clock::now() >= before.addSecs(700));
+        // Past the end: served as usual.
+        const HostReply after = send(inquiry);
+        QCOMPARE(code(after.answer), u"00"_s);
+        QVERIFY(!after.summary.contains(u"script"_s));
+        Clock::reset();
     }
 
     void faultForAllTrafficWinsOverTypeFault()

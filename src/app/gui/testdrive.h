@@ -13,7 +13,9 @@ namespace sorna {
 // owed), "DRIVE: settled" on standard error; without a drive but with a
 // crash point named (SORNA_CRASH_AT), "DRIVE: settled" once nothing is owed
 // or on its way.  SORNA_TEST_REVERSAL_RETRY_MS
-// shortens the reversal sender's retry interval.
+// shortens the reversal sender's retry interval.  With SORNA_TEST_SCRIPT
+// naming a file, the operator script in it is run instead (see
+// operatorscript.h).
 // Does nothing in the program merchants run.
 void startTestDrive();
 
