@@ -124,6 +124,17 @@ PayCheck PayDesk::checkPay(const PanelInput& panel) const
     if (reasonIndex(panel) == 3 && panel.mode == TransactionMode::Approval &&
         (other.isEmpty() || other == QStringLiteral(" ")))
         return PayCheck::NeedReason;
+    // A blank line of the item list (a card with fewer than nine items) or
+    // an amount changed to nothing would leave as an approval of no item or
+    // of no money: the host refuses it, and were its answer lost, its
+    // reversal could not be built.  It goes no further.
+    if (panel.mode == TransactionMode::Approval && panel.itemIndex >= 0 &&
+        panel.itemIndex < kTherapyItemCount) {
+        const TherapyItem& item = m_items[size_t(panel.itemIndex)];
+        if (chosenIndex(panel.itemIndex, panel.itemText, item.name) >= 0 &&
+            (item.code.trimmed().isEmpty() || AmountDigits(panel.amount).toLongLong() <= 0))
+            return PayCheck::NeedItem;
+    }
     return PayCheck::Go;
 }
 
@@ -134,6 +145,8 @@ QString PayDesk::payCheckMessage(PayCheck check)
         return QStringLiteral("카드번호를 정확히 입력해주세요");
     case PayCheck::NeedReason:
         return QStringLiteral("치료금액 변경사유를 입력해주세요");
+    case PayCheck::NeedItem:
+        return QStringLiteral("치료항목과 금액을 확인해주세요");
     case PayCheck::Busy:
         return QStringLiteral("앞의 거래가 응답을 기다리고 있습니다");
     case PayCheck::Go:

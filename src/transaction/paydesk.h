@@ -78,6 +78,7 @@ enum class PayCheck
     SameSecond, // a request was built in this very second: nothing happens
     NeedCard,   // "카드번호를 정확히 입력해주세요"
     NeedReason, // "치료금액 변경사유를 입력해주세요"
+    NeedItem,   // a blank item line or no amount approved: "치료항목과 금액을 확인해주세요"
     Busy,       // a request is still waiting for its answer
 };
 

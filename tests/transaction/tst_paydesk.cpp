@@ -126,6 +126,19 @@ private slots:
                                                << "" << go;
         QTest::newRow("no card") << approval << "" << -1 << ""
                                  << "" << int(PayCheck::NeedCard);
+        // The item rows: -2 picks the blank eighth line of the list (no
+        // amount), -3 a text typed over the list (no codes, as before: the
+        // host judges it), -4 an amount changed to 0.
+        const int needItem = int(PayCheck::NeedItem);
+        QTest::newRow("approval, blank item line") << approval << "0019" << -2 << ""
+                                                   << "" << needItem;
+        QTest::newRow("approval, item typed") << approval << "0019" << -3 << ""
+                                              << "" << go;
+        QTest::newRow("approval, amount 0") << approval << "0019" << -4 << ""
+                                            << "" << needItem;
+        for (TransactionMode m : {TransactionMode::Cancellation, TransactionMode::Balance})
+            QTest::addRow("mode %d, blank item line", int(m)) << int(m) << "0019" << -2 << ""
+                                                              << "" << go;
     }
     void payChecks()
     {
@@ -137,7 +150,16 @@ private slots:
         QFETCH(int, check);
 
         PayDesk desk;
-        PanelInput p = panelWithItem(TransactionMode(mode), 0);
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        PanelInput p = panelWithItem(TransactionMode(mode), reason == -2 ? 7 : 0);
+        if (reason == -2)
+            p.amount.clear();
+        if (reason == -3)
+            p.itemIndex = -1;
+        if (reason == -4)
+            p.amount = QStringLiteral("0");
+        if (reason < -1)
+            reason = -1;
         p.cardGroups =
             lastGroup.isEmpty() ? QStringList{} : QStringList{kCard[0], kCard[1], kCard[2], lastGroup};
         p.reasonIndex = reason;
