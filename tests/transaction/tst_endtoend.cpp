@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
@@ -382,6 +383,17 @@ private slots:
             QCOMPARE(window->rows().at(1).reprints, 1);
         });
         QVERIFY(QFileInfo(pdf).size() > 0);
+
+        // One key in the main window prints the last accepted receipt again,
+        // past the refusal that came after it.
+        const QString byKey = out.filePath(QStringLiteral("by-key.pdf"));
+        qputenv(receipt::kPdfTargetVariable, byKey.toLocal8Bit());
+        w()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w()));
+        QTest::keyClick(w(), Qt::Key_P, Qt::ControlModifier);
+        QVERIFY(QFileInfo(byKey).size() > 0);
+        QCOMPARE(Journal::instance().dayRows(Clock::dateText()).at(1).reprints, 2);
+
         if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
             QSKIP("pdftotext is not installed");
         const QString printed = pdfText(pdf);
@@ -638,6 +650,64 @@ private slots:
         QCOMPARE(MessageBox::recordedTexts().size(), told ? 2 : 1);
         if (told)
             QVERIFY(MessageBox::recordedTexts().at(1).contains(QStringLiteral("거절코드 : 22")));
+    }
+
+    // A time-out says in the result list that the payment was not made and
+    // what became of its automatic cancellation, followed to its delivery;
+    // the status line and an open journal window follow as well.
+    void timeOutFollowedToDelivery()
+    {
+        ReversalSender::instance()->setRetryInterval(30000);
+        approvalLeftWithTheHostDown();
+        if (QTest::currentTestFailed())
+            return;
+        QStringList lines = listLines(ui(w()).lstResult);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("승인 서버의 응답이 없습니다 (")), qPrintable(lines[0]));
+        QCOMPARE(lines[1], QStringLiteral("결제되지 않았습니다. 혹시 승인되었더라도 자동취소로 되돌립니다"));
+        QCOMPARE(lines[2], QStringLiteral("자동취소를 보내고 있습니다"));
+        // The host is down: the first attempt failed.
+        QCOMPARE(lines[3], QStringLiteral("자동취소를 보내지 못했습니다. 30초마다 다시 보냅니다"));
+        auto* status = w()->findChild<QLabel*>(QStringLiteral("lblStatus"));
+        QVERIFY2(status->text().contains(QStringLiteral(" 연결 안 됨 · 자동취소 대기 1건")),
+                 qPrintable(status->text()));
+
+        QVERIFY2(m_host->restart(), qPrintable(m_host->error()));
+        inJournal([&](JournalWindow* window) {
+            const QAbstractItemModel* rows =
+                window->findChild<QTableView*>(QStringLiteral("grdJournal"))->model();
+            QCOMPARE(rows->index(0, 8).data().toString(), QStringLiteral("결과 미확인 – 자동취소 대기"));
+            ReversalSender::instance()->tryNext();
+            QTRY_COMPARE(rows->index(0, 8).data().toString(), QStringLiteral("자동취소 완료"));
+        });
+        QCOMPARE(usedAtHost(demo::kCardSilent), 0LL);
+        lines = listLines(ui(w()).lstResult);
+        QCOMPARE(lines.size(), 5);
+        QVERIFY2(lines[4].startsWith(QStringLiteral("자동취소가 전달되었습니다 (")), qPrintable(lines[4]));
+        QVERIFY2(status->text().contains(QStringLiteral(" 응답 정상 · 자동취소 대기 0건")),
+                 qPrintable(status->text()));
+    }
+
+    // A refusal in the look of a refusal, with what to do; an approval in
+    // the look of a success.
+    void outcomesToldApart()
+    {
+        logIn();
+        swipe(demo::kCardStolen);
+        pay(false);
+        QListWidget* list = ui(w()).lstResult;
+        QCOMPARE(list->item(0)->text(), QStringLiteral("승인요청이 거절 되었습니다."));
+        QCOMPARE(list->item(list->count() - 1)->text(),
+                 QStringLiteral("할 일       : 결제하지 마세요. 카드 소지자가 발급 기관에 문의해야 합니다"));
+        const QColor refused = list->item(0)->foreground().color();
+        QVERIFY(!list->item(0)->icon().isNull());
+
+        swipe(demo::kCardNineItems);
+        pay(false);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("승인요청이 정상처리 되었습니다"));
+        QCOMPARE(list->count(), 7);
+        QVERIFY(!list->item(0)->icon().isNull());
+        QVERIFY(list->item(0)->foreground().color() != refused);
     }
 
     // The host is down when the reversal is due: it is kept and delivered

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "card/cardinquiry.h"
+#include "transaction/counteroutcome.h"
 #include "transaction/paydesk.h"
 
 #include <QString>
@@ -8,6 +9,7 @@
 
 class QCalendarWidget;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -113,6 +115,22 @@ private:
     void reversalRoundEnded(bool nothingOwed);
     // Reversals the host refused, or that could not be sent, said once each.
     void tellReversalTrouble();
+
+    // ---- outcomes said (form1_outcome.cpp)
+    void buildOutcome();
+    // Lines added to the result list in the look of their outcome.
+    void addToned(const QStringList& lines, outcome::Tone tone);
+    void showAnswerLines(const QStringList& lines, const TransactionAnswer& answer);
+    void showNoAnswer(TransactionMode mode, qint64 journalId, bool reversalOwed, bool sending);
+    void reversalSettled(qint64 rowId, sorna::ReversalState state);
+    void noteExchange(outcome::LastExchange::What what);
+    void refreshStatus();
+    void reprintLastReceipt();
+
+    outcome::LastExchange m_lastExchange;
+    qint64 m_awaitedReversal = 0; // the row whose automatic cancellation the list follows
+    bool m_toldStillOwed = false;
+    QLabel* lblStatus = nullptr;
 
     PayDesk m_desk;
     QSystemTrayIcon* m_tray = nullptr;

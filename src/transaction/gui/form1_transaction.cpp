@@ -26,6 +26,8 @@ QString setting(const char* section, const char* key)
     return ReadSetting(QString::fromLatin1(section), QString::fromLatin1(key), paths::settingsFile());
 }
 
+const QString kSendingReversalFirst = QStringLiteral("이전 승인의 자동취소를 먼저 보내고 있습니다");
+
 } // namespace
 
 void Form1::sckMain_Connect()
@@ -61,8 +63,7 @@ void Form1::sckMain_DataArrival()
         timeMain_Timer();
         return;
     }
-    lstResult->clear();
-    lstResult->addItems(meaning.lines);
+    showAnswerLines(meaning.lines, meaning.answer);
     if (!meaning.journalError.isEmpty())
         MessageBox::show(
             this,
@@ -92,6 +93,7 @@ void Form1::sckMain_Error()
     }
     sckMain->Close();
     m_desk.requestNotSent();
+    noteExchange(outcome::LastExchange::What::NoConnection);
     MessageBox::show(this, QStringLiteral("연결할 수 없습니다"));
     Command4->setEnabled(true);
 }
@@ -100,12 +102,16 @@ void Form1::answerNeverCame(bool tell)
 {
     // The journal owes the reversal before anything is said, and it reverses
     // the approval as it was sent, whatever the panel shows by now.
+    const TransactionMode sentMode =
+        m_desk.pending() ? m_desk.pendingRequest()->input.mode : TransactionMode::Approval;
+    const qint64 journalId = m_desk.pending() ? m_desk.pendingRequest()->journalId : 0;
     const bool reverse = m_desk.noAnswer();
     // The pay button is usable again: the fate of the request is now the
     // reversal's business.
     Command4->setEnabled(true);
     if (!tell)
         return; // the window is closing: the sender delivers it
+    showNoAnswer(sentMode, journalId, reverse, !ReversalSender::instance()->busy());
     MessageBox::show(this, QStringLiteral("연결할 수 없습니다"), MessageBox::Icon::None, QString());
     if (reverse && !ReversalSender::instance()->busy())
         ReversalSender::instance()->tryNext();
@@ -118,7 +124,7 @@ void Form1::payAfterReversals()
     // Nothing that moves money leaves while a reversal is owed: the sender
     // tries now, and the payment follows once nothing is owed.
     m_payWaitsForReversals = true;
-    lstResult->addItem(QStringLiteral("이전 승인의 자동취소를 먼저 보내고 있습니다"));
+    lstResult->addItem(kSendingReversalFirst);
     ReversalSender* sender = ReversalSender::instance();
     if (!sender->busy())
         sender->tryNext();
@@ -135,6 +141,9 @@ void Form1::reversalRoundEnded(bool nothingOwed)
         return;
     }
     Command4->setEnabled(true);
+    // The line saying the reversal goes first is no longer true.
+    for (QListWidgetItem* stale : lstResult->findItems(kSendingReversalFirst, Qt::MatchExactly))
+        delete stale;
     MessageBox::show(this, PayDesk::reversalFirstMessage(), MessageBox::Icon::Warning);
 }
 
