@@ -55,6 +55,21 @@ if ! xvfb-run -a -s "-screen 0 1024x768x24" "$build/sorna-screenshots" "$out" "$
   exit 1
 fi
 
+# The whole screen of a 1366x768 laptop at 150 %, after an approval, on a
+# root folder of its own (a fresh journal asks no repeat question).
+export QUENDAL_ROOT="$work/Quendal-150"
+mkdir -p "$QUENDAL_ROOT" "$work/150"
+cp "$work/Quendal/Sorna_setting.ini" "$QUENDAL_ROOT/"
+if ! QT_SCALE_FACTOR=1.5 SORNA_RECEIPT_PDF="$work/150/receipt.pdf" \
+  xvfb-run -a -s "-screen 0 1366x768x24" "$build/sorna-screenshots" "$work/150" "$clock" --screen; then
+  echo "sorna-screenshots at 150 % failed; the host's log:" >&2
+  cat "$work/host.log" >&2
+  exit 1
+fi
+cp "$work/150/screen.png" "$out/screen-1366x768-150.png"
+echo "$out/screen-1366x768-150.png"
+export QUENDAL_ROOT="$work/Quendal"
+
 [ -f "$SORNA_RECEIPT_PDF" ] || { echo "no receipt was printed" >&2; exit 1; }
 pdftoppm -png -r 150 -singlefile "$SORNA_RECEIPT_PDF" "$out/receipt"
 echo "$out/receipt.png"

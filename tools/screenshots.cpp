@@ -217,6 +217,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("소르나"));
     QApplication::setWindowIcon(artwork::appIcon());
     look::installFontSubstitutions();
+    look::installKoreanTranslations();
 
     g_out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     if (!QDir().mkpath(g_out))
@@ -255,6 +256,20 @@ int main(int argc, char** argv)
     Form1* w = session::mainWindow();
     if (!QTest::qWaitForWindowExposed(w))
         fail(QStringLiteral("the main window was not shown"));
+    if (app.arguments().contains(QStringLiteral("--screen"))) {
+        // The whole screen after an approval, at the system scale the run
+        // is given: the window fits the screen, its result in sight.
+        swipe(w, kCard);
+        pay(w, Receipt::DoNotPrint);
+        settle();
+        const QString path = g_out + QStringLiteral("/screen.png");
+        if (!QApplication::primaryScreen()->grabWindow(0).save(path))
+            fail(QStringLiteral("cannot write ") + path);
+        std::printf("%s\n", path.toUtf8().constData());
+        w->close();
+        settle();
+        return 0;
+    }
     save(w, QStringLiteral("main-empty.png"));
     pictureJournal(w, QStringLiteral("journal-empty.png"));
 
@@ -346,6 +361,15 @@ int main(int argc, char** argv)
                  lines(ui(w).lstResult).join(u'|'));
     }
     pictureJournal(w, QStringLiteral("journal-day.png"), 1);
+    // Finding a payment: part of the student's name over a week.
+    onNextModal<JournalWindow>([](JournalWindow* j) {
+        const QString today = Clock::now().date().toString(QStringLiteral("yyyyMMdd"));
+        const QString weekAgo = Clock::now().date().addDays(-6).toString(QStringLiteral("yyyyMMdd"));
+        j->search(JournalSearch{weekAgo, today, QString(), QString(), QStringLiteral("서연")});
+        save(j, QStringLiteral("journal-search.png"));
+        j->reject();
+    });
+    w->ShowJournal();
     // The same card, item and amount again: asked first, answered 아니요.
     QTest::qWait(1000);
     swipe(w, kCardTwoItems);
@@ -394,6 +418,7 @@ int main(int argc, char** argv)
     waitFor([] { return noDialog(); }, QStringLiteral("the reversal's first attempt"));
     QTest::qWait(500);
     pictureJournal(w, QStringLiteral("journal-attention.png"));
+    save(w, QStringLiteral("main-timeout.png"));
     WriteSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Port"), port, paths::settingsFile());
 
     // ---- merchant information window.  It shows what Kolbrin.ini holds;
