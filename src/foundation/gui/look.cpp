@@ -13,7 +13,9 @@
 #include <QPalette>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTranslator>
 #include <QWidget>
 
@@ -170,8 +172,15 @@ double fitWindow(QWidget* window, const QSize& design)
         const QRect g = child->geometry();
         const int left = qRound(g.left() * scale);
         const int top = qRound(g.top() * scale);
-        child->setGeometry(left, top, qRound((g.left() + g.width()) * scale) - left,
-                           qRound((g.top() + g.height()) * scale) - top);
+        QSize size(qRound((g.left() + g.width()) * scale) - left,
+                   qRound((g.top() + g.height()) * scale) - top);
+        // An option button's round is drawn at the style's size, whatever
+        // the button's: the button keeps room for it.
+        if (qobject_cast<QRadioButton*>(child)) {
+            const int round = child->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, child);
+            size = size.expandedTo(QSize(round + 2, round + 2));
+        }
+        child->setGeometry(QRect(QPoint(left, top), size));
         if (child->testAttribute(Qt::WA_SetFont))
             scaleFont(child, scale);
     }

@@ -85,6 +85,9 @@ void Form1::buildOutcome()
 
 void Form1::addToned(const QStringList& lines, outcome::Tone tone)
 {
+    // Icons of the text's height, whatever the style's list icons are.
+    const int height = lstResult->fontMetrics().height();
+    lstResult->setIconSize(QSize(height, height));
     for (int i = 0; i < lines.size(); ++i) {
         auto* item = new QListWidgetItem(lines[i], lstResult);
         item->setForeground(colourOf(tone));
