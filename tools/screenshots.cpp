@@ -95,6 +95,16 @@ void save(QWidget* w, const QString& name)
     ++g_saved;
 }
 
+// The whole screen, as the merchant sees it.
+void grabScreen(const QString& name)
+{
+    settle();
+    const QString path = g_out + u'/' + name;
+    if (!QApplication::primaryScreen()->grabWindow(0).save(path))
+        fail(QStringLiteral("cannot write ") + path);
+    std::printf("%s\n", path.toUtf8().constData());
+}
+
 // No window waits for an answer: nothing modal is up but the login window
 // (which is modal itself while it is shown).
 bool noDialog()
@@ -250,6 +260,8 @@ int main(int argc, char** argv)
     login->Text4->clear();
     QTest::keyClicks(login->Text4, kAuthNo);
     save(login, QStringLiteral("login.png"));
+    if (app.arguments().contains(QStringLiteral("--screen")))
+        grabScreen(QStringLiteral("screen-login.png"));
     login->btnLogin->click();
     waitFor([] { return session::mainWindow() && session::mainWindow()->isVisible(); },
             QStringLiteral("the main window after login"));
@@ -257,15 +269,20 @@ int main(int argc, char** argv)
     if (!QTest::qWaitForWindowExposed(w))
         fail(QStringLiteral("the main window was not shown"));
     if (app.arguments().contains(QStringLiteral("--screen"))) {
-        // The whole screen after an approval, at the system scale the run
-        // is given: the window fits the screen, its result in sight.
-        swipe(w, kCard);
+        // The whole screen at the system scale the run is given: each
+        // window fits it, and after an approval its result is in sight.
+        onNextModal<Form6>([](Form6* reader) {
+            grabScreen(QStringLiteral("screen-reader.png"));
+            QTest::keyClicks(reader->Text1, kCard + QStringLiteral("="));
+        });
+        ui(w).Command1->click();
         pay(w, Receipt::DoNotPrint);
-        settle();
-        const QString path = g_out + QStringLiteral("/screen.png");
-        if (!QApplication::primaryScreen()->grabWindow(0).save(path))
-            fail(QStringLiteral("cannot write ") + path);
-        std::printf("%s\n", path.toUtf8().constData());
+        grabScreen(QStringLiteral("screen.png"));
+        onNextModal<JournalWindow>([](JournalWindow* j) {
+            grabScreen(QStringLiteral("screen-journal.png"));
+            j->reject();
+        });
+        w->ShowJournal();
         w->close();
         settle();
         return 0;

@@ -26,6 +26,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -403,6 +404,38 @@ private slots:
         QCOMPARE(printed.count(QStringLiteral("9410-1200-****-0019")), 2);
         QCOMPARE(printed.count(QRegularExpression(QStringLiteral("승인금액 :\\s+50,000"))), 2);
         QCOMPARE(printed.count(QRegularExpression(QStringLiteral("잔여금액 :\\s+250,000"))), 2);
+    }
+
+    // Finding a payment in the journal window by the card's last four
+    // digits, and the rows found saved as CSV.
+    void findAndSaveRows()
+    {
+        logIn();
+        swipe(demo::kCardNineItems);
+        pay(false);
+        swipe(demo::kCardStolen);
+        pay(false); // refused
+        QTemporaryDir out;
+        const QString csv = out.filePath(QStringLiteral("rows.csv"));
+        inJournal([&](JournalWindow* window) {
+            QCOMPARE(window->rows().size(), 2);
+            JournalSearch s = window->search();
+            s.cardLast4 = QStringLiteral("0043");
+            window->search(s);
+            QCOMPARE(window->rows().size(), 1);
+            QCOMPARE(window->rows().first().row.respCode, QStringLiteral("20"));
+            JournalWindow::setNextSavePath(csv);
+            button(window, "btnSaveRows")->click();
+        });
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 3); // heading, the row, the last line's end
+        QVERIFY2(lines[1].contains(QStringLiteral(",승인,9410-1200-****-0043,")), qPrintable(lines[1]));
+        QVERIFY2(lines[1].endsWith(QStringLiteral(",거절 20 도난카드")), qPrintable(lines[1]));
+        QCOMPARE(MessageBox::recordedTexts().last(), QStringLiteral("거래내역 1건을 저장했습니다.\n") + csv);
     }
 
     // "승인 취소" on an approval in the journal: the panel turns to

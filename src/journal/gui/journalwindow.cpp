@@ -171,29 +171,27 @@ JournalWindow::JournalWindow(QWidget* parent) : QDialog(parent)
     auto* top = new QHBoxLayout;
     auto* dayLabel = new QLabel(QStringLiteral("거래일자"), this);
     dayLabel->setFont(look::uiFont(11, 700));
-    dtpDay = new QDateEdit(this);
-    dtpDay->setObjectName(QStringLiteral("dtpDay"));
-    dtpDay->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    dtpDay->setCalendarPopup(true);
-    // The locale and first day of the week before any date, or the calendar
-    // marks the wrong cell.
-    dtpDay->calendarWidget()->setLocale(QLocale(QLocale::Korean, QLocale::SouthKorea));
-    dtpDay->calendarWidget()->setFirstDayOfWeek(Qt::Sunday);
-    dtpDay->setFont(look::uiFont(11));
+    const auto dateBox = [this](const char* name) {
+        auto* box = new QDateEdit(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        box->setCalendarPopup(true);
+        // The locale and first day of the week before any date, or the
+        // calendar marks the wrong cell.
+        box->calendarWidget()->setLocale(QLocale(QLocale::Korean, QLocale::SouthKorea));
+        box->calendarWidget()->setFirstDayOfWeek(Qt::Sunday);
+        box->setFont(look::uiFont(11));
+        return box;
+    };
+    dtpDay = dateBox("dtpDay");
+    // The last day of a search over several days; the same day shows one.
+    dtpTo = dateBox("dtpTo");
     btnToday = new QPushButton(QStringLiteral("오늘"), this);
     btnToday->setObjectName(QStringLiteral("btnToday"));
     lblAttention = new QLabel(this);
     lblAttention->setObjectName(QStringLiteral("lblAttention"));
     lblAttention->setFont(look::uiFont(10.5, 700));
     lblAttention->setStyleSheet(QStringLiteral("color: rgb(160, 30, 20);"));
-    // The last day of a search over several days; the same day shows one.
-    dtpTo = new QDateEdit(this);
-    dtpTo->setObjectName(QStringLiteral("dtpTo"));
-    dtpTo->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    dtpTo->setCalendarPopup(true);
-    dtpTo->calendarWidget()->setLocale(QLocale(QLocale::Korean, QLocale::SouthKorea));
-    dtpTo->calendarWidget()->setFirstDayOfWeek(Qt::Sunday);
-    dtpTo->setFont(look::uiFont(11));
     top->addWidget(dayLabel);
     top->addWidget(dtpDay);
     top->addWidget(new QLabel(QStringLiteral("~"), this));

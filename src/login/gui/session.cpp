@@ -42,6 +42,7 @@ Form1* openMainWindow()
     auto* main = new Form1;
     g_main = main;
     main->addResultLine(QStringLiteral("프로그램이 정상적으로 실행되었습니다"));
+    main->loginAnswered();
     QObject::connect(main, &Form1::loggedOut, [] { showLoginWindow(); });
     main->show();
     return main;

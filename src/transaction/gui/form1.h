@@ -56,6 +56,9 @@ public:
     static const QStringList& changeReasons() { return PayDesk::changeReasons(); }
     // The joined card boxes.
     QString cardNumber() const;
+    // The login's answer is the last exchange with the host when the window
+    // opens.
+    void loginAnswered() { noteExchange(outcome::LastExchange::What::Answered); }
 
 signals:
     // Logout: the window is closing and the login window is to be shown.
