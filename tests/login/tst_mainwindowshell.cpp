@@ -539,6 +539,28 @@ private slots:
         QCOMPARE(box.button(QMessageBox::Save)->text(), u"저장"_s);
     }
 
+    // A box with a short text is wide enough for its whole title.
+    void messageBoxTitleWhole_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("the program's title, one word") << MessageBox::kCaption << u"예"_s;
+        QTest::newRow("a long title") << u"응답 없이 끝난 승인의 자동취소 안내"_s << u"확인"_s;
+    }
+    void messageBoxTitleWhole()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+        MessageBox::keepTitleWhole(&box);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QFont titleFont = box.font();
+        titleFont.setPointSizeF(titleFont.pointSizeF() * 1.2);
+        QVERIFY2(box.width() > QFontMetrics(titleFont).horizontalAdvance(title) + 100,
+                 qPrintable(QString::number(box.width())));
+    }
+
     // After a logout the login window comes back where the merchant left it.
     void loginComesBackWhereItWas()
     {

@@ -65,19 +65,6 @@ bool notShown(const QString& text, Icon icon, const QString& title, const char* 
     return false;
 }
 
-// A box is as wide as its text wants, and a short text left the window
-// system too little room for the title ("소··· 템"): the box is made wide
-// enough for the whole title beside the icon and the close button.
-void keepTitleWhole(QMessageBox* box)
-{
-    QFont titleFont = box->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
-    const int width = QFontMetrics(titleFont).horizontalAdvance(box->windowTitle()) + 140;
-    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
-        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
-                      grid->rowCount(), 0, 1, grid->columnCount());
-}
-
 // A box runs its own event loop, in which socket events and timers go on:
 // the login answer may close the login window while its box is open, a
 // time-out the main window.  So the box belongs to no window (the window's
@@ -109,6 +96,16 @@ QString titleOf(const QString& caption)
 }
 
 } // namespace
+
+void keepTitleWhole(QMessageBox* box)
+{
+    QFont titleFont = box->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+    const int width = QFontMetrics(titleFont).horizontalAdvance(box->windowTitle()) + 140;
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
 
 bool ask(QWidget* parent, const QString& text, Icon icon, const QString& caption)
 {
