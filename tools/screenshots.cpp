@@ -95,6 +95,16 @@ void save(QWidget* w, const QString& name)
     ++g_saved;
 }
 
+// The whole screen, as the merchant sees it.
+void grabScreen(const QString& name)
+{
+    settle();
+    const QString path = g_out + u'/' + name;
+    if (!QApplication::primaryScreen()->grabWindow(0).save(path))
+        fail(QStringLiteral("cannot write ") + path);
+    std::printf("%s\n", path.toUtf8().constData());
+}
+
 // No window waits for an answer: nothing modal is up but the login window
 // (which is modal itself while it is shown).
 bool noDialog()
@@ -217,6 +227,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("소르나"));
     QApplication::setWindowIcon(artwork::appIcon());
     look::installFontSubstitutions();
+    look::installKoreanTranslations();
 
     g_out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     if (!QDir().mkpath(g_out))
@@ -249,12 +260,33 @@ int main(int argc, char** argv)
     login->Text4->clear();
     QTest::keyClicks(login->Text4, kAuthNo);
     save(login, QStringLiteral("login.png"));
+    if (app.arguments().contains(QStringLiteral("--screen")))
+        grabScreen(QStringLiteral("screen-login.png"));
     login->btnLogin->click();
     waitFor([] { return session::mainWindow() && session::mainWindow()->isVisible(); },
             QStringLiteral("the main window after login"));
     Form1* w = session::mainWindow();
     if (!QTest::qWaitForWindowExposed(w))
         fail(QStringLiteral("the main window was not shown"));
+    if (app.arguments().contains(QStringLiteral("--screen"))) {
+        // The whole screen at the system scale the run is given: each
+        // window fits it, and after an approval its result is in sight.
+        onNextModal<Form6>([](Form6* reader) {
+            grabScreen(QStringLiteral("screen-reader.png"));
+            QTest::keyClicks(reader->Text1, kCard + QStringLiteral("="));
+        });
+        ui(w).Command1->click();
+        pay(w, Receipt::DoNotPrint);
+        grabScreen(QStringLiteral("screen.png"));
+        onNextModal<JournalWindow>([](JournalWindow* j) {
+            grabScreen(QStringLiteral("screen-journal.png"));
+            j->reject();
+        });
+        w->ShowJournal();
+        w->close();
+        settle();
+        return 0;
+    }
     save(w, QStringLiteral("main-empty.png"));
     pictureJournal(w, QStringLiteral("journal-empty.png"));
 
@@ -346,6 +378,15 @@ int main(int argc, char** argv)
                  lines(ui(w).lstResult).join(u'|'));
     }
     pictureJournal(w, QStringLiteral("journal-day.png"), 1);
+    // Finding a payment: part of the student's name over a week.
+    onNextModal<JournalWindow>([](JournalWindow* j) {
+        const QString today = Clock::now().date().toString(QStringLiteral("yyyyMMdd"));
+        const QString weekAgo = Clock::now().date().addDays(-6).toString(QStringLiteral("yyyyMMdd"));
+        j->search(JournalSearch{weekAgo, today, QString(), QString(), QStringLiteral("서연")});
+        save(j, QStringLiteral("journal-search.png"));
+        j->reject();
+    });
+    w->ShowJournal();
     // The same card, item and amount again: asked first, answered 아니요.
     QTest::qWait(1000);
     swipe(w, kCardTwoItems);
@@ -394,6 +435,7 @@ int main(int argc, char** argv)
     waitFor([] { return noDialog(); }, QStringLiteral("the reversal's first attempt"));
     QTest::qWait(500);
     pictureJournal(w, QStringLiteral("journal-attention.png"));
+    save(w, QStringLiteral("main-timeout.png"));
     WriteSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Port"), port, paths::settingsFile());
 
     // ---- merchant information window.  It shows what Kolbrin.ini holds;

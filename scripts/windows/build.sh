@@ -52,6 +52,11 @@ cp "$fonts"/nanum/NanumBarunGothic.ttf "$fonts"/nanum/NanumBarunGothicBold.ttf \
   "$fonts"/nanum/NanumSquare_acEB.ttf "$fonts"/naver-d2coding/D2Coding-*.ttc "$out/fonts/"
 cp /usr/share/doc/fonts-nanum/copyright "$out/fonts/LICENSE-nanum.txt"
 cp /usr/share/doc/fonts-naver-d2coding/copyright "$out/fonts/LICENSE-d2coding.txt"
+# Qt's own Korean texts (확인, 취소, 저장 on standard buttons and dialogs), read
+# from translations/ beside the program; the same files as Debian's, for the
+# same Qt version.
+mkdir -p "$out/translations"
+cp /usr/share/qt6/translations/qtbase_ko.qm "$out/translations/"
 "$TARGET-strip" --strip-unneeded "$out"/*.exe "$out"/*.dll "$out"/*/*.dll
 
 # --- Every DLL that anything in the folder imports is in the folder or is

@@ -1,5 +1,7 @@
 #include "hostlink/responsecodes.h"
 
+#include <QHash>
+
 #include <array>
 #include <utility>
 
@@ -88,6 +90,90 @@ int ResponseCodeCount()
 QString ResponseCodeAt(int index)
 {
     return QString::fromUtf16(kTable.at(size_t(index)).code);
+}
+
+} // namespace sorna
+
+namespace sorna {
+namespace {
+
+// What the merchant does about a refusal, by code, in the words of the
+// merchants' guide.
+const QString kService = QStringLiteral("서비스 기관에 문의하세요");
+const QString kIssuer = QStringLiteral("카드 소지자가 발급 기관에 문의해야 합니다");
+const QString kOffice = QStringLiteral("카드 소지자가 교육청에 문의해야 합니다");
+const QString kLater = QStringLiteral("잠시 후 다시 하세요");
+const QString kLaterThenService = QStringLiteral("잠시 후 다시 하세요. 되풀이되면 서비스 기관에 문의하세요");
+const QString kNoteCode = QStringLiteral("코드를 적어 서비스 기관에 문의하세요");
+const QString kAmount = QStringLiteral("금액을 확인하세요");
+// A second swipe into a reader window that holds a partial read would join
+// two reads into one number: the window is opened afresh.
+const QString kReadAgain = QStringLiteral("카드리더기 창을 닫고 새로 열어 카드를 한 번 읽히세요");
+
+} // namespace
+
+QString ResponseAdvice(const QString& code)
+{
+    static const QHash<QString, QString> advice = {
+        {QStringLiteral("11"), kService},
+        {QStringLiteral("12"), kService},
+        {QStringLiteral("13"), kService},
+        {QStringLiteral("14"), kService},
+        {QStringLiteral("15"), kReadAgain},
+        {QStringLiteral("16"), QStringLiteral("사업자번호를 확인하고 서비스 기관에 문의하세요")},
+        {QStringLiteral("17"), QStringLiteral("카드번호를 확인하세요. 맞으면 ") + kIssuer},
+        {QStringLiteral("18"), kService},
+        {QStringLiteral("19"), kService},
+        {QStringLiteral("20"), QStringLiteral("결제하지 마세요. ") + kIssuer},
+        {QStringLiteral("21"), kIssuer},
+        {QStringLiteral("22"), QStringLiteral("원거래 승인번호, 승인일자와 카드를 확인하세요")},
+        {QStringLiteral("23"), QStringLiteral("이미 취소된 거래입니다. 더 할 일은 없습니다")},
+        {QStringLiteral("24"), kService},
+        {QStringLiteral("25"), kService},
+        {QStringLiteral("26"), kIssuer},
+        {QStringLiteral("27"), kIssuer},
+        {QStringLiteral("28"), kIssuer},
+        {QStringLiteral("29"), kLaterThenService},
+        {QStringLiteral("30"), kIssuer},
+        {QStringLiteral("31"), kLater},
+        {QStringLiteral("33"), QStringLiteral("인증번호를 확인하세요")},
+        {QStringLiteral("34"), QStringLiteral("원거래를 확인하세요")},
+        {QStringLiteral("35"), kOffice},
+        {QStringLiteral("50"), kLater},
+        {QStringLiteral("51"), kReadAgain},
+        {QStringLiteral("52"), kIssuer},
+        {QStringLiteral("53"), QStringLiteral("카드 발급 기관에 전화하세요")},
+        {QStringLiteral("70"), kNoteCode},
+        {QStringLiteral("71"), QStringLiteral("카드리더기로 카드를 읽히세요")},
+        {QStringLiteral("72"), QStringLiteral("카드리더기로 카드를 읽히세요")},
+        {QStringLiteral("73"), kAmount},
+        {QStringLiteral("74"), kAmount},
+        {QStringLiteral("75"), kAmount},
+        {QStringLiteral("76"), kIssuer},
+        {QStringLiteral("77"), kService},
+        {QStringLiteral("81"), kLater},
+        {QStringLiteral("82"), QStringLiteral("잔액조회로 결제되었는지 확인한 뒤 다시 하세요")},
+        {QStringLiteral("83"), kService},
+        {QStringLiteral("84"), QStringLiteral("오늘은 더 결제할 수 없습니다. 다른 날 결제하세요")},
+        {QStringLiteral("85"), QStringLiteral("금액을 확인하세요. 오늘 한도를 넘으면 다른 날 결제하세요")},
+        {QStringLiteral("86"), kAmount},
+        {QStringLiteral("87"), QStringLiteral("잔액조회를 한 뒤 금액을 맞추세요")},
+        {QStringLiteral("88"), QStringLiteral("잔액조회를 한 뒤 금액을 맞추세요")},
+        {QStringLiteral("89"), kOffice},
+        {QStringLiteral("90"), kLaterThenService},
+        {QStringLiteral("91"), kService},
+        {QStringLiteral("92"), kLater},
+        {QStringLiteral("93"), kNoteCode},
+        {QStringLiteral("94"), QStringLiteral("오늘은 더 결제할 수 없습니다. 다른 날 결제하세요")},
+        {QStringLiteral("95"), kOffice},
+        {QStringLiteral("96"), QStringLiteral("평일에 결제하세요")},
+        {QStringLiteral("97"), kOffice},
+        {QStringLiteral("98"), kOffice},
+        {QStringLiteral("99"), QStringLiteral("지원 영역에서 다른 항목을 확인하세요")},
+    };
+    if (code == QStringLiteral("00"))
+        return {};
+    return advice.value(code, kNoteCode);
 }
 
 } // namespace sorna

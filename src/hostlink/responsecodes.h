@@ -9,6 +9,11 @@ namespace sorna {
 // exactly two characters).  "00" is success.
 QString LookUpResponse(const QString& code);
 
+// What the merchant should do about a refusal with this code, as one
+// sentence; empty for "00".  A code without advice of its own (unlisted,
+// blank) is to be noted and reported.
+QString ResponseAdvice(const QString& code);
+
 // Number of rows of the table (for tests and the guide).
 int ResponseCodeCount();
 QString ResponseCodeAt(int index);

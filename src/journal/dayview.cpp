@@ -243,6 +243,44 @@ QString csvLine(const ItemTotal& t)
 
 } // namespace
 
+namespace {
+// UTF-8 with a byte order mark (spreadsheet programs then read Hangul), CRLF.
+QByteArray csvDocument(const QStringList& lines)
+{
+    return QByteArrayLiteral("\xEF\xBB\xBF") + lines.join(QStringLiteral("\r\n")).toUtf8() +
+           QByteArrayLiteral("\r\n");
+}
+} // namespace
+
+QByteArray RowsCsv(const QList<JournalDayRow>& rows)
+{
+    QStringList lines;
+    lines << QStringLiteral("거래일자,시각,구분,카드번호,학생,치료영역,제공인력,금액,승인번호,상태");
+    for (const JournalDayRow& r : rows) {
+        const ShownRow s = Show(r);
+        lines << QStringList{DateShown(r.row.date),
+                             s.time,
+                             s.kind,
+                             csvText(s.card),
+                             csvText(s.student.trimmed()),
+                             csvText(s.item.trimmed()),
+                             csvText(s.teacher),
+                             QString::number(AmountOf(r)),
+                             csvText(s.approvalNo.trimmed()),
+                             csvText(s.state)}
+                     .join(u',');
+    }
+    return csvDocument(lines);
+}
+
+int LastReprintable(const QList<JournalDayRow>& rows)
+{
+    for (int i = 0; i < rows.size(); ++i)
+        if (Show(rows[i]).mayReprint)
+            return i;
+    return -1;
+}
+
 QByteArray TotalsCsv(const DayTotals& totals)
 {
     QStringList lines;
@@ -253,8 +291,7 @@ QByteArray TotalsCsv(const DayTotals& totals)
     lines << csvLine(totals.all);
     lines << QStringLiteral("거절 건수,") + QString::number(totals.refused);
     lines << QStringLiteral("결과 미확인 건수,") + QString::number(totals.unknown);
-    return QByteArrayLiteral("\xEF\xBB\xBF") + lines.join(QStringLiteral("\r\n")).toUtf8() +
-           QByteArrayLiteral("\r\n");
+    return csvDocument(lines);
 }
 
 } // namespace sorna::dayview

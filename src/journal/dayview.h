@@ -87,6 +87,15 @@ DayTotals Totals(const QString& date, const QList<JournalDayRow>& rows);
 // formula made harmless.
 QByteArray TotalsCsv(const DayTotals& totals);
 
+// The rows as shown, one CSV line each (date, time, kind, the masked card
+// number, student, item, provider, amount in won, approval number, state),
+// in the same form as the totals.
+QByteArray RowsCsv(const QList<JournalDayRow>& rows);
+
+// Of rows newest first, the newest whose receipt may be printed again; -1
+// when none.
+int LastReprintable(const QList<JournalDayRow>& rows);
+
 // yyyyMMdd -> yyyy-MM-dd
 QString DateShown(const QString& date);
 

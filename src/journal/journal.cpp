@@ -1115,6 +1115,11 @@ QList<JournalRow> Journal::day(const QString& date)
 
 QList<JournalDayRow> Journal::dayRows(const QString& date)
 {
+    return findRows(JournalSearch{date, date, {}, {}, {}});
+}
+
+QList<JournalDayRow> Journal::findRows(const JournalSearch& search)
+{
     QList<JournalDayRow> out;
     if (!isOpen())
         return out;
@@ -1122,7 +1127,21 @@ QList<JournalDayRow> Journal::dayRows(const QString& date)
     // cancellation took an approval back (by its approval number and date,
     // on any day), the item of the approval a cancellation took back, and
     // how often its receipt was printed again.  Every look-up goes by an
-    // index, so a day costs its own rows only.
+    // index, so a search costs the rows of its days only.
+    QString where = QStringLiteral("date BETWEEN ? AND ?");
+    QVariantList values = {search.fromDate, search.toDate};
+    if (!search.cardLast4.isEmpty()) {
+        where += QStringLiteral(" AND substr(card_masked, -4) = ?");
+        values << search.cardLast4;
+    }
+    if (!search.approvalNo.isEmpty()) {
+        where += QStringLiteral(" AND (approval_no = ? OR org_approval_no = ?)");
+        values << search.approvalNo << search.approvalNo;
+    }
+    if (!search.student.isEmpty()) {
+        where += QStringLiteral(" AND instr(student_name, ?) > 0");
+        values << search.student;
+    }
     QSqlQuery q(d->db());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral(
@@ -1136,14 +1155,16 @@ QList<JournalDayRow> Journal::dayRows(const QString& date)
                   "AND o.approval_no = journal.org_approval_no AND o.kind = ? AND o.state = ? AND "
                   "(o.trans_date = journal.org_auth_date OR o.date = journal.org_auth_date) "
                   "ORDER BY o.id DESC LIMIT 1) "
-                  "FROM journal WHERE date = ? ORDER BY id DESC")
-                  .arg(kColumns, takeBackKind()));
+                  "FROM journal WHERE %3 ORDER BY id DESC")
+                  .arg(kColumns, takeBackKind(), where));
     for (const QVariant& v :
          {QVariant(int(JournalKind::Approval)), QVariant(int(JournalKind::Cancellation)),
           QVariant(int(JournalState::Cancelled)), QVariant(int(JournalKind::Cancellation)),
-          QVariant(int(JournalKind::Approval)), QVariant(int(JournalState::Approved)), QVariant(date)})
+          QVariant(int(JournalKind::Approval)), QVariant(int(JournalState::Approved))})
         q.addBindValue(v);
-    if (!d->exec(q, QStringLiteral("reading a day")))
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!d->exec(q, QStringLiteral("searching the journal")))
         return out;
     const int extra = int(kColumns.count(u',')) + 1;
     while (q.next()) {
@@ -1443,6 +1464,18 @@ bool Journal::takeInShownAnswer()
     if (!answerslot::prepare(folder, &why))
         logReversal(QStringLiteral("no room is kept for an answer the journal cannot take: ") + why);
     return true;
+}
+
+int Journal::owedReversalCount()
+{
+    if (!isOpen())
+        return -1;
+    QSqlQuery q(d->db());
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM journal WHERE reversal = ?"));
+    q.addBindValue(int(ReversalState::Owed));
+    if (!d->exec(q, QStringLiteral("counting owed reversals")) || !q.next())
+        return -1;
+    return q.value(0).toInt();
 }
 
 QString MaskCardDigits(const QString& cardNumber)

@@ -72,6 +72,15 @@ struct JournalDayRow
     QString originalItemName; // a cancellation: the item of the approval it took back, when known
 };
 
+// What the journal window looks for; an empty field matches every row.
+struct JournalSearch
+{
+    QString fromDate, toDate; // yyyyMMdd, both days included
+    QString cardLast4;        // the last four digits of the card
+    QString approvalNo;       // an approval's number, or the one a cancellation took back
+    QString student;          // part of the student's name
+};
+
 // What a reversal needs.  The input is always the automatic cancellation of
 // a recorded approval (mode Approval, automaticCancellation true).
 struct OwedReversal
@@ -142,6 +151,11 @@ public:
     QList<JournalRow> day(const QString& date);
     // The same with what the other rows say of each.
     QList<JournalDayRow> dayRows(const QString& date);
+    // The rows of a search, newest first, each with what the other rows say
+    // of it (as a day's).  Nothing when the journal is not open.
+    QList<JournalDayRow> findRows(const JournalSearch& search);
+    // Reversals still owed; -1 when the journal cannot say.
+    int owedReversalCount();
     // The newest accepted approval, not cancelled since, of this card, item
     // code and amount (digits) requested at `since` or later.
     std::optional<JournalRow> recentApproval(const QString& cardNumber, const QString& itemCode,

@@ -131,6 +131,66 @@ private slots:
         QFETCH(QString, code);
         QCOMPARE(LookUpResponse(code), QString());
     }
+
+    // What the result list tells the merchant to do about a refusal.
+    void advice_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("advice");
+        const QString service = QStringLiteral("서비스 기관에 문의하세요");
+        const QString issuer = QStringLiteral("카드 소지자가 발급 기관에 문의해야 합니다");
+        const QString office = QStringLiteral("카드 소지자가 교육청에 문의해야 합니다");
+        const QString noteCode = QStringLiteral("코드를 적어 서비스 기관에 문의하세요");
+        const QString readAgain = QStringLiteral("카드리더기 창을 닫고 새로 열어 카드를 한 번 읽히세요");
+        QTest::newRow("00: nothing to do") << QStringLiteral("00") << QString();
+        QTest::newRow("20 stolen") << QStringLiteral("20")
+                                   << QStringLiteral(
+                                          "결제하지 마세요. 카드 소지자가 발급 기관에 문의해야 합니다");
+        QTest::newRow("85 daily limit")
+            << QStringLiteral("85")
+            << QStringLiteral("금액을 확인하세요. 오늘 한도를 넘으면 다른 날 결제하세요");
+        QTest::newRow("15 read afresh") << QStringLiteral("15") << readAgain;
+        QTest::newRow("51 read afresh") << QStringLiteral("51") << readAgain;
+        QTest::newRow("52 suspended") << QStringLiteral("52") << issuer;
+        QTest::newRow("30 expired") << QStringLiteral("30") << issuer;
+        QTest::newRow("71 typed card")
+            << QStringLiteral("71") << QStringLiteral("카드리더기로 카드를 읽히세요");
+        QTest::newRow("72 typed merchant")
+            << QStringLiteral("72") << QStringLiteral("카드리더기로 카드를 읽히세요");
+        QTest::newRow("22 no original")
+            << QStringLiteral("22") << QStringLiteral("원거래 승인번호, 승인일자와 카드를 확인하세요");
+        QTest::newRow("23 already cancelled")
+            << QStringLiteral("23") << QStringLiteral("이미 취소된 거래입니다. 더 할 일은 없습니다");
+        QTest::newRow("82 host time-out")
+            << QStringLiteral("82") << QStringLiteral("잔액조회로 결제되었는지 확인한 뒤 다시 하세요");
+        QTest::newRow("88 monthly limit")
+            << QStringLiteral("88") << QStringLiteral("잔액조회를 한 뒤 금액을 맞추세요");
+        QTest::newRow("92 stopped") << QStringLiteral("92") << QStringLiteral("잠시 후 다시 하세요");
+        QTest::newRow("90 system") << QStringLiteral("90")
+                                   << QStringLiteral(
+                                          "잠시 후 다시 하세요. 되풀이되면 서비스 기관에 문의하세요");
+        QTest::newRow("98 no plan") << QStringLiteral("98") << office;
+        QTest::newRow("99 item") << QStringLiteral("99")
+                                 << QStringLiteral("지원 영역에서 다른 항목을 확인하세요");
+        QTest::newRow("91 other") << QStringLiteral("91") << service;
+        QTest::newRow("93 format") << QStringLiteral("93") << noteCode;
+        QTest::newRow("32 unlisted") << QStringLiteral("32") << noteCode;
+        QTest::newRow("blank") << QStringLiteral("  ") << noteCode;
+    }
+    void advice()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, advice);
+        QCOMPARE(ResponseAdvice(code), advice);
+    }
+
+    // Every refusal of the table has advice of its own or the general one.
+    void everyRefusalHasAdvice()
+    {
+        for (const Row& r : kRows)
+            if (QString::fromLatin1(r.code) != QStringLiteral("00"))
+                QVERIFY2(!ResponseAdvice(QString::fromLatin1(r.code)).isEmpty(), r.code);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestResponseCodes)

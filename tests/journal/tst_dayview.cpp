@@ -204,6 +204,70 @@ private slots:
         QCOMPARE(lines.value(7), QString()); // ends with a line end
     }
 
+    // The rows of a search as CSV: each row as shown, over several days,
+    // card numbers masked, a text a spreadsheet would compute made text.
+    void rowsCsv()
+    {
+        JournalDayRow approved = dayRow(JournalKind::Approval, JournalState::Approved);
+        approved.row.date = u"20261205"_s;
+        approved.row.studentName = u"=HYPERLINK(\"x\")"_s;
+        JournalDayRow refused = dayRow(JournalKind::Approval, JournalState::Refused);
+        refused.row.respCode = u"85"_s;
+        refused.row.time = u"090501"_s;
+        JournalDayRow cancel = dayRow(JournalKind::Cancellation, JournalState::Cancelled);
+        cancel.row.date = u"20261206"_s;
+        cancel.answerAmount = u"45000"_s;
+        const QByteArray csv = RowsCsv({refused, cancel, approved});
+        const QByteArray expected =
+            "\xEF\xBB\xBF"
+            "\xEA\xB1\xB0\xEB\x9E\x98\xEC\x9D\xBC\xEC\x9E\x90,\xEC\x8B\x9C\xEA\xB0\x81,"
+            "\xEA\xB5\xAC\xEB\xB6\x84,\xEC\xB9\xB4\xEB\x93\x9C\xEB\xB2\x88\xED\x98\xB8,"
+            "\xED\x95\x99\xEC\x83\x9D,\xEC\xB9\x98\xEB\xA3\x8C\xEC\x98\x81\xEC\x97\xAD,"
+            "\xEC\xA0\x9C\xEA\xB3\xB5\xEC\x9D\xB8\xEB\xA0\xA5,\xEA\xB8\x88\xEC\x95\xA1,"
+            "\xEC\x8A\xB9\xEC\x9D\xB8\xEB\xB2\x88\xED\x98\xB8,\xEC\x83\x81\xED\x83\x9C\r\n";
+        QVERIFY(csv.startsWith(expected));
+        const QStringList lines = QString::fromUtf8(csv.mid(3)).split(u"\r\n"_s);
+        QCOMPARE(lines.size(), 5); // heading, three rows, and the last line's end
+        QCOMPARE(
+            lines[1],
+            u"2026-12-07,09:05:01,승인,9410-1200-****-0019,,언어치료,박소윤,50000,,거절 85 1일 사용한도초과"_s);
+        QCOMPARE(
+            lines[2],
+            u"2026-12-06,14:30:25,취소,9410-1200-****-0019,김서연,언어치료,박소윤,45000,10000042,취소 완료"_s);
+        QCOMPARE(
+            lines[3],
+            u"2026-12-05,14:30:25,승인,9410-1200-****-0019,\"'=HYPERLINK(\"\"x\"\")\",언어치료,박소윤,50000,10000042,승인"_s);
+        QCOMPARE(lines[4], QString());
+    }
+
+    // The receipt the main window prints again with one key: the newest
+    // approved or cancelled row, whatever came after it.
+    void lastReprintable_data()
+    {
+        QTest::addColumn<QList<int>>("states"); // newest first
+        QTest::addColumn<int>("index");
+        const int ok = int(JournalState::Approved), cancelled = int(JournalState::Cancelled),
+                  refused = int(JournalState::Refused), unknown = int(JournalState::Unknown),
+                  notSent = int(JournalState::NotSent);
+        QTest::newRow("the newest") << QList<int>{ok, ok} << 0;
+        QTest::newRow("past a refusal and a time-out") << QList<int>{refused, unknown, notSent, ok} << 3;
+        QTest::newRow("a cancellation's receipt") << QList<int>{refused, cancelled, ok} << 1;
+        QTest::newRow("none accepted") << QList<int>{refused, unknown} << -1;
+        QTest::newRow("an empty day") << QList<int>{} << -1;
+    }
+
+    void lastReprintable()
+    {
+        QFETCH(QList<int>, states);
+        QFETCH(int, index);
+        QList<JournalDayRow> rows;
+        for (int st : states)
+            rows << dayRow(st == int(JournalState::Cancelled) ? JournalKind::Cancellation
+                                                              : JournalKind::Approval,
+                           JournalState(st));
+        QCOMPARE(LastReprintable(rows), index);
+    }
+
     // On the receipt printer: the receipt's frame; an item's block is never
     // split over two pages, and a day of many items goes on to a second page.
     void totalsOnPaper()

@@ -118,13 +118,14 @@ bool execAll(const QStringList& statements)
 
 // An accepted approval at `at`, of this card, amount and item.
 qint64 approvedAt(const QDateTime& at, const QString& card = kCard, const QString& amount = u"50,000"_s,
-                  const QString& item = u"101"_s)
+                  const QString& item = u"101"_s, const QString& student = {})
 {
     Clock::setFixed(at);
     TransactionInput in = input(TransactionMode::Approval, card, amount);
     in.careCode = item;
     const qint64 id = record(in);
     TransactionAnswer a = answer(u"00"_s);
+    a.record[tx::student_name] = student;
     a.record[tx::approval_no] = u"1%1"_s.arg(id, 7, 10, QChar(u'0'));
     a.record[tx::trans_date] = at.toString(u"yyyyMMdd"_s);
     Journal::instance().recordAnswer(id, a);
@@ -808,6 +809,84 @@ private slots:
         QCOMPARE(day[3].reprints, 2);
         QCOMPARE(day[0].reprints, 0);
         QVERIFY(journal().dayRows(u"20261208"_s).isEmpty());
+    }
+
+    // A search over several days, by the last four card digits, an
+    // approval's number (its cancellation found with it) and part of the
+    // student's name; newest first.
+    void findRows_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("last4");
+        QTest::addColumn<QString>("approvalOf"); // the approval whose number is asked for
+        QTest::addColumn<QString>("student");
+        QTest::addColumn<QStringList>("found");
+        const QString none;
+        QTest::newRow("one day") << u"20261206"_s << u"20261206"_s << none << none << none
+                                 << QStringList{u"c1"_s, u"a2"_s};
+        QTest::newRow("three days") << u"20261205"_s << u"20261207"_s << none << none << none
+                                    << QStringList{u"a3"_s, u"c1"_s, u"a2"_s, u"a1"_s};
+        QTest::newRow("a range without rows")
+            << u"20261201"_s << u"20261204"_s << none << none << none << QStringList{};
+        QTest::newRow("last four digits")
+            << u"20261205"_s << u"20261207"_s << u"0027"_s << none << none << QStringList{u"a2"_s};
+        QTest::newRow("last four of the other card") << u"20261205"_s << u"20261207"_s << u"0019"_s << none
+                                                     << none << QStringList{u"a3"_s, u"c1"_s, u"a1"_s};
+        QTest::newRow("digits that are masked match nothing")
+            << u"20261205"_s << u"20261207"_s << u"0000"_s << none << none << QStringList{};
+        QTest::newRow("approval number, with its cancellation")
+            << u"20261205"_s << u"20261207"_s << none << u"a1"_s << none << QStringList{u"c1"_s, u"a1"_s};
+        QTest::newRow("part of a name")
+            << u"20261205"_s << u"20261207"_s << none << none << u"서연"_s << QStringList{u"a3"_s, u"a1"_s};
+        QTest::newRow("name within fewer days")
+            << u"20261206"_s << u"20261207"_s << none << none << u"서연"_s << QStringList{u"a3"_s};
+        QTest::newRow("name and card together")
+            << u"20261205"_s << u"20261207"_s << u"0027"_s << none << u"서연"_s << QStringList{};
+    }
+
+    void findRows()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, last4);
+        QFETCH(QString, approvalOf);
+        QFETCH(QString, student);
+        QFETCH(QStringList, found);
+
+        QHash<QString, qint64> ids;
+        ids[u"a1"_s] = approvedAt(QDateTime(QDate(2026, 12, 5), QTime(10, 0)), kCard, u"50,000"_s, u"101"_s,
+                                  u"김서연"_s);
+        ids[u"a2"_s] = approvedAt(QDateTime(QDate(2026, 12, 6), QTime(11, 0)), u"9410120000000027"_s,
+                                  u"45,000"_s, u"101"_s, u"이도윤"_s);
+        ids[u"c1"_s] = cancelled(ids[u"a1"_s]);
+        ids[u"a3"_s] =
+            approvedAt(QDateTime(QDate(2026, 12, 7), QTime(9, 0)), kCard, u"50,000"_s, u"101"_s, u"김서연"_s);
+
+        JournalSearch search{from, to, last4, QString(), student};
+        if (!approvalOf.isEmpty())
+            search.approvalNo = journal().row(ids[approvalOf])->approvalNo;
+        QStringList got;
+        for (const JournalDayRow& r : journal().findRows(search))
+            got << ids.key(r.row.id);
+        QCOMPARE(got, found);
+    }
+
+    // The count of owed reversals the status line shows.
+    void owedReversalCount()
+    {
+        QCOMPARE(journal().owedReversalCount(), 0);
+        Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
+        QVERIFY(journal().recordNoAnswer(record(input(TransactionMode::Approval))));
+        QVERIFY(journal().recordNoAnswer(record(input(TransactionMode::Cancellation)))); // nothing owed
+        Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(10, 1)));
+        const qint64 second = record(input(TransactionMode::Approval));
+        QVERIFY(journal().recordNoAnswer(second));
+        QCOMPARE(journal().owedReversalCount(), 2);
+        QVERIFY(journal().settleReversal(second, ReversalState::Delivered));
+        QCOMPARE(journal().owedReversalCount(), 1);
+        journal().close();
+        QCOMPARE(journal().owedReversalCount(), -1);
     }
 
     // A journal of the first layout opens, is brought up to the current one

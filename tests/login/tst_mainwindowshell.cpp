@@ -3,9 +3,11 @@
 
 #include "fakehost.h"
 
+#include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
 #include "hostlink/winsock.h"
+#include "journal/gui/journalwindow.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "login/gui/form3.h"
@@ -21,6 +23,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -33,6 +36,7 @@
 
 using namespace sorna;
 using namespace sorna::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -435,6 +439,144 @@ private slots:
         QCOMPARE(MessageBox::recordedTexts(), QStringList{kNoConnection});
         QCOMPARE(m_host->connections(), reversed ? 2 : 1);
         QVERIFY(ui(main).Command4->isEnabled());
+    }
+
+    // ---- keys as on the counter PC
+
+    // Enter (or the keypad's Enter) on the focused button presses it, in
+    // every window; a window the button opens is closed as it comes up.
+    void enterPressesFocusedButton_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        const int enter = Qt::Key_Return, keypad = Qt::Key_Enter;
+        for (const char* b : {"Command1", "Command2", "Command4", "btnJournal", "Command6", "btnLogout"})
+            QTest::addRow("main %s", b) << QStringLiteral("main") << QString::fromLatin1(b) << enter;
+        QTest::addRow("main Command6, keypad")
+            << QStringLiteral("main") << QStringLiteral("Command6") << keypad;
+        QTest::addRow("login btnLogin") << QStringLiteral("login") << QStringLiteral("btnLogin") << enter;
+        for (const char* b : {"btnToday", "btnSearch", "btnSaveRows", "btnClose"})
+            QTest::addRow("journal %s", b) << QStringLiteral("journal") << QString::fromLatin1(b) << enter;
+    }
+    void enterPressesFocusedButton()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        QWidget* w = nullptr;
+        if (window == QStringLiteral("login")) {
+            w = session::showLoginWindow();
+        } else {
+            w = openMain();
+            QVERIFY(w);
+            if (window == QStringLiteral("journal")) {
+                JournalWindow::setNextSavePath(m_root->file(QStringLiteral("rows.csv")));
+                w = new JournalWindow(w);
+                w->show();
+            }
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        auto* b = w->findChild<QPushButton*>(button);
+        QVERIFY(b);
+        QSignalSpy pressed(b, &QAbstractButton::clicked);
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        closer.start(20);
+        b->setFocus();
+        QTest::keyClick(b, Qt::Key(key));
+        QCOMPARE(pressed.count(), 1);
+    }
+
+    // Tab follows the panel as it is read, the pay button after what it
+    // pays, then the result list and the bottom bar.
+    void tabFollowsThePanel()
+    {
+        Form1* main = openMain();
+        QVERIFY(main);
+        const QStringList order = {u"Option1"_s,
+                                   u"Option2"_s,
+                                   u"Option3"_s,
+                                   u"Command1"_s,
+                                   u"Command2"_s,
+                                   u"Card1"_s,
+                                   u"Card2"_s,
+                                   u"Card3"_s,
+                                   u"Card4"_s,
+                                   u"cmbCare1"_s,
+                                   u"txtTeacher1"_s,
+                                   u"txtCare_Amount1"_s,
+                                   u"Command3"_s,
+                                   u"Combo1"_s,
+                                   u"txtreson"_s,
+                                   u"txtOrg_approval_no"_s,
+                                   u"txtOrg_auth_date"_s,
+                                   u"Command4"_s,
+                                   u"lstResult"_s,
+                                   u"btnJournal"_s,
+                                   u"Command6"_s,
+                                   u"btnLogout"_s};
+        QStringList seen;
+        QWidget* at = main->findChild<QWidget*>(order.first());
+        for (int step = 0; step < 500 && seen.size() < order.size(); ++step, at = at->nextInFocusChain())
+            if (order.contains(at->objectName()) && !seen.contains(at->objectName()))
+                seen << at->objectName();
+        QCOMPARE(seen, order);
+    }
+
+    // ---- Korean throughout
+
+    void standardButtonsInKorean()
+    {
+        QVERIFY(look::installKoreanTranslations());
+        QMessageBox box(QMessageBox::NoIcon, u"소르나"_s, u"x"_s,
+                        QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Save);
+        QCOMPARE(box.button(QMessageBox::Ok)->text(), u"확인"_s);
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), u"취소"_s);
+        QCOMPARE(box.button(QMessageBox::Save)->text(), u"저장"_s);
+    }
+
+    // A box with a short text is wide enough for its whole title.
+    void messageBoxTitleWhole_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("the program's title, one word") << MessageBox::kCaption << u"예"_s;
+        QTest::newRow("a long title") << u"응답 없이 끝난 승인의 자동취소 안내"_s << u"확인"_s;
+    }
+    void messageBoxTitleWhole()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+        MessageBox::keepTitleWhole(&box);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QFont titleFont = box.font();
+        titleFont.setPointSizeF(titleFont.pointSizeF() * 1.2);
+        QVERIFY2(box.width() > QFontMetrics(titleFont).horizontalAdvance(title) + 100,
+                 qPrintable(QString::number(box.width())));
+    }
+
+    // After a logout the login window comes back where the merchant left it.
+    void loginComesBackWhereItWas()
+    {
+        Form3* login = session::showLoginWindow();
+        login->move(210, 130);
+        QVERIFY(QTest::qWaitForWindowExposed(login));
+        const QPoint place = login->pos();
+        m_root->write(QStringLiteral("Sorna_setting.ini"), settingsText(m_host->port()));
+        login->hide();
+        Form1* main = session::openMainWindow();
+        login->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(QTest::qWaitForWindowExposed(main));
+        main->findChild<QPushButton*>(u"btnLogout"_s)->click();
+        QTRY_VERIFY(session::loginWindow() && session::loginWindow()->isVisible());
+        QCOMPARE(session::loginWindow()->pos(), place);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "support/testsupport.h"
 
 #include "foundation/cp949.h"
+#include "foundation/gui/look.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 
@@ -15,6 +16,16 @@
 #include <QWidget>
 
 namespace sorna::test {
+
+namespace {
+// The offscreen platform's screen is 800x600: the windows under test stand
+// on a full-HD counter screen instead, at their laid-out size.  The screen
+// tests put screens of their own.
+[[maybe_unused]] const bool g_fullHdScreen = [] {
+    look::setAvailableAreaForTests(QRect(0, 0, 1920, 1040));
+    return true;
+}();
+} // namespace
 
 TempRoot::TempRoot()
     : m_previous(qgetenv("QUENDAL_ROOT")), m_hadPrevious(qEnvironmentVariableIsSet("QUENDAL_ROOT"))

@@ -27,7 +27,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
@@ -431,6 +433,17 @@ private slots:
             QCOMPARE(window->rows().at(1).reprints, 1);
         });
         QVERIFY(QFileInfo(pdf).size() > 0);
+
+        // One key in the main window prints the last accepted receipt again,
+        // past the refusal that came after it.
+        const QString byKey = out.filePath(QStringLiteral("by-key.pdf"));
+        qputenv(receipt::kPdfTargetVariable, byKey.toLocal8Bit());
+        w()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w()));
+        QTest::keyClick(w(), Qt::Key_P, Qt::ControlModifier);
+        QVERIFY(QFileInfo(byKey).size() > 0);
+        QCOMPARE(Journal::instance().dayRows(Clock::dateText()).at(1).reprints, 2);
+
         if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
             QSKIP("pdftotext is not installed");
         const QString printed = pdfText(pdf);
@@ -440,6 +453,38 @@ private slots:
         QCOMPARE(printed.count(QStringLiteral("9410-1200-****-0019")), 2);
         QCOMPARE(printed.count(QRegularExpression(QStringLiteral("승인금액 :\\s+50,000"))), 2);
         QCOMPARE(printed.count(QRegularExpression(QStringLiteral("잔여금액 :\\s+250,000"))), 2);
+    }
+
+    // Finding a payment in the journal window by the card's last four
+    // digits, and the rows found saved as CSV.
+    void findAndSaveRows()
+    {
+        logIn();
+        swipe(demo::kCardNineItems);
+        pay(false);
+        swipe(demo::kCardStolen);
+        pay(false); // refused
+        QTemporaryDir out;
+        const QString csv = out.filePath(QStringLiteral("rows.csv"));
+        inJournal([&](JournalWindow* window) {
+            QCOMPARE(window->rows().size(), 2);
+            JournalSearch s = window->search();
+            s.cardLast4 = QStringLiteral("0043");
+            window->search(s);
+            QCOMPARE(window->rows().size(), 1);
+            QCOMPARE(window->rows().first().row.respCode, QStringLiteral("20"));
+            JournalWindow::setNextSavePath(csv);
+            button(window, "btnSaveRows")->click();
+        });
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 3); // heading, the row, the last line's end
+        QVERIFY2(lines[1].contains(QStringLiteral(",승인,9410-1200-****-0043,")), qPrintable(lines[1]));
+        QVERIFY2(lines[1].endsWith(QStringLiteral(",거절 20 도난카드")), qPrintable(lines[1]));
+        QCOMPARE(MessageBox::recordedTexts().last(), QStringLiteral("거래내역 1건을 저장했습니다.\n") + csv);
     }
 
     // "승인 취소" on an approval in the journal: the panel turns to
@@ -687,6 +732,74 @@ private slots:
         QCOMPARE(MessageBox::recordedTexts().size(), told ? 2 : 1);
         if (told)
             QVERIFY(MessageBox::recordedTexts().at(1).contains(QStringLiteral("거절코드 : 22")));
+    }
+
+    // A time-out says in the result list that the payment was not made and
+    // what became of its automatic cancellation, followed to its delivery;
+    // the status line and an open journal window follow as well.
+    void timeOutFollowedToDelivery()
+    {
+        ReversalSender::instance()->setRetryInterval(30000);
+        approvalLeftWithTheHostDown();
+        if (QTest::currentTestFailed())
+            return;
+        QStringList lines = listLines(ui(w()).lstResult);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("승인 서버의 응답이 없습니다 (")), qPrintable(lines[0]));
+        QCOMPARE(lines[1], QStringLiteral("결제되지 않았습니다. 혹시 승인되었더라도 자동취소로 되돌립니다"));
+        QCOMPARE(lines[2], QStringLiteral("자동취소를 보내고 있습니다"));
+        // The host is down: the first attempt failed.
+        QCOMPARE(lines[3], QStringLiteral("자동취소를 보내지 못했습니다. 30초마다 다시 보냅니다"));
+        auto* status = w()->findChild<QLabel*>(QStringLiteral("lblStatus"));
+        QVERIFY2(status->text().contains(QStringLiteral(" 연결 안 됨 · 자동취소 대기 1건")),
+                 qPrintable(status->text()));
+
+        // A payment now waits for the reversal, which cannot get through:
+        // the line saying it is being sent first does not stay.
+        const qsizetype told = MessageBox::recorded().size();
+        ui(w()).Command4->click();
+        QTRY_COMPARE(MessageBox::recorded().size(), told + 1);
+        QTRY_VERIFY(ui(w()).Command4->isEnabled());
+        QVERIFY(!listLines(ui(w()).lstResult)
+                     .contains(QStringLiteral("이전 승인의 자동취소를 먼저 보내고 있습니다")));
+        QCOMPARE(listLines(ui(w()).lstResult).mid(0, 4), lines);
+
+        QVERIFY2(m_host->restart(), qPrintable(m_host->error()));
+        inJournal([&](JournalWindow* window) {
+            const QAbstractItemModel* rows =
+                window->findChild<QTableView*>(QStringLiteral("grdJournal"))->model();
+            QCOMPARE(rows->index(0, 8).data().toString(), QStringLiteral("결과 미확인 – 자동취소 대기"));
+            ReversalSender::instance()->tryNext();
+            QTRY_COMPARE(rows->index(0, 8).data().toString(), QStringLiteral("자동취소 완료"));
+        });
+        QCOMPARE(usedAtHost(demo::kCardSilent), 0LL);
+        lines = listLines(ui(w()).lstResult);
+        QVERIFY2(lines.last().startsWith(QStringLiteral("자동취소가 전달되었습니다 (")),
+                 qPrintable(lines.last()));
+        QVERIFY2(status->text().contains(QStringLiteral(" 응답 정상 · 자동취소 대기 0건")),
+                 qPrintable(status->text()));
+    }
+
+    // A refusal in the look of a refusal, with what to do; an approval in
+    // the look of a success.
+    void outcomesToldApart()
+    {
+        logIn();
+        swipe(demo::kCardStolen);
+        pay(false);
+        QListWidget* list = ui(w()).lstResult;
+        QCOMPARE(list->item(0)->text(), QStringLiteral("승인요청이 거절 되었습니다."));
+        QCOMPARE(list->item(list->count() - 1)->text(),
+                 QStringLiteral("할 일       : 결제하지 마세요. 카드 소지자가 발급 기관에 문의해야 합니다"));
+        const QColor refused = list->item(0)->foreground().color();
+        QVERIFY(!list->item(0)->icon().isNull());
+
+        swipe(demo::kCardNineItems);
+        pay(false);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("승인요청이 정상처리 되었습니다"));
+        QCOMPARE(list->count(), 7);
+        QVERIFY(!list->item(0)->icon().isNull());
+        QVERIFY(list->item(0)->foreground().color() != refused);
     }
 
     // The host is down when the reversal is due: it is kept and delivered

@@ -20,6 +20,7 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QCalendarWidget>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -42,6 +43,7 @@ using sorna::test::deadPort;
 using sorna::test::TempRoot;
 using sorna::test::ui;
 using sorna::test::writeSetting;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -426,6 +428,54 @@ private slots:
             QCOMPARE(shown[0].text, QStringLiteral("숫자만 입력하세요"));
             QCOMPARE(shown[0].caption, QStringLiteral("수정"));
         }
+    }
+
+    // Select all, copy, cut and paste are no typing: no message; what is
+    // pasted goes in as its digits.
+    void amountClipboardKeys_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("copied");
+        QTest::newRow("Ctrl+A") << QKeySequence(QKeySequence::SelectAll) << "x"
+                                << "10,000"
+                                << "x";
+        QTest::newRow("Ctrl+A, Ctrl+C") << QKeySequence(u"Ctrl+A, Ctrl+C"_s) << "x"
+                                        << "10,000"
+                                        << "10,000";
+        QTest::newRow("Ctrl+A, Ctrl+X") << QKeySequence(u"Ctrl+A, Ctrl+X"_s) << "x"
+                                        << ""
+                                        << "10,000";
+        QTest::newRow("Ctrl+V of digits") << QKeySequence(QKeySequence::Paste) << "25"
+                                          << "10,00025"
+                                          << "25";
+        QTest::newRow("Ctrl+V of a formatted amount") << QKeySequence(QKeySequence::Paste) << "₩ 45,000원"
+                                                      << "10,00045000"
+                                                      << "₩ 45,000원";
+        QTest::newRow("Ctrl+V of letters") << QKeySequence(QKeySequence::Paste) << "abc"
+                                           << "10,000"
+                                           << "abc";
+        QTest::newRow("Shift+Insert") << QKeySequence(u"Shift+Ins"_s) << "7"
+                                      << "10,0007"
+                                      << "7";
+    }
+    void amountClipboardKeys()
+    {
+        QFETCH(QKeySequence, keys);
+        QFETCH(QString, clipboard);
+        QFETCH(QString, after);
+        QFETCH(QString, copied);
+        loadCard();
+        showActive();
+        ui(w()).Command3->click();
+        QApplication::clipboard()->setText(clipboard);
+        ui(w()).txtCare_Amount1->setFocus();
+        ui(w()).txtCare_Amount1->end(false);
+        QTest::keySequence(ui(w()).txtCare_Amount1, keys);
+        QCOMPARE(ui(w()).txtCare_Amount1->text(), after);
+        QCOMPARE(QApplication::clipboard()->text(), copied);
+        QCOMPARE(MessageBox::recordedTexts(), QStringList());
     }
 
     // Tab leaves the amount box for the next control, without a message.

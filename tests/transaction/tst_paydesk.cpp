@@ -6,6 +6,7 @@
 #include "foundation/cp949.h"
 #include "journal/journal.h"
 #include "support/testsupport.h"
+#include "transaction/counteroutcome.h"
 #include "transaction/paydesk.h"
 
 #include <memory>
@@ -541,6 +542,74 @@ private slots:
         QCOMPARE(shown.itemNames.size(), accepted ? kTherapyItemCount : 0);
         QCOMPARE(shown.teacher, itemsOpen ? QStringLiteral("교사1") : QString());
         QCOMPARE(desk.items()[0].code, accepted ? QStringLiteral("C01") : QString());
+    }
+
+    // What the result list says when no usable answer came, and how the
+    // automatic cancellation of an approval is followed.
+    void noAnswerLines_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("owed");
+        QTest::addColumn<bool>("sending");
+        QTest::addColumn<QStringList>("lines");
+        const QString head = QStringLiteral("승인 서버의 응답이 없습니다 (10:31:05)");
+        const QString notPaid =
+            QStringLiteral("결제되지 않았습니다. 혹시 승인되었더라도 자동취소로 되돌립니다");
+        QTest::newRow("approval, reversal being sent")
+            << int(TransactionMode::Approval) << true << true
+            << QStringList{head, notPaid, QStringLiteral("자동취소를 보내고 있습니다")};
+        QTest::newRow("approval, reversal waiting")
+            << int(TransactionMode::Approval) << true << false
+            << QStringList{head, notPaid, QStringLiteral("자동취소가 대기 중입니다. 연결되는 대로 보냅니다")};
+        QTest::newRow("approval the journal could not take")
+            << int(TransactionMode::Approval) << false << true << QStringList{head};
+        QTest::newRow("cancellation")
+            << int(TransactionMode::Cancellation) << false << false
+            << QStringList{head, QStringLiteral("취소되었는지 알 수 없습니다"),
+                           QStringLiteral("거래내역에서 확인하고, 취소되지 않았으면 다시 취소하세요")};
+        QTest::newRow("balance") << int(TransactionMode::Balance) << false << false
+                                 << QStringList{head, QStringLiteral("잔액조회를 다시 하세요")};
+    }
+    void noAnswerLines()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, owed);
+        QFETCH(bool, sending);
+        QFETCH(QStringList, lines);
+        QCOMPARE(outcome::NoAnswerLines(TransactionMode(mode), owed, sending, QTime(10, 31, 5)), lines);
+    }
+
+    void reversalAndStatusLines()
+    {
+        const QTime at(9, 5, 0);
+        QCOMPARE(outcome::ReversalSettledLine(ReversalState::Delivered, QString(), at),
+                 QStringLiteral("자동취소가 전달되었습니다 (09:05:00). 결제되지 않았습니다"));
+        QCOMPARE(outcome::ReversalSettledLine(ReversalState::Refused, QStringLiteral("23"), at),
+                 QStringLiteral("자동취소가 거절되었습니다 (응답코드 23). 거래내역을 확인하세요"));
+        QCOMPARE(outcome::ReversalSettledLine(ReversalState::Rejected, QString(), at),
+                 QStringLiteral("자동취소를 보낼 수 없습니다. 거래내역을 확인하세요"));
+        QCOMPARE(outcome::ReversalStillOwedLine(30),
+                 QStringLiteral("자동취소를 보내지 못했습니다. 30초마다 다시 보냅니다"));
+
+        using What = outcome::LastExchange::What;
+        const QDateTime t(QDate(2026, 12, 7), QTime(14, 3, 9));
+        QCOMPARE(outcome::StatusLine({What::None, {}}, 0),
+                 QStringLiteral("승인 서버 통신 없음 · 자동취소 대기 0건"));
+        QCOMPARE(outcome::StatusLine({What::Answered, t}, 0),
+                 QStringLiteral("승인 서버 14:03:09 응답 정상 · 자동취소 대기 0건"));
+        QCOMPARE(outcome::StatusLine({What::NoConnection, t}, 2),
+                 QStringLiteral("승인 서버 14:03:09 연결 안 됨 · 자동취소 대기 2건"));
+        QCOMPARE(outcome::StatusLine({What::NoAnswer, t}, -1),
+                 QStringLiteral("승인 서버 14:03:09 응답 없음 · 자동취소 대기 알 수 없음"));
+
+        TransactionAnswer refused;
+        refused.record[tx::resp_code] = QStringLiteral("20");
+        QCOMPARE(outcome::ToneOf(refused), outcome::Tone::Refused);
+        QCOMPARE(outcome::AdviceLine(QStringLiteral("20")),
+                 QStringLiteral("할 일       : 결제하지 마세요. 카드 소지자가 발급 기관에 문의해야 합니다"));
+        QCOMPARE(outcome::AdviceLine(QStringLiteral("00")), QString());
+        refused.record[tx::resp_code] = QStringLiteral("00");
+        QCOMPARE(outcome::ToneOf(refused), outcome::Tone::Success);
     }
 };
 

@@ -580,7 +580,8 @@ private slots:
         QTest::newRow("approval refused 73")
             << approval << QString() << answerFrame(r73)
             << QStringList{QStringLiteral("승인요청이 거절 되었습니다."), QStringLiteral("응답코드   : 73"),
-                           QStringLiteral("응답메세지 : 거래불가능금액")}
+                           QStringLiteral("응답메세지 : 거래불가능금액"),
+                           QStringLiteral("할 일       : 금액을 확인하세요")}
             << QStringList();
         AnswerFields r32 = r73;
         r32.resp = QStringLiteral("32");
@@ -588,7 +589,8 @@ private slots:
         QTest::newRow("approval refused 32, not in the table")
             << approval << QString() << answerFrame(r32)
             << QStringList{QStringLiteral("승인요청이 거절 되었습니다."), QStringLiteral("응답코드   : 32"),
-                           QStringLiteral("응답메세지 : ")}
+                           QStringLiteral("응답메세지 : "),
+                           QStringLiteral("할 일       : 코드를 적어 서비스 기관에 문의하세요")}
             << QStringList();
         AnswerFields cancelled;
         cancelled.type = QStringLiteral("0610");
@@ -604,7 +606,8 @@ private slots:
         QTest::newRow("cancellation refused 22: the host's text")
             << cancellation << QString() << answerFrame(r22)
             << QStringList{QStringLiteral("취소요청이 거절 되었습니다"), QStringLiteral("거절코드   : 22"),
-                           QStringLiteral("거절메세지 : 원거래·내역을·찾을·수·없습니다··")}
+                           QStringLiteral("거절메세지 : 원거래·내역을·찾을·수·없습니다··"),
+                           QStringLiteral("할 일       : 원거래 승인번호, 승인일자와 카드를 확인하세요")}
             << QStringList();
         AnswerFields balanced;
         balanced.type = QStringLiteral("0710");
@@ -628,7 +631,10 @@ private slots:
         QTest::newRow("balance refused")
             << balance << QString() << answerFrame(unknownCard)
             << QStringList{QStringLiteral("잔액조회가 거절 되었습니다"), QStringLiteral("거절코드   : 17"),
-                           QStringLiteral("거절메세지 : 등록되지·않은·카드입니다") + d(8)}
+                           QStringLiteral("거절메세지 : 등록되지·않은·카드입니다") + d(8),
+                           QStringLiteral(
+                               "할 일       : 카드번호를 확인하세요. 맞으면 카드 소지자가 발급 기관에 "
+                               "문의해야 합니다")}
             << QStringList();
         // The request that was sent decides, not the mode shown when the
         // answer arrives: an accepted approval is shown and printed as one.
@@ -738,20 +744,31 @@ private slots:
         QTest::addColumn<QString>("option");
         QTest::addColumn<int>("reply");
         QTest::addColumn<bool>("reversed");
+        QTest::addColumn<QStringList>("lines"); // the result list once all is settled
 
+        const QString noAnswer = QStringLiteral("승인 서버의 응답이 없습니다 (14:30:25)");
+        const QStringList approvalLines = {
+            noAnswer, QStringLiteral("결제되지 않았습니다. 혹시 승인되었더라도 자동취소로 되돌립니다"),
+            QStringLiteral("자동취소를 보내고 있습니다"),
+            QStringLiteral("자동취소가 전달되었습니다 (14:30:25). 결제되지 않았습니다")};
+        const QStringList cancellationLines = {
+            noAnswer, QStringLiteral("취소되었는지 알 수 없습니다"),
+            QStringLiteral("거래내역에서 확인하고, 취소되지 않았으면 다시 취소하세요")};
         const int hold = int(TestHost::Reply::Hold);
         const int garbage = int(TestHost::Reply::Garbage);
         const int close = int(TestHost::Reply::Close);
-        QTest::newRow("approval, no answer") << QStringLiteral("Option1") << hold << true;
+        QTest::newRow("approval, no answer") << QStringLiteral("Option1") << hold << true << approvalLines;
         QTest::newRow("approval, answer that cannot be deciphered")
-            << QStringLiteral("Option1") << garbage << true;
+            << QStringLiteral("Option1") << garbage << true << approvalLines;
         QTest::newRow("approval, connection lost after the send")
-            << QStringLiteral("Option1") << close << true;
-        QTest::newRow("cancellation, no answer") << QStringLiteral("Option2") << hold << false;
+            << QStringLiteral("Option1") << close << true << approvalLines;
+        QTest::newRow("cancellation, no answer")
+            << QStringLiteral("Option2") << hold << false << cancellationLines;
         QTest::newRow("cancellation, answer that cannot be deciphered")
-            << QStringLiteral("Option2") << garbage << false;
+            << QStringLiteral("Option2") << garbage << false << cancellationLines;
         QTest::newRow("balance, connection lost after the send")
-            << QStringLiteral("Option3") << close << false;
+            << QStringLiteral("Option3") << close << false
+            << QStringList{noAnswer, QStringLiteral("잔액조회를 다시 하세요")};
     }
 
     void unknownOutcome()
@@ -759,19 +776,19 @@ private slots:
         QFETCH(QString, option);
         QFETCH(int, reply);
         QFETCH(bool, reversed);
+        QFETCH(QStringList, lines);
 
         m_host->reply = TestHost::Reply(reply);
         ui(w()).timeMain->setInterval(400);
         w()->findChild<QRadioButton*>(option)->click();
         loadCard();
-        const QStringList before = listLines(ui(w()).lstResult);
         ui(w()).Command4->click();
         QTRY_COMPARE(MessageBox::recordedTexts().join(u'|'), kNoConnection);
-        // Said once, the pay button back, nothing in the list changed, the
-        // panel not reset.
+        // Said once, the pay button back, the list saying what became of the
+        // payment, the panel not reset.
         QVERIFY(ui(w()).Command4->isEnabled());
         QVERIFY(!ui(w()).timeMain->isActive());
-        QCOMPARE(listLines(ui(w()).lstResult), before);
+        QCOMPARE(listLines(ui(w()).lstResult).mid(0, 3), lines.mid(0, 3));
         QCOMPARE(w()->cardNumber(), QStringLiteral("9410120000000019"));
         if (reversed) {
             QTRY_COMPARE(m_host->requests.size(), 2);
@@ -784,6 +801,7 @@ private slots:
         QCOMPARE(m_host->connections(), reversed ? 2 : 1);
         QCOMPARE(sorna::test::owedReversals().size(), 0);
         QCOMPARE(logLines("[ Rvsl ").isEmpty(), !reversed);
+        QCOMPARE(listLines(ui(w()).lstResult), lines);
         QCOMPARE(m_receipt.shown, 0);
     }
 

@@ -92,6 +92,8 @@ int RunClient(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("소르나"));
     QApplication::setWindowIcon(artwork::appIcon());
     look::installFontSubstitutions();
+    look::installKoreanTranslations();
+    look::enterPressesFocusedButton();
 
     if (!cp949::available() || !seed::available()) {
         MessageBox::show(nullptr,

@@ -3,7 +3,10 @@
 #include <QColor>
 #include <QFont>
 #include <QRect>
+#include <QSize>
 #include <QString>
+
+#include <optional>
 
 class QWidget;
 class QLineEdit;
@@ -49,6 +52,39 @@ void setBorder(QLineEdit* box, bool border);
 // digits.  QLineEdit turns the input method on again when its read-only or
 // echo mode changes: call this after those.
 void noInputMethod(QWidget* box, bool digitsOnly = false);
+
+// A window laid out in fixed pixels that, with its frame, does not fit the
+// screen's available area (the taskbar left out) at the system's scale is
+// shrunk whole: its controls' places and fonts and what it paints alike, so
+// that its layout keeps its proportions.  Never enlarged.
+inline constexpr QSize kFrameAllowance(16, 40); // title bar and borders, at most
+double fitScale(const QSize& design, const QSize& available);
+// The available area of the screen the window is on (or will be shown on).
+QRect availableArea(const QWidget* window);
+// Tests put a screen of their own size in place of the real one.
+void setAvailableAreaForTests(std::optional<QRect> area);
+// Sets the window's fixed size from its design size, shrunk to fit, and
+// shrinks its direct children placed so far with it.  Call once, at the end
+// of the constructor; returns the scale.
+double fitWindow(QWidget* window, const QSize& design);
+// The scale fitWindow chose (1 for a window it never saw).
+double scaleOf(const QWidget* window);
+// Painting in design pixels: the painter scaled by the window's scale.
+void scalePainter(class QPainter& p, const QWidget* window);
+QSize designSize(const QWidget* window);
+// Moves the window so that its frame (estimated before it is first shown)
+// lies inside the available area, centred when it lay outside.
+void keepInside(QWidget* window);
+
+// Enter (or the keypad's Enter) on a push button with the focus presses it,
+// in every window, as on the counter PC; a held key presses it once.
+// Installs itself once; every window that has buttons calls it.
+void enterPressesFocusedButton();
+
+// Qt's own Korean texts (확인, 취소, 저장 on standard buttons, the file
+// dialogs), from translations/ beside the program or else Qt's own folder.
+// False when none was found: the standard texts stay English.
+bool installKoreanTranslations();
 
 // Registers the fonts shipped in fonts/ beside the program and adds
 // substitutions for faces the counter PC has and this machine may not.

@@ -1,6 +1,8 @@
 #include "foundation/gui/messagebox.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QPointer>
 #include <QPushButton>
 #include <QWindow>
@@ -75,6 +77,7 @@ QMessageBox::ButtonRole runBox(QWidget* parent, QMessageBox* made,
     const QPointer<QWidget> over = parent ? parent->window() : nullptr;
     const QPointer<QMessageBox> box = made;
     buttons(box);
+    keepTitleWhole(box);
     box->setWindowModality(Qt::ApplicationModal);
     if (over && over->windowHandle()) {
         box->winId();
@@ -93,6 +96,16 @@ QString titleOf(const QString& caption)
 }
 
 } // namespace
+
+void keepTitleWhole(QMessageBox* box)
+{
+    QFont titleFont = box->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+    const int width = QFontMetrics(titleFont).horizontalAdvance(box->windowTitle()) + 140;
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
 
 bool ask(QWidget* parent, const QString& text, Icon icon, const QString& caption)
 {

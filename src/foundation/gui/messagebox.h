@@ -35,6 +35,11 @@ void show(QWidget* parent, const QString& text, Icon icon = Icon::None, const QS
 // and Escape answer it): true only when "예" was chosen.
 bool ask(QWidget* parent, const QString& text, Icon icon = Icon::Question, const QString& caption = kCaption);
 
+// A box is as wide as its text wants, and a short text leaves the window
+// system too little room for the title ("소··· 템"): the box is made wide
+// enough for its whole title beside the icon and the close button.
+void keepTitleWhole(QMessageBox* box);
+
 struct Shown
 {
     QString text;

@@ -5,6 +5,7 @@
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "journal/journal.h"
+#include "journal/reversalsender.h"
 #include "login/gui/artwork.h"
 #include "receipt/gui/receiptprinter.h"
 
@@ -18,9 +19,12 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QTableView>
@@ -159,20 +163,29 @@ JournalWindow::JournalWindow(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("거래내역"));
     setWindowIcon(artwork::appIcon());
     setFont(look::uiFont(10));
-    resize(980, 660);
+    // As large as the counter layout wants, as the screen allows.
+    const QRect area = look::availableArea(this);
+    resize(qMin(980, area.width() - look::kFrameAllowance.width()),
+           qMin(660, area.height() - look::kFrameAllowance.height()));
 
     auto* top = new QHBoxLayout;
     auto* dayLabel = new QLabel(QStringLiteral("거래일자"), this);
     dayLabel->setFont(look::uiFont(11, 700));
-    dtpDay = new QDateEdit(this);
-    dtpDay->setObjectName(QStringLiteral("dtpDay"));
-    dtpDay->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    dtpDay->setCalendarPopup(true);
-    // The locale and first day of the week before any date, or the calendar
-    // marks the wrong cell.
-    dtpDay->calendarWidget()->setLocale(QLocale(QLocale::Korean, QLocale::SouthKorea));
-    dtpDay->calendarWidget()->setFirstDayOfWeek(Qt::Sunday);
-    dtpDay->setFont(look::uiFont(11));
+    const auto dateBox = [this](const char* name) {
+        auto* box = new QDateEdit(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        box->setCalendarPopup(true);
+        // The locale and first day of the week before any date, or the
+        // calendar marks the wrong cell.
+        box->calendarWidget()->setLocale(QLocale(QLocale::Korean, QLocale::SouthKorea));
+        box->calendarWidget()->setFirstDayOfWeek(Qt::Sunday);
+        box->setFont(look::uiFont(11));
+        return box;
+    };
+    dtpDay = dateBox("dtpDay");
+    // The last day of a search over several days; the same day shows one.
+    dtpTo = dateBox("dtpTo");
     btnToday = new QPushButton(QStringLiteral("오늘"), this);
     btnToday->setObjectName(QStringLiteral("btnToday"));
     lblAttention = new QLabel(this);
@@ -181,9 +194,41 @@ JournalWindow::JournalWindow(QWidget* parent) : QDialog(parent)
     lblAttention->setStyleSheet(QStringLiteral("color: rgb(160, 30, 20);"));
     top->addWidget(dayLabel);
     top->addWidget(dtpDay);
+    top->addWidget(new QLabel(QStringLiteral("~"), this));
+    top->addWidget(dtpTo);
     top->addWidget(btnToday);
     top->addSpacing(16);
     top->addWidget(lblAttention, 1);
+
+    // Finding a payment: the last four digits of the card, an approval
+    // number, part of the student's name, within the days above.
+    auto* find = new QHBoxLayout;
+    const auto field = [this, find](const char* name, const QString& label, int width) {
+        find->addWidget(new QLabel(label, this));
+        auto* box = new QLineEdit(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setFixedWidth(width);
+        box->setClearButtonEnabled(true);
+        find->addWidget(box);
+        find->addSpacing(8);
+        connect(box, &QLineEdit::returnPressed, this, &JournalWindow::reload);
+        return box;
+    };
+    txtLast4 = field("txtLast4", QStringLiteral("카드 끝 4자리"), 70);
+    txtLast4->setMaxLength(4);
+    txtLast4->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), txtLast4));
+    look::noInputMethod(txtLast4, true);
+    txtApprovalNo = field("txtApprovalNo", QStringLiteral("승인번호"), 110);
+    txtApprovalNo->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,12}")), txtApprovalNo));
+    look::noInputMethod(txtApprovalNo, true);
+    txtStudent = field("txtStudent", QStringLiteral("학생"), 110);
+    btnSearch = new QPushButton(QStringLiteral("조회"), this);
+    btnSearch->setObjectName(QStringLiteral("btnSearch"));
+    btnSearch->setAutoDefault(false);
+    find->addWidget(btnSearch);
+    find->addStretch(1);
 
     m_model = new DayModel(this);
     grdJournal = new QTableView(this);
@@ -230,6 +275,7 @@ JournalWindow::JournalWindow(QWidget* parent) : QDialog(parent)
     btnCancel = button("btnCancel", QStringLiteral("승인 취소"));
     btnPrintTotals = button("btnPrintTotals", QStringLiteral("일계표 출력"));
     btnSaveCsv = button("btnSaveCsv", QStringLiteral("CSV 저장"));
+    btnSaveRows = button("btnSaveRows", QStringLiteral("내역 CSV 저장"));
     btnClose = button("btnClose", QStringLiteral("닫기"));
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(btnReprint);
@@ -237,21 +283,39 @@ JournalWindow::JournalWindow(QWidget* parent) : QDialog(parent)
     bottom->addStretch(1);
     bottom->addWidget(btnPrintTotals);
     bottom->addWidget(btnSaveCsv);
+    bottom->addSpacing(16);
+    bottom->addWidget(btnSaveRows);
     bottom->addWidget(btnClose);
 
-    auto* totalsLabel =
-        new QLabel(QStringLiteral("일계 (승인·취소 완료 거래, 결과 미확인과 거절은 제외)"), this);
-    totalsLabel->setFont(look::uiFont(10, 700));
+    lblTotals = new QLabel(this);
+    lblTotals->setObjectName(QStringLiteral("lblTotals"));
+    lblTotals->setFont(look::uiFont(10, 700));
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addLayout(find);
     layout->addWidget(grdJournal, 1);
     layout->addWidget(lblAdvice);
-    layout->addWidget(totalsLabel);
+    layout->addWidget(lblTotals);
     layout->addWidget(grdTotals);
     layout->addLayout(bottom);
 
-    connect(dtpDay, &QDateEdit::dateChanged, this, &JournalWindow::reload);
+    // A new first day shows that day alone; a last day before the first
+    // moves the first.
+    connect(dtpDay, &QDateEdit::dateChanged, this, [this](const QDate& day) {
+        const QSignalBlocker quiet(dtpTo);
+        dtpTo->setDate(day);
+        reload();
+    });
+    connect(dtpTo, &QDateEdit::dateChanged, this, [this](const QDate& last) {
+        if (last < dtpDay->date()) {
+            const QSignalBlocker quiet(dtpDay);
+            dtpDay->setDate(last);
+        }
+        reload();
+    });
+    connect(btnSearch, &QPushButton::clicked, this, &JournalWindow::reload);
+    connect(btnSaveRows, &QPushButton::clicked, this, &JournalWindow::saveRowsAsked);
     connect(btnToday, &QPushButton::clicked, this, [this] { showDay(Clock::now().date()); });
     connect(grdJournal->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &JournalWindow::selectionChanged);
@@ -261,18 +325,78 @@ JournalWindow::JournalWindow(QWidget* parent) : QDialog(parent)
     connect(btnSaveCsv, &QPushButton::clicked, this, &JournalWindow::saveTotalsAsked);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
 
+    // By keyboard: arrows choose the row, Tab leaves the table with the row
+    // still chosen, and the two row actions have keys of their own.
+    grdJournal->setTabKeyNavigation(false);
+    const auto key = [this](QPushButton* button, const QKeySequence& keys) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, button, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
+        button->setToolTip(button->text() + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) +
+                           u')');
+    };
+    key(btnReprint, QKeySequence(QStringLiteral("Ctrl+P")));
+    key(btnCancel, QKeySequence(QStringLiteral("Ctrl+Del")));
+    look::enterPressesFocusedButton();
+
+    // A reversal settled while the window is open shows at once.
+    connect(ReversalSender::instance(), &ReversalSender::settled, this, [this] {
+        const int row = selectedRow();
+        const qint64 id = row >= 0 ? m_rows[row].row.id : 0;
+        reload();
+        selectRowWithId(id);
+    });
+
     showDay(Clock::now().date());
     grdJournal->setFocus();
 }
 
+void JournalWindow::selectRowWithId(qint64 id)
+{
+    for (int i = 0; id != 0 && i < m_rows.size(); ++i)
+        if (m_rows[i].row.id == id)
+            grdJournal->selectRow(i);
+}
+
 JournalWindow::~JournalWindow() = default;
+
+void JournalWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Centred over the main window, it may hang over the screen's edge.
+    look::keepInside(this);
+}
 
 void JournalWindow::showDay(const QDate& date)
 {
-    if (dtpDay->date() == date)
+    if (dtpDay->date() == date) {
+        const QSignalBlocker quiet(dtpTo);
+        dtpTo->setDate(date);
         reload();
-    else
+    } else {
         dtpDay->setDate(date); // reloads
+    }
+}
+
+JournalSearch JournalWindow::search() const
+{
+    const QString yyyyMMdd = QStringLiteral("yyyyMMdd");
+    return JournalSearch{dtpDay->date().toString(yyyyMMdd), dtpTo->date().toString(yyyyMMdd),
+                         txtLast4->text(), txtApprovalNo->text().trimmed(), txtStudent->text().trimmed()};
+}
+
+void JournalWindow::search(const JournalSearch& s)
+{
+    const QSignalBlocker quietFrom(dtpDay), quietTo(dtpTo);
+    const QString yyyyMMdd = QStringLiteral("yyyyMMdd");
+    dtpDay->setDate(QDate::fromString(s.fromDate, yyyyMMdd));
+    dtpTo->setDate(QDate::fromString(s.toDate, yyyyMMdd));
+    txtLast4->setText(s.cardLast4);
+    txtApprovalNo->setText(s.approvalNo);
+    txtStudent->setText(s.student);
+    reload();
 }
 
 QDate JournalWindow::day() const
@@ -282,20 +406,33 @@ QDate JournalWindow::day() const
 
 void JournalWindow::reload()
 {
-    const QString date = dtpDay->date().toString(QStringLiteral("yyyyMMdd"));
+    const JournalSearch s = search();
+    const bool oneDay = s.fromDate == s.toDate;
+    const bool filtered = !s.cardLast4.isEmpty() || !s.approvalNo.isEmpty() || !s.student.isEmpty();
     QString error;
     Journal& journal = Journal::instance();
-    m_rows = journal.open(&error) ? journal.dayRows(date) : QList<JournalDayRow>();
+    m_rows = journal.open(&error) ? journal.findRows(s) : QList<JournalDayRow>();
     QList<dayview::ShownRow> shown;
     shown.reserve(m_rows.size());
     int attention = 0;
     for (const JournalDayRow& r : m_rows) {
         shown.append(dayview::Show(r));
+        // Over several days the time alone would not say which day.
+        if (!oneDay)
+            shown.last().time = dayview::DateShown(r.row.date).mid(5) + u' ' + shown.last().time;
         if (shown.last().look == dayview::Look::Attention)
             ++attention;
     }
     m_model->setRows(std::move(shown));
-    m_totals = dayview::Totals(date, m_rows);
+    grdJournal->setColumnWidth(0, oneDay ? 70 : 115);
+    m_totals = dayview::Totals(oneDay ? s.fromDate
+                                      : dayview::DateShown(s.fromDate) + QStringLiteral(" ~ ") +
+                                            dayview::DateShown(s.toDate),
+                               m_rows);
+    lblTotals->setText(
+        oneDay && !filtered
+            ? QStringLiteral("일계 (승인·취소 완료 거래, 결과 미확인과 거절은 제외)")
+            : QStringLiteral("찾은 거래의 합계 (승인·취소 완료 거래, 결과 미확인과 거절은 제외)"));
     if (!error.isEmpty())
         lblAttention->setText(QStringLiteral("거래내역을 열 수 없습니다: ") + error);
     else if (attention > 0)
@@ -303,7 +440,8 @@ void JournalWindow::reload()
                                              "아래에 나옵니다)")
                                   .arg(attention));
     else if (m_rows.isEmpty())
-        lblAttention->setText(QStringLiteral("이 날의 거래가 없습니다"));
+        lblAttention->setText(oneDay && !filtered ? QStringLiteral("이 날의 거래가 없습니다")
+                                                  : QStringLiteral("찾는 거래가 없습니다"));
     else
         lblAttention->setText(QString());
     lblAttention->setStyleSheet(attention > 0 || !error.isEmpty()
@@ -373,18 +511,22 @@ void JournalWindow::reprintSelected()
     const int row = selectedRow();
     if (row < 0 || !m_model->shown(row).mayReprint)
         return;
-    const JournalDayRow& r = m_rows[row];
-    if (!receipt::PrintReceipt(this, dayview::ReceiptOf(r), receipt::Copy::Reprint))
-        return; // told by the printing
+    const qint64 id = m_rows[row].row.id;
+    if (!reprint(this, m_rows[row]))
+        return;
+    reload();
+    selectRowWithId(id);
+}
+
+bool JournalWindow::reprint(QWidget* parent, const JournalDayRow& r)
+{
+    if (!receipt::PrintReceipt(parent, dayview::ReceiptOf(r), receipt::Copy::Reprint))
+        return false; // told by the printing
     QString error;
     if (!Journal::instance().recordReprint(r.row.id, &error))
-        MessageBox::show(this, QStringLiteral("재출력을 거래내역에 기록하지 못했습니다.\n(") + error + u')',
+        MessageBox::show(parent, QStringLiteral("재출력을 거래내역에 기록하지 못했습니다.\n(") + error + u')',
                          MessageBox::Icon::Warning);
-    const qint64 id = r.row.id;
-    reload();
-    for (int i = 0; i < m_rows.size(); ++i)
-        if (m_rows[i].row.id == id)
-            grdJournal->selectRow(i);
+    return true;
 }
 
 void JournalWindow::cancelSelected()
@@ -406,26 +548,48 @@ void JournalWindow::setNextSavePath(const QString& path)
     nextSavePath() = path;
 }
 
-void JournalWindow::saveTotalsAsked()
+QString JournalWindow::askSavePath(const QString& title, const QString& name)
 {
     QString path = std::exchange(nextSavePath(), QString());
     if (path.isEmpty()) {
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        path = QFileDialog::getSaveFileName(this, QStringLiteral("일계 저장"),
-                                            folder + QStringLiteral("/일계_") + m_totals.date +
-                                                QStringLiteral(".csv"),
+        path = QFileDialog::getSaveFileName(this, title, folder + u'/' + name + QStringLiteral(".csv"),
                                             QStringLiteral("CSV (*.csv)"));
-        if (path.isEmpty())
-            return;
     }
-    if (saveTotals(path))
+    return path;
+}
+
+void JournalWindow::saveTotalsAsked()
+{
+    const QString path = askSavePath(QStringLiteral("일계 저장"),
+                                     QStringLiteral("일계_") + QString(m_totals.date).remove(u' '));
+    if (!path.isEmpty() && saveTotals(path))
         MessageBox::show(this, QStringLiteral("일계를 저장했습니다.\n") + path,
+                         MessageBox::Icon::Information);
+}
+
+void JournalWindow::saveRowsAsked()
+{
+    const JournalSearch s = search();
+    const QString days = s.fromDate == s.toDate ? s.fromDate : s.fromDate + u'-' + s.toDate;
+    const QString path = askSavePath(QStringLiteral("거래내역 저장"), QStringLiteral("거래내역_") + days);
+    if (!path.isEmpty() && saveRows(path))
+        MessageBox::show(this, QStringLiteral("거래내역 %1건을 저장했습니다.\n").arg(m_rows.size()) + path,
                          MessageBox::Icon::Information);
 }
 
 bool JournalWindow::saveTotals(const QString& path)
 {
-    const QByteArray bytes = dayview::TotalsCsv(m_totals);
+    return writeCsv(path, dayview::TotalsCsv(m_totals), QStringLiteral("일계를"));
+}
+
+bool JournalWindow::saveRows(const QString& path)
+{
+    return writeCsv(path, dayview::RowsCsv(m_rows), QStringLiteral("거래내역을"));
+}
+
+bool JournalWindow::writeCsv(const QString& path, const QByteArray& bytes, const QString& what)
+{
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
     // A full disk is not always told by the commit: the file read back says.
@@ -435,7 +599,7 @@ bool JournalWindow::saveTotals(const QString& path)
     }
     if (!ok)
         MessageBox::show(this,
-                         QStringLiteral("일계를 저장하지 못했습니다.\n") + path + u'\n' + file.errorString(),
+                         what + QStringLiteral(" 저장하지 못했습니다.\n") + path + u'\n' + file.errorString(),
                          MessageBox::Icon::Warning);
     return ok;
 }

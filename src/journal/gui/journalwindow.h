@@ -9,6 +9,7 @@
 
 class QDateEdit;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableView;
 class QTableWidget;
@@ -37,22 +38,46 @@ public:
     // Set when the window closed for a cancellation of the chosen approval.
     const std::optional<dayview::CancelTarget>& cancelTarget() const { return m_cancel; }
 
+    // Prints the row's receipt again, marked as a reprint, and records it;
+    // false when it was not printed (the printing told why).
+    static bool reprint(QWidget* parent, const JournalDayRow& row);
+
     // Writes the totals' CSV; a failure is told to the merchant.
     bool saveTotals(const QString& path);
+    // Writes the rows shown as CSV; a failure is told to the merchant.
+    bool saveRows(const QString& path);
+    // What the window looks for now, and a search set and run as the
+    // merchant would.
+    JournalSearch search() const;
+    void search(const JournalSearch& s);
     // Test seam: the next "CSV 저장" writes here without asking.
     static void setNextSavePath(const QString& path);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void reload();
     void selectionChanged();
     int selectedRow() const;
+    void selectRowWithId(qint64 id);
     void reprintSelected();
     void cancelSelected();
     void printTotals();
     void saveTotalsAsked();
+    void saveRowsAsked();
+    QString askSavePath(const QString& title, const QString& name);
+    bool writeCsv(const QString& path, const QByteArray& bytes, const QString& what);
     void showTotals();
 
-    QDateEdit* dtpDay = nullptr;
+    QDateEdit* dtpDay = nullptr; // the first day shown
+    QDateEdit* dtpTo = nullptr;  // the last
+    QLineEdit* txtLast4 = nullptr;
+    QLineEdit* txtApprovalNo = nullptr;
+    QLineEdit* txtStudent = nullptr;
+    QPushButton* btnSearch = nullptr;
+    QPushButton* btnSaveRows = nullptr;
+    QLabel* lblTotals = nullptr;
     QPushButton* btnToday = nullptr;
     QLabel* lblAttention = nullptr;
     QTableView* grdJournal = nullptr;

@@ -50,6 +50,7 @@ Form3::Form3(QWidget* parent) : QWidget(parent)
     setFixedSize(750, 700);
     setFont(look::uiFont(9));
     setAttribute(Qt::WA_DeleteOnClose);
+    look::enterPressesFocusedButton();
 
     auto box = [this](const char* name, int top) {
         auto* e = new QLineEdit(this);
@@ -122,12 +123,15 @@ Form3::Form3(QWidget* parent) : QWidget(parent)
     connect(timeLogin, &QTimer::timeout, this, &Form3::timeLogin_Timer);
 
     Text1->setFocus();
+    look::fitWindow(this, QSize(750, 700));
+    look::keepInside(this);
 }
 
 void Form3::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    artwork::paintLoginBackground(p, size());
+    look::scalePainter(p, this);
+    artwork::paintLoginBackground(p, look::designSize(this));
 }
 
 bool Form3::eventFilter(QObject* watched, QEvent* event)

@@ -3,19 +3,31 @@
 #include "login/gui/form3.h"
 #include "transaction/gui/form1.h"
 
+#include "foundation/gui/look.h"
+
 #include <QListWidget>
 #include <QPointer>
+
+#include <optional>
 
 namespace sorna::session {
 namespace {
 QPointer<Form1> g_main;
 QPointer<Form3> g_login;
+// Where the merchant left the login window: it comes back there after a
+// logout.
+std::optional<QPoint> g_loginPlace;
 } // namespace
 
 Form3* showLoginWindow()
 {
-    if (!g_login)
+    if (!g_login) {
         g_login = new Form3;
+        if (g_loginPlace) {
+            g_login->move(*g_loginPlace);
+            look::keepInside(g_login);
+        }
+    }
     g_login->setWindowModality(Qt::ApplicationModal);
     g_login->show();
     g_login->raise();
@@ -25,9 +37,12 @@ Form3* showLoginWindow()
 
 Form1* openMainWindow()
 {
+    if (g_login)
+        g_loginPlace = g_login->pos();
     auto* main = new Form1;
     g_main = main;
     main->addResultLine(QStringLiteral("프로그램이 정상적으로 실행되었습니다"));
+    main->loginAnswered();
     QObject::connect(main, &Form1::loggedOut, [] { showLoginWindow(); });
     main->show();
     return main;

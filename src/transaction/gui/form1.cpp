@@ -36,6 +36,9 @@ namespace {
 const QString kTrayTip = QStringLiteral("소르나");
 const QString kDefaultWebHost = QStringLiteral("www.sorna.kr");
 const QString kWebPath = QStringLiteral("/tarnove/login/mng/main.qnd");
+// The counter layout, with a result list tall enough for the longest
+// outcome (a balance inquiry's eight lines) and the bottom bar below it.
+constexpr QSize kDesignSize(750, 740);
 } // namespace
 
 Form1::Form1(QWidget* parent) : QWidget(parent)
@@ -43,12 +46,18 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("소르나 승인 시스템"));
     setWindowIcon(artwork::appIcon());
-    setFixedSize(750, 700);
+    setFixedSize(kDesignSize);
     setFont(look::uiFont(9));
     setAttribute(Qt::WA_DeleteOnClose);
+    look::enterPressesFocusedButton();
 
     buildFrame();
     buildPanel();
+    buildOutcome();
+    // Shrunk whole where the screen is too small for it at the system's
+    // scale (125 % and 150 % on a 768-line screen), then kept on it.
+    look::fitWindow(this, kDesignSize);
+    look::keepInside(this);
 
     // The one sender of reversals: a payment waiting for it goes on when it
     // is done, and its trouble is told here.  Trouble from before this
@@ -77,18 +86,18 @@ void Form1::buildFrame()
     lstResult = new QListWidget(this);
     lstResult->setObjectName(QStringLiteral("lstResult"));
     lstResult->setFont(look::uiFont(12.75));
-    look::place(lstResult, 30, 7900, 11175, 2025);
+    look::place(lstResult, 30, 7900, 11175, 2625);
 
     Command6 = new QPushButton(QStringLiteral("홈페이지"), this);
     Command6->setObjectName(QStringLiteral("Command6"));
     Command6->setFont(look::uiFont(11.25));
-    look::place(Command6, 8340, 9970, 1155, 470);
+    look::place(Command6, 8340, 10570, 1155, 470);
     connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
 
     btnLogout = new QPushButton(QStringLiteral("로그아웃"), this);
     btnLogout->setObjectName(QStringLiteral("btnLogout"));
     btnLogout->setFont(look::uiFont(11.25));
-    look::place(btnLogout, 9720, 9970, 1155, 470);
+    look::place(btnLogout, 9720, 10570, 1155, 470);
     connect(btnLogout, &QPushButton::clicked, this, &Form1::btnLogout_Click);
 
     // The journal sits in the free space of the bottom bar, beside the web
@@ -96,7 +105,7 @@ void Form1::buildFrame()
     btnJournal = new QPushButton(QStringLiteral("거래내역"), this);
     btnJournal->setObjectName(QStringLiteral("btnJournal"));
     btnJournal->setFont(look::uiFont(11.25));
-    look::place(btnJournal, 6960, 9970, 1155, 470);
+    look::place(btnJournal, 6960, 10570, 1155, 470);
     btnJournal->setToolTip(QStringLiteral("거래내역 (Ctrl+J)"));
     connect(btnJournal, &QPushButton::clicked, this, &Form1::ShowJournal);
 
@@ -106,7 +115,7 @@ void Form1::buildFrame()
     Text1->setFrame(false);
     Text1->setReadOnly(true);
     Text1->setFocusPolicy(Qt::NoFocus);
-    look::place(Text1, 300, 10080, 4635, 315);
+    look::place(Text1, 300, 10680, 4635, 315);
 
     timeMain = new QTimer(this);
     timeMain->setObjectName(QStringLiteral("timeMain"));
@@ -139,7 +148,8 @@ void Form1::buildFrame()
 void Form1::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    artwork::paintMainBackground(p, size());
+    look::scalePainter(p, this);
+    artwork::paintMainBackground(p, look::designSize(this));
     paintPanel(p);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "card/cardinquiry.h"
+#include "transaction/counteroutcome.h"
 #include "transaction/paydesk.h"
 
 #include <QList>
@@ -12,6 +13,7 @@
 
 class QCalendarWidget;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -58,6 +60,9 @@ public:
     static const QStringList& changeReasons() { return PayDesk::changeReasons(); }
     // The joined card boxes.
     QString cardNumber() const;
+    // The login's answer is the last exchange with the host when the window
+    // opens.
+    void loginAnswered() { noteExchange(outcome::LastExchange::What::Answered); }
 
 signals:
     // Logout: the window is closing and the login window is to be shown.
@@ -122,6 +127,22 @@ private:
     void lockPanel(bool locked);
     // Reversals the host refused, or that could not be sent, said once each.
     void tellReversalTrouble();
+
+    // ---- outcomes said (form1_outcome.cpp)
+    void buildOutcome();
+    // Lines added to the result list in the look of their outcome.
+    void addToned(const QStringList& lines, outcome::Tone tone);
+    void showAnswerLines(const QStringList& lines, const TransactionAnswer& answer);
+    void showNoAnswer(TransactionMode mode, qint64 journalId, bool reversalOwed, bool sending);
+    void reversalSettled(qint64 rowId, sorna::ReversalState state);
+    void noteExchange(outcome::LastExchange::What what);
+    void refreshStatus();
+    void reprintLastReceipt();
+
+    outcome::LastExchange m_lastExchange;
+    qint64 m_awaitedReversal = 0; // the row whose automatic cancellation the list follows
+    bool m_toldStillOwed = false;
+    QLabel* lblStatus = nullptr;
 
     PayDesk m_desk;
     QSystemTrayIcon* m_tray = nullptr;

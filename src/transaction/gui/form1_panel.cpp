@@ -17,6 +17,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCalendarWidget>
+#include <QClipboard>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -196,12 +197,23 @@ void Form1::buildPanel()
         look::noInputMethod(digits, true);
 
     Command3->setEnabled(false);
-    setTabOrder(Command1, Command2);
+    // Tab follows the panel as it is read: the mode, the card, the item and
+    // its amount, the reason, the earlier approval, and only then the pay
+    // button; the result list and the bottom bar after it.
+    const QList<QWidget*> chain = {
+        Option1,   Option2,    Option3,  Command1,           Command2,         Card1,
+        Card2,     Card3,      Card4,    cmbCare1,           txtTeacher1,      txtCare_Amount1,
+        Command3,  Combo1,     txtreson, txtOrg_approval_no, txtOrg_auth_date, Command4,
+        lstResult, btnJournal, Command6, btnLogout};
+    for (int i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+    // The amount box keeps its own clipboard and selection keys.
+    txtCare_Amount1->setContextMenuPolicy(Qt::NoContextMenu);
 }
 
 void Form1::paintPanel(QPainter& p)
 {
-    const int right = width() - 12;
+    const int right = look::designSize(this).width() - 12;
     p.save();
     for (const PanelRow& row : kRows) {
         const QRect band(kLabelLeft, row.top, right - kLabelLeft, row.bottom - row.top);
@@ -363,6 +375,7 @@ void Form1::takeCardNumber(const QStringList& groups, const QString& entryMode)
 
 void Form1::takeCardAnswer(const CardInquiryAnswer& answer)
 {
+    noteExchange(outcome::LastExchange::What::Answered);
     const CardShown shown = m_desk.takeCardAnswer(answer, mode());
     lstResult->addItems(shown.lines);
     cmbCare1->clear();
@@ -458,6 +471,16 @@ bool Form1::txtCare_Amount1_KeyPress(QKeyEvent* event)
     // on to the next control are no keystrokes of the box; of the rest only
     // digits and backspace pass.
     const QString typed = event->text();
+    if (event->matches(QKeySequence::Paste)) {
+        // Pasted text goes in as its digits.
+        QString digits = QGuiApplication::clipboard()->text();
+        digits.removeIf([](QChar c) { return c < u'0' || c > u'9'; });
+        txtCare_Amount1->insert(digits);
+        return true;
+    }
+    // Select all, copy and cut are the box's own, not typing.
+    if (event->modifiers() & Qt::ControlModifier && !(event->modifiers() & Qt::AltModifier))
+        return false;
     switch (event->key()) {
     case Qt::Key_Backspace:
     case Qt::Key_Delete:

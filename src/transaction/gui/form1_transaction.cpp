@@ -26,6 +26,8 @@ QString setting(const char* section, const char* key)
     return ReadSetting(QString::fromLatin1(section), QString::fromLatin1(key), paths::settingsFile());
 }
 
+const QString kSendingReversalFirst = QStringLiteral("이전 승인의 자동취소를 먼저 보내고 있습니다");
+
 } // namespace
 
 void Form1::sckMain_Connect()
@@ -65,8 +67,7 @@ void Form1::sckMain_DataArrival()
         timeMain_Timer();
         return;
     }
-    lstResult->clear();
-    lstResult->addItems(meaning.lines);
+    showAnswerLines(meaning.lines, meaning.answer);
     if (!meaning.journalError.isEmpty())
         MessageBox::show(this, PayDesk::unsavedAnswerMessage(meaning), MessageBox::Icon::Warning);
     if (meaning.receipt) {
@@ -93,6 +94,7 @@ void Form1::sckMain_Error()
     sckMain->Close();
     m_pressed.reset();
     m_desk.requestNotSent();
+    noteExchange(outcome::LastExchange::What::NoConnection);
     MessageBox::show(this, QStringLiteral("연결할 수 없습니다"));
     Command4->setEnabled(true);
 }
@@ -101,12 +103,16 @@ void Form1::answerNeverCame(bool tell)
 {
     // The journal owes the reversal before anything is said, and it reverses
     // the approval as it was sent, whatever the panel shows by now.
+    const TransactionMode sentMode =
+        m_desk.pending() ? m_desk.pendingRequest()->input.mode : TransactionMode::Approval;
+    const qint64 journalId = m_desk.pending() ? m_desk.pendingRequest()->journalId : 0;
     const bool reverse = m_desk.noAnswer();
     // The pay button is usable again: the fate of the request is now the
     // reversal's business.
     Command4->setEnabled(true);
     if (!tell)
         return; // the window is closing: the sender delivers it
+    showNoAnswer(sentMode, journalId, reverse, !ReversalSender::instance()->busy());
     MessageBox::show(this, QStringLiteral("연결할 수 없습니다"), MessageBox::Icon::None, QString());
     if (reverse && !ReversalSender::instance()->busy())
         ReversalSender::instance()->tryNext();
@@ -122,7 +128,7 @@ void Form1::payAfterReversals()
     if (!m_payWaitsForReversals) {
         m_payWaitsForReversals = true;
         lockPanel(true);
-        lstResult->addItem(QStringLiteral("이전 승인의 자동취소를 먼저 보내고 있습니다"));
+        lstResult->addItem(kSendingReversalFirst);
         if (m_pressed)
             lstResult->addItem(PayDesk::waitingLine(*m_pressed));
     }
@@ -148,6 +154,9 @@ void Form1::reversalRoundEnded(bool nothingOwed)
     m_pressed.reset();
     lstResult->addItem(PayDesk::waitEndLine(WaitEnd::ReversalNotDelivered));
     Command4->setEnabled(true);
+    // The line saying the reversal goes first is no longer true.
+    for (QListWidgetItem* stale : lstResult->findItems(kSendingReversalFirst, Qt::MatchExactly))
+        delete stale;
     MessageBox::show(this, PayDesk::reversalFirstMessage(), MessageBox::Icon::Warning);
 }
 
