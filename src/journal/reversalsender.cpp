@@ -103,6 +103,11 @@ void ReversalSender::setAnswerTimeout(int ms)
     d->answerTimer->setInterval(ms);
 }
 
+int ReversalSender::answerTimeout() const
+{
+    return d->answerTimer->interval();
+}
+
 bool ReversalSender::busy() const
 {
     return d->current.has_value();
@@ -190,14 +195,21 @@ void ReversalSender::onAnswer()
     st.answerTimer->stop();
     // Logged with the card number masked, like every answer.
     const QByteArray plain = EnvelopeOpen(st.socket->GetData());
+    const bool earlierMayHaveReached = st.current->attempts > st.neverWritten.value(st.current->rowId);
+    const ReversalVerdict verdict = JudgeReversalAnswer(plain, earlierMayHaveReached);
+    finish(verdict.outcome, verdict.code, verdict.what);
+}
+
+ReversalVerdict JudgeReversalAnswer(const QByteArray& plain, bool earlierMayHaveReached)
+{
     if (plain.trimmed().isEmpty()) {
         // A frame came back that cannot be read: the host had the whole
         // request and said something, which is no refusal.  Sent again it
         // could take back another approval of the same card and amount.
-        finish(ReversalState::Delivered, {},
-               QStringLiteral(
-                   "delivered: the whole request was written and the host's answer could not be read"));
-        return;
+        return {ReversalState::Delivered,
+                {},
+                QStringLiteral(
+                    "delivered: the whole request was written and the host's answer could not be read")};
     }
     const QString code = TransactionRecord::cut(plain)[tx::resp_code];
     // An earlier attempt may have reached the host without its outcome
@@ -205,17 +217,15 @@ void ReversalSender::onAnswer()
     // after the request was written).  The host then has nothing left to
     // reverse: "no original" or "already cancelled" is this reversal done,
     // not refused.
-    const bool earlierMayHaveReached = st.current->attempts > st.neverWritten.value(st.current->rowId);
     if (code == u"00")
-        finish(ReversalState::Delivered, code, QStringLiteral("delivered, the host answered 00"));
-    else if (earlierMayHaveReached && (code == u"22" || code == u"23"))
-        finish(ReversalState::Delivered, code,
-               QStringLiteral("delivered before: the host answered \"%1\", nothing left to reverse, after an "
-                              "earlier attempt that may have reached it")
-                   .arg(code));
-    else
-        finish(ReversalState::Refused, code,
-               QStringLiteral("refused by the host with code \"%1\"").arg(code));
+        return {ReversalState::Delivered, code, QStringLiteral("delivered, the host answered 00")};
+    if (earlierMayHaveReached && (code == u"22" || code == u"23"))
+        return {
+            ReversalState::Delivered, code,
+            QStringLiteral("delivered before: the host answered \"%1\", nothing left to reverse, after an "
+                           "earlier attempt that may have reached it")
+                .arg(code)};
+    return {ReversalState::Refused, code, QStringLiteral("refused by the host with code \"%1\"").arg(code)};
 }
 
 void ReversalSender::onSilence()
