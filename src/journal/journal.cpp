@@ -26,6 +26,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <limits>
 
 namespace sorna {
 namespace {
@@ -939,7 +940,10 @@ QList<OwedReversal> Journal::owedReversals(int limit)
     QList<OwedReversal> out;
     if (!isOpen() || limit <= 0)
         return out;
-    qint64 after = 0;
+    // From the lowest id there can be: a row whose id was changed by hand
+    // to zero or below is owed too, and must be sent or rejected, never
+    // left to block every payment unseen.
+    qint64 after = std::numeric_limits<qint64>::min();
     for (;;) {
         QList<std::pair<ReversalFields, QString>> rejects;
         {
