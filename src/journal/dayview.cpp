@@ -18,6 +18,14 @@ bool isApproval(const JournalRow& r)
     return r.kind == JournalKind::Approval;
 }
 
+// Whether the row holds only kinds and states this program writes.
+bool written(const JournalRow& r)
+{
+    return (r.kind == JournalKind::Approval || r.kind == JournalKind::Cancellation) &&
+           int(r.state) >= int(JournalState::Pending) && int(r.state) <= int(JournalState::NotSent) &&
+           int(r.reversal) >= int(ReversalState::None) && int(r.reversal) <= int(ReversalState::Rejected);
+}
+
 QString refusalText(const JournalRow& r)
 {
     // An approval's refusal is told from the code table, a cancellation's by
@@ -141,7 +149,7 @@ ShownRow Show(const JournalDayRow& day)
         }
         break;
     }
-    if (s.state.isEmpty() || (r.kind != JournalKind::Approval && r.kind != JournalKind::Cancellation)) {
+    if (!written(r)) {
         // A kind, state or reversal this program never writes: the row was
         // changed outside it.  Nothing may be done with it but asking.
         s.state = QStringLiteral("알 수 없는 기록");

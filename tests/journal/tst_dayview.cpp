@@ -100,6 +100,9 @@ private slots:
         QTest::newRow("kind unknown to the program, approved")
             << 3 << int(JournalState::Approved) << none << u"00"_s << false << strange << attention << true
             << false << false;
+        QTest::newRow("approved, reversal state unknown to the program")
+            << A << int(JournalState::Approved) << 7 << u"00"_s << false << strange << attention << true
+            << false << false;
         QTest::newRow("reversal state unknown to the program")
             << A << int(JournalState::Unknown) << 7 << QString() << false << strange << attention << true
             << false << false;
