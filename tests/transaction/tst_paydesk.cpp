@@ -421,6 +421,34 @@ private slots:
         QCOMPARE(Journal::instance().day(QStringLiteral("20250305")).size(), 1);
     }
 
+    // An approval left unanswered while the journal takes no write: the
+    // owed reversal is known to the pay desk before the journal has it, and
+    // written as soon as the journal takes writes again.
+    void lockedJournalKeepsOwedReversal()
+    {
+        QVERIFY(Journal::instance().open());
+        PayDesk desk;
+        desk.takeCardNumber(kCard, QStringLiteral("0"));
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        QVERIFY(desk.beginRequest(panelWithItem(TransactionMode::Approval, 0), QStringLiteral("3901"),
+                                  QStringLiteral("7100012345"), nullptr));
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            other.setDatabaseName(paths::journalFile());
+            QVERIFY(other.open());
+            QSqlQuery lock(other);
+            QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            QVERIFY(desk.noAnswer());
+            QVERIFY(!Journal::instance().hasOwedReversals()); // the journal does not know yet
+            QVERIFY(desk.reversalsOwed());
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        QVERIFY(desk.reversalsOwed());
+        QVERIFY(Journal::instance().hasOwedReversals());
+        QCOMPARE(Journal::instance().owedReversals(10).size(), 1);
+    }
+
     // The same card, item and amount approved within the last five minutes
     // (as the counter's clock counts them) is asked about; at 5:01 it is not,
     // nor in the other modes.
