@@ -1025,8 +1025,10 @@ bool Journal::settleReversal(qint64 id, ReversalState outcome, const QString& re
         d->error = QStringLiteral("Journal: a reversal is settled as delivered, refused or rejected");
         return false;
     }
+    // A settlement is news to the merchant, whatever the row said before.
     return d->update(id,
-                     QStringLiteral("reversal = ?, reversal_resp_code = ?, reversal_settled_at = ?, "
+                     QStringLiteral("reversal_reported = 0, reversal = ?, reversal_resp_code = ?, "
+                                    "reversal_settled_at = ?, "
                                     "card_full = NULL"),
                      {int(outcome), respCode, Clock::now().toString(Qt::ISODate)},
                      QStringLiteral("reversal = ?"), {int(ReversalState::Owed)},

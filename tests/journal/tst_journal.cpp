@@ -405,7 +405,8 @@ private slots:
     }
 
     // A row recorded as it stands (its MAC right) that still cannot be a
-    // reversal is never sent: settled Rejected and told, like an altered one.
+    // reversal is never sent: settled Rejected and told, like an altered one,
+    // even when it was marked told by hand before.
     void malformedAsRecorded_data()
     {
         QTest::addColumn<QString>("card");
@@ -426,6 +427,8 @@ private slots:
         const qint64 id = record(input(TransactionMode::Approval, card, amount));
         QVERIFY2(id > 0, qPrintable(journal().lastError()));
         QVERIFY(journal().recordNoAnswer(good) && journal().recordNoAnswer(id));
+        // Marked told by hand before it was ever settled: still told.
+        QVERIFY(alter(id, u"reversal_reported = 1"_s));
         QVERIFY(journal().hasOwedReversals());
 
         const QList<OwedReversal> owed = journal().owedReversals(10);
