@@ -733,6 +733,9 @@ private slots:
         QVERIFY(day[3].cancelled);
         QCOMPARE(day[3].reprints, 2);
         QCOMPARE(day[0].reprints, 0);
+        // An answer without an amount leaves the amount asked for shown.
+        QCOMPARE(day[0].answerAmount, QString());
+        QCOMPARE(dayview::Show(day[0]).amount, u"50,000"_s);
         QVERIFY(journal().dayRows(u"20261208"_s).isEmpty());
     }
 
