@@ -49,7 +49,7 @@ src/journal/journal.cpp @@ tst_journal tst_dayview @@ return ok && won >= 0 ? QS
 src/journal/journal.cpp @@ tst_journal @@ qint64 after = std::numeric_limits<qint64>::min(); @@ qint64 after = 0; @@ owed rows of id 0 or below never looked at
 src/journal/reversalsender.cpp @@ tst_reversalsender @@ constexpr int kRetryMs = 30000; @@ constexpr int kRetryMs = 3000; @@ retry interval of 3 s
 src/journal/reversalsender.cpp @@ tst_reversalsender @@ constexpr int kAnswerTimeoutMs = 10000; @@ constexpr int kAnswerTimeoutMs = 1000; @@ answer time-out of 1 s
-src/journal/reversalsender.cpp @@ tst_reversalsender @@ if (earlierMayHaveReached && (code == u"22" || code == u"23")) @@ if (code == u"22" || code == u"23") @@ "no original" always taken as delivered
+src/journal/reversalsender.cpp @@ tst_reversalsender @@ if (earlierMayHaveReached && (code == u"22" || code == u"23")) @@ if ((earlierMayHaveReached || true) && (code == u"22" || code == u"23")) @@ "no original" always taken as delivered
 src/journal/reversalsender.cpp @@ tst_reversalsender @@     if (code == u"00") @@     if (code.startsWith(u'0')) @@ any code starting with 0 taken as delivered
 src/journal/reversalsender.cpp @@ tst_reversalsender @@         case PeerClose::Orderly:¶            finish(ReversalState::Delivered @@         case PeerClose::Orderly:¶            finish(ReversalState::Refused @@ an orderly close taken as a refusal
 src/journal/reversalsender.cpp @@ tst_reversalsender @@     if (!st.socket->requestWritten())¶        ++st.neverWritten[r.rowId]; @@     (void)0; @@ attempts that never left counted as reaching the host
@@ -126,9 +126,13 @@ if [ "$filter" = "--check" ]; then
   exit $bad
 fi
 
-mkdir -p "$tree"
+mkdir -p "$tree" "$scratch/pristine"
 say "== copying the working tree to $tree"
 (cd "$root" && git ls-files -z | tar --null -T - -cf -) | tar -xf - -C "$tree"
+# Every fault starts from the files as they were copied: the working tree may
+# change while the run goes on.
+rm -rf "$scratch/pristine"
+cp -a "$tree/src" "$scratch/pristine"
 export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORNA_WERROR=ON \
@@ -161,7 +165,7 @@ killed=0 survived=0 unbuilt=0 n=0
 for l in "${selected[@]}"; do
   n=$((n + 1))
   file="$(field "$l" 0)"; tests="$(field "$l" 1)"; from="$(field "$l" 2)"; to="$(field "$l" 3)"; what="$(field "$l" 4)"
-  cp "$root/$file" "$tree/$file"
+  cp "$scratch/pristine/${file#src/}" "$tree/$file"
   if ! replace "$tree/$file" "$from" "$to"; then
     say "no longer applies: $file: $what (update the list)"
     exit 2
@@ -174,7 +178,7 @@ for l in "${selected[@]}"; do
   else
     verdict="killed"; killed=$((killed + 1))
   fi
-  cp "$root/$file" "$tree/$file"
+  cp "$scratch/pristine/${file#src/}" "$tree/$file"
   line="$(printf '%3d  %-9s %4ss  %-40s %s' "$n" "$verdict" "$(( $(date +%s) - start ))" "$file" "$what")"
   say "$line"
   say "$line" >>"$result"

@@ -153,10 +153,18 @@ private slots:
         QCOMPARE(r.remain, u"250,000"_s);
         QCOMPARE(r.item, u"언어치료"_s);
         QCOMPARE(r.teacher, u"박소윤"_s);
-        const CancelTarget t = CancelTargetOf(dayRow(JournalKind::Approval, JournalState::Approved));
+        // The host knows an approval by the date it gave it: asked for just
+        // before midnight, dated the next day; the counter's date only when
+        // the host gave none.
+        JournalDayRow late = dayRow(JournalKind::Approval, JournalState::Approved);
+        late.row.transDate = u"20261208"_s;
+        const CancelTarget t = CancelTargetOf(late);
+        QCOMPARE(t.rowId, 7);
         QCOMPARE(t.approvalNo, u"10000042"_s);
-        QCOMPARE(t.authDate, u"20261207"_s);
+        QCOMPARE(t.authDate, u"20261208"_s);
         QCOMPARE(t.itemName, u"언어치료"_s);
+        late.row.transDate.clear();
+        QCOMPARE(CancelTargetOf(late).authDate, u"20261207"_s);
     }
 
     // Accepted approvals and cancellations count, per item and in all; a

@@ -428,6 +428,41 @@ private slots:
                  2);
     }
 
+    // An attempt the journal cannot count (it takes no writes: here another
+    // program holds it locked) is not made: its outcome could not be
+    // recorded either.  Made once the journal takes writes again.
+    void uncountedAttemptNotMade()
+    {
+        Peer silent(Peer::Does::Silent);
+        pointAt(silent.serverPort());
+        const qint64 id = owe(approvalOf(demo::kCardNineItems));
+        QVERIFY2(id > 0, qPrintable(journal().lastError()));
+        QSignalSpy idle(sender(), &ReversalSender::idle);
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"other"_s);
+            other.setDatabaseName(paths::journalFile());
+            QVERIFY(other.open());
+            QSqlQuery lock(other);
+            QVERIFY(lock.exec(u"BEGIN EXCLUSIVE"_s));
+            sender()->tryNext();
+            QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
+            QVERIFY(!idle.last().value(0).toBool());
+            QVERIFY(!sender()->busy());
+            QTest::qWait(200);
+            QCOMPARE(silent.connections, 0);
+            QVERIFY(lock.exec(u"ROLLBACK"_s));
+        }
+        QSqlDatabase::removeDatabase(u"other"_s);
+        QCOMPARE(journal().row(id)->reversalAttempts, 0);
+        QCOMPARE(journal().row(id)->reversal, ReversalState::Owed);
+        sender()->setAnswerTimeout(300);
+        idle.clear();
+        sender()->tryNext();
+        QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
+        QCOMPARE(silent.connections, 1);
+        QCOMPARE(journal().row(id)->reversal, ReversalState::Delivered);
+    }
+
     // A row altered by hand never reaches the host; the merchant is told.
     void alteredRowNeverSent()
     {
