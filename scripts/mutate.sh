@@ -88,7 +88,7 @@ src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_jour
 src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ b.therapyUsed = MidBytes(answer, 311, 9); @@ b.therapyUsed = MidBytes(answer, 312, 9); @@ balance cut one byte off
 src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ r[tx::org_auth_date] = in.orgAuthDate.trimmed(); @@ r[tx::org_auth_date] = in.orgAuthDate; @@ the typed date sent with its blanks
 src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_paydesk @@ return reasonIndex == 3 ? otherReason.trimmed() : reasonBoxText; @@ return reasonIndex == 2 ? otherReason.trimmed() : reasonBoxText; @@ the wrong reason takes the typed text
-src/transaction/gui/form1.cpp @@ tst_transaction tst_panel @@ timeMain->setInterval(10000); @@ timeMain->setInterval(1000); @@ pay answer time-out of 1 s
+src/transaction/gui/form1.cpp @@ tst_transaction tst_panel tst_mainwindowshell @@ timeMain->setInterval(10000); @@ timeMain->setInterval(1000); @@ pay answer time-out of 1 s
 LIST
 
 say() { printf '%s\n' "$*"; }
@@ -128,7 +128,14 @@ fi
 
 mkdir -p "$tree" "$scratch/pristine"
 say "== copying the working tree to $tree"
-(cd "$root" && git ls-files -z | tar --null -T - -cf -) | tar -xf - -C "$tree"
+# Only files whose bytes differ are written, with the time of now: a file
+# left changed by a run that was stopped is put back and rebuilt.
+(cd "$root" && git ls-files -z) | while IFS= read -r -d '' f; do
+  if ! cmp -s "$root/$f" "$tree/$f"; then
+    mkdir -p "$(dirname "$tree/$f")"
+    cp "$root/$f" "$tree/$f"
+  fi
+done
 # Every fault starts from the files as they were copied: the working tree may
 # change while the run goes on.
 rm -rf "$scratch/pristine"
