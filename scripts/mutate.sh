@@ -136,6 +136,11 @@ say "== copying the working tree to $tree"
     cp "$root/$f" "$tree/$f"
   fi
 done
+# A fault left in by a run that was stopped: its file is rebuilt.
+if [ -f "$scratch/current" ]; then
+  touch "$tree/$(cat "$scratch/current")"
+  rm -f "$scratch/current"
+fi
 # Every fault starts from the files as they were copied: the working tree may
 # change while the run goes on.
 rm -rf "$scratch/pristine"
@@ -172,6 +177,7 @@ killed=0 survived=0 unbuilt=0 n=0
 for l in "${selected[@]}"; do
   n=$((n + 1))
   file="$(field "$l" 0)"; tests="$(field "$l" 1)"; from="$(field "$l" 2)"; to="$(field "$l" 3)"; what="$(field "$l" 4)"
+  printf '%s\n' "$file" >"$scratch/current"
   cp "$scratch/pristine/${file#src/}" "$tree/$file"
   if ! replace "$tree/$file" "$from" "$to"; then
     say "no longer applies: $file: $what (update the list)"
@@ -186,6 +192,7 @@ for l in "${selected[@]}"; do
     verdict="killed"; killed=$((killed + 1))
   fi
   cp "$scratch/pristine/${file#src/}" "$tree/$file"
+  rm -f "$scratch/current"
   line="$(printf '%3d  %-9s %4ss  %-40s %s' "$n" "$verdict" "$(( $(date +%s) - start ))" "$file" "$what")"
   say "$line"
   say "$line" >>"$result"
