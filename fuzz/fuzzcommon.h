@@ -64,6 +64,7 @@ public:
             ++m_pos;
         return out;
     }
+    bool atEnd() const { return m_pos >= m_size; }
     QByteArray rest()
     {
         QByteArray out(reinterpret_cast<const char*>(m_data + m_pos), qsizetype(m_size - m_pos));

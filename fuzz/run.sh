@@ -2,7 +2,7 @@
 # Fuzzes every target (or the ones named) for SECONDS seconds each, one after
 # the other, and prints executions, coverage and findings per target.
 #
-#   fuzz/run.sh SECONDS [frame|envelope|cutters|ini|textbytes ...]
+#   fuzz/run.sh SECONDS [frame|envelope|cutters|ini|textbytes|reversal|journal|dayview|csv ...]
 #
 # New inputs go to <build>/fuzz-work/<target> (the committed seeds in
 # fuzz/corpus/<target> are read, never written); crashing inputs go to
@@ -18,7 +18,7 @@ fi
 seconds="$1"
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(frame envelope cutters ini textbytes)
+[ ${#targets[@]} -gt 0 ] || targets=(frame envelope cutters ini textbytes reversal journal dayview csv)
 
 dir="$("$here/build.sh")"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"

@@ -18,6 +18,14 @@ bool isApproval(const JournalRow& r)
     return r.kind == JournalKind::Approval;
 }
 
+// Whether the row holds only kinds and states this program writes.
+bool written(const JournalRow& r)
+{
+    return (r.kind == JournalKind::Approval || r.kind == JournalKind::Cancellation) &&
+           int(r.state) >= int(JournalState::Pending) && int(r.state) <= int(JournalState::NotSent) &&
+           int(r.reversal) >= int(ReversalState::None) && int(r.reversal) <= int(ReversalState::Rejected);
+}
+
 QString refusalText(const JournalRow& r)
 {
     // An approval's refusal is told from the code table, a cancellation's by
@@ -33,12 +41,13 @@ QString refusalText(const JournalRow& r)
 
 // The masked number in groups of four, as the receipt prints it; a sixteen
 // character number is grouped without the byte-measured masking (a day of
-// thousands of rows is shown at once).
+// thousands of rows is shown at once).  Digits 9 to 12 are masked again: a
+// row edited by hand may hold the whole number.
 QString cardShown(const QString& masked)
 {
     if (masked.size() != 16)
         return receipt::MaskCardNumber(masked);
-    return masked.left(4) + u'-' + masked.mid(4, 4) + u'-' + masked.mid(8, 4) + u'-' + masked.mid(12, 4);
+    return masked.left(4) + u'-' + masked.mid(4, 4) + QStringLiteral("-****-") + masked.mid(12, 4);
 }
 
 QString timeShown(const QString& hhmmss)
@@ -47,6 +56,9 @@ QString timeShown(const QString& hhmmss)
         return hhmmss;
     return hhmmss.left(2) + u':' + hhmmss.mid(2, 2) + u':' + hhmmss.mid(4, 2);
 }
+
+// The most won one request can carry (its amount field has ten digits).
+constexpr qint64 kMaxWon = 9'999'999'999;
 
 const QString kAskHost = QStringLiteral(
     "이 승인이 승인 서버에 남아 있을 수 있습니다. 잔액조회나 고객센터로 확인하고, 처리되었다면 카드로 "
@@ -64,7 +76,10 @@ QString DateShown(const QString& date)
 qint64 AmountOf(const JournalDayRow& row)
 {
     const QString& won = row.answerAmount.isEmpty() ? row.row.amount : row.answerAmount;
-    return AmountDigits(won).trimmed().toLongLong();
+    // A row edited by hand may hold anything: what no request can carry
+    // counts as nothing rather than overflowing a day's totals.
+    const qint64 n = AmountDigits(won).trimmed().toLongLong();
+    return n >= 0 && n <= kMaxWon ? n : 0;
 }
 
 ShownRow Show(const JournalDayRow& day)
@@ -142,6 +157,17 @@ ShownRow Show(const JournalDayRow& day)
             break;
         }
         break;
+    }
+    if (!written(r)) {
+        // A kind, state or reversal this program never writes: the row was
+        // changed outside it.  Nothing may be done with it but asking.
+        s.state = QStringLiteral("알 수 없는 기록");
+        s.look = Look::Attention;
+        s.advice =
+            QStringLiteral("거래내역의 이 기록은 이 프로그램이 남긴 것이 아닙니다. 승인 서버(고객센터)에 "
+                           "이 거래가 처리되었는지 문의해 주세요.");
+        s.mayReprint = false;
+        s.mayCancel = false;
     }
     return s;
 }
@@ -221,10 +247,16 @@ namespace {
 
 QString csvText(QString text)
 {
-    // A cell starting like a formula is shown as text, not computed.
-    if (!text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text[0]))
+    // One line per row: a line break inside a name becomes a blank.
+    text.replace(u'\r', u' ').replace(u'\n', u' ');
+    // A cell starting like a formula, blanks before it or not, is shown as
+    // text, not computed.
+    qsizetype first = 0;
+    while (first < text.size() && text[first] == u' ')
+        ++first;
+    if (first < text.size() && QStringLiteral("=+-@\t").contains(text[first]))
         text.prepend(u'\'');
-    if (text.contains(u',') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
+    if (text.contains(u',') || text.contains(u'"'))
         text = u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
     return text;
 }
@@ -284,7 +316,7 @@ int LastReprintable(const QList<JournalDayRow>& rows)
 QByteArray TotalsCsv(const DayTotals& totals)
 {
     QStringList lines;
-    lines << QStringLiteral("거래일자,") + DateShown(totals.date);
+    lines << QStringLiteral("거래일자,") + csvText(DateShown(totals.date));
     lines << QStringLiteral("치료영역,승인 건수,승인 금액,취소 건수,취소 금액,순 건수,순 금액");
     for (const ItemTotal& t : totals.items)
         lines << csvLine(t);

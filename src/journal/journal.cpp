@@ -28,6 +28,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <limits>
 
 namespace sorna {
 namespace {
@@ -968,7 +969,10 @@ QList<OwedReversal> Journal::owedReversals(int limit)
     QList<OwedReversal> out;
     if (!isOpen() || limit <= 0)
         return out;
-    qint64 after = 0;
+    // From the lowest id there can be: a row whose id was changed by hand
+    // to zero or below is owed too, and must be sent or rejected, never
+    // left to block every payment unseen.
+    qint64 after = std::numeric_limits<qint64>::min();
     for (;;) {
         QList<std::pair<ReversalFields, QString>> rejects;
         {
@@ -1050,8 +1054,10 @@ bool Journal::settleReversal(qint64 id, ReversalState outcome, const QString& re
         d->error = QStringLiteral("Journal: a reversal is settled as delivered, refused or rejected");
         return false;
     }
+    // A settlement is news to the merchant, whatever the row said before.
     return d->update(id,
-                     QStringLiteral("reversal = ?, reversal_resp_code = ?, reversal_settled_at = ?, "
+                     QStringLiteral("reversal_reported = 0, reversal = ?, reversal_resp_code = ?, "
+                                    "reversal_settled_at = ?, "
                                     "card_full = NULL"),
                      {int(outcome), respCode, Clock::now().toString(Qt::ISODate)},
                      QStringLiteral("reversal = ?"), {int(ReversalState::Owed)},

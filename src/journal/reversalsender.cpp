@@ -103,6 +103,11 @@ void ReversalSender::setAnswerTimeout(int ms)
     d->answerTimer->setInterval(ms);
 }
 
+int ReversalSender::answerTimeout() const
+{
+    return d->answerTimer->interval();
+}
+
 bool ReversalSender::busy() const
 {
     return d->current.has_value();
@@ -190,14 +195,27 @@ void ReversalSender::onAnswer()
     st.answerTimer->stop();
     // Logged with the card number masked, like every answer.
     const QByteArray plain = EnvelopeOpen(st.socket->GetData());
+    const bool earlierMayHaveReached = st.current->attempts > st.neverWritten.value(st.current->rowId);
+    const ReversalVerdict verdict = JudgeReversalAnswer(plain, earlierMayHaveReached);
+    const qint64 rowId = st.current->rowId;
+    finish(verdict.outcome, verdict.code, verdict.what);
+    // The host names the approval it took back: when that is another,
+    // answered approval of the journal, the merchant must know.
+    if (verdict.outcome == ReversalState::Delivered && verdict.code == u"00" &&
+        Journal::instance().recordHostTakeBack(rowId, TransactionRecord::cut(plain)))
+        emit needsAttention();
+}
+
+ReversalVerdict JudgeReversalAnswer(const QByteArray& plain, bool earlierMayHaveReached)
+{
     if (plain.trimmed().isEmpty()) {
         // A frame came back that cannot be read: the host had the whole
         // request and said something, which is no refusal.  Sent again it
         // could take back another approval of the same card and amount.
-        finish(ReversalState::Delivered, {},
-               QStringLiteral(
-                   "delivered: the whole request was written and the host's answer could not be read"));
-        return;
+        return {ReversalState::Delivered,
+                {},
+                QStringLiteral(
+                    "delivered: the whole request was written and the host's answer could not be read")};
     }
     const QString code = TransactionRecord::cut(plain)[tx::resp_code];
     // An earlier attempt may have reached the host without its outcome
@@ -205,22 +223,15 @@ void ReversalSender::onAnswer()
     // after the request was written).  The host then has nothing left to
     // reverse: "no original" or "already cancelled" is this reversal done,
     // not refused.
-    const bool earlierMayHaveReached = st.current->attempts > st.neverWritten.value(st.current->rowId);
-    if (code == u"00") {
-        const qint64 rowId = st.current->rowId;
-        finish(ReversalState::Delivered, code, QStringLiteral("delivered, the host answered 00"));
-        // The host names the approval it took back: when that is another,
-        // answered approval of the journal, the merchant must know.
-        if (Journal::instance().recordHostTakeBack(rowId, TransactionRecord::cut(plain)))
-            emit needsAttention();
-    } else if (earlierMayHaveReached && (code == u"22" || code == u"23"))
-        finish(ReversalState::Delivered, code,
-               QStringLiteral("delivered before: the host answered \"%1\", nothing left to reverse, after an "
-                              "earlier attempt that may have reached it")
-                   .arg(code));
-    else
-        finish(ReversalState::Refused, code,
-               QStringLiteral("refused by the host with code \"%1\"").arg(code));
+    if (code == u"00")
+        return {ReversalState::Delivered, code, QStringLiteral("delivered, the host answered 00")};
+    if (earlierMayHaveReached && (code == u"22" || code == u"23"))
+        return {
+            ReversalState::Delivered, code,
+            QStringLiteral("delivered before: the host answered \"%1\", nothing left to reverse, after an "
+                           "earlier attempt that may have reached it")
+                .arg(code)};
+    return {ReversalState::Refused, code, QStringLiteral("refused by the host with code \"%1\"").arg(code)};
 }
 
 void ReversalSender::onSilence()

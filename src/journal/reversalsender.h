@@ -10,6 +10,19 @@ namespace sorna {
 
 class Winsock;
 
+// What the host's answer to a reversal settles.
+struct ReversalVerdict
+{
+    ReversalState outcome = ReversalState::Delivered; // Delivered or Refused, never anything else
+    QString code;                                     // the answer's response code; empty when unreadable
+    QString what;                                     // for the log
+};
+
+// Judges the deciphered answer to a reversal (EnvelopeOpen's buffer).
+// `earlierMayHaveReached`: an earlier attempt of the same reversal may have
+// reached the host without its outcome reaching the journal.
+ReversalVerdict JudgeReversalAnswer(const QByteArray& plain, bool earlierMayHaveReached);
+
 // The one sender of automatic cancellations.  It takes the owed reversals
 // from the journal, oldest first, one connection each (the socket is named
 // "sckMain2"), and settles each by the host's answer:
@@ -32,6 +45,7 @@ public:
     void setRetryInterval(int ms);
     int retryInterval() const;
     void setAnswerTimeout(int ms); // 10 s unless a test shortens it
+    int answerTimeout() const;
     bool busy() const;
     // Tries the oldest owed reversal now (nothing when busy or none owed).
     void tryNext();

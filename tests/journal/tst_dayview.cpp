@@ -93,6 +93,19 @@ private slots:
             << true << false << false;
         QTest::newRow("never left") << A << int(JournalState::NotSent) << none << QString() << false
                                     << u"보내지 못함"_s << refused << false << false << false;
+        // Values no version of the program writes: a row changed by hand.
+        const QString strange = u"알 수 없는 기록"_s;
+        QTest::newRow("state unknown to the program")
+            << A << 9 << none << QString() << false << strange << attention << true << false << false;
+        QTest::newRow("kind unknown to the program, approved")
+            << 3 << int(JournalState::Approved) << none << u"00"_s << false << strange << attention << true
+            << false << false;
+        QTest::newRow("approved, reversal state unknown to the program")
+            << A << int(JournalState::Approved) << 7 << u"00"_s << false << strange << attention << true
+            << false << false;
+        QTest::newRow("reversal state unknown to the program")
+            << A << int(JournalState::Unknown) << 7 << QString() << false << strange << attention << true
+            << false << false;
     }
     void states()
     {
@@ -118,6 +131,9 @@ private slots:
         QTEST(s.mayCancel, "cancel");
         QCOMPARE(s.card, u"9410-1200-****-0019"_s);
         QCOMPARE(s.time, u"14:30:25"_s);
+        // The whole number, where a hand-edited row holds it, is masked too.
+        d.row.cardMasked = u"9410120000000019"_s;
+        QCOMPARE(Show(d).card, u"9410-1200-****-0019"_s);
         QCOMPARE(s.kind, kind == int(JournalKind::Approval) ? u"승인"_s : u"취소"_s);
     }
 
@@ -137,10 +153,18 @@ private slots:
         QCOMPARE(r.remain, u"250,000"_s);
         QCOMPARE(r.item, u"언어치료"_s);
         QCOMPARE(r.teacher, u"박소윤"_s);
-        const CancelTarget t = CancelTargetOf(dayRow(JournalKind::Approval, JournalState::Approved));
+        // The host knows an approval by the date it gave it: asked for just
+        // before midnight, dated the next day; the counter's date only when
+        // the host gave none.
+        JournalDayRow late = dayRow(JournalKind::Approval, JournalState::Approved);
+        late.row.transDate = u"20261208"_s;
+        const CancelTarget t = CancelTargetOf(late);
+        QCOMPARE(t.rowId, 7);
         QCOMPARE(t.approvalNo, u"10000042"_s);
-        QCOMPARE(t.authDate, u"20261207"_s);
+        QCOMPARE(t.authDate, u"20261208"_s);
         QCOMPARE(t.itemName, u"언어치료"_s);
+        late.row.transDate.clear();
+        QCOMPARE(CancelTargetOf(late).authDate, u"20261207"_s);
     }
 
     // Accepted approvals and cancellations count, per item and in all; a
@@ -157,35 +181,53 @@ private slots:
             rows.append(d);
             return &rows.last();
         };
+        // No two kinds of row the same in number, so that a row counted in
+        // the wrong place changes some figure.
         add(JournalKind::Approval, JournalState::Approved, u"언어치료"_s, u"50000"_s);
-        add(JournalKind::Approval, JournalState::Approved, u"언어치료"_s, u"50000"_s);
+        add(JournalKind::Approval, JournalState::Approved, u"언어치료"_s, u"40000"_s);
         add(JournalKind::Approval, JournalState::Approved, u"미술치료"_s, u"45000"_s);
         // Shown under another item on the panel, and asked for another amount:
         // counts under the approval's item, for the amount the host took back.
         JournalDayRow* c = add(JournalKind::Cancellation, JournalState::Cancelled, u"음악치료"_s, u"60000"_s);
         c->originalItemName = u"미술치료"_s;
         c->answerAmount = u"45000"_s;
+        // Its approval not in the journal: under the item it was asked for.
+        add(JournalKind::Cancellation, JournalState::Cancelled, u"언어치료"_s, u"40000"_s);
         add(JournalKind::Approval, JournalState::Refused, u"언어치료"_s, u"50000"_s);
+        add(JournalKind::Cancellation, JournalState::Refused, u"언어치료"_s, u"50000"_s);
+        // Reversed, or never sent: nowhere.
         add(JournalKind::Approval, JournalState::Unknown, u"언어치료"_s, u"50000"_s,
             ReversalState::Delivered);
+        add(JournalKind::Approval, JournalState::NotSent, u"언어치료"_s, u"50000"_s);
+        // Outcome still unknown: four.
         add(JournalKind::Approval, JournalState::Unknown, u"언어치료"_s, u"50000"_s, ReversalState::Owed);
+        add(JournalKind::Approval, JournalState::Unknown, u"언어치료"_s, u"50000"_s, ReversalState::Refused);
+        add(JournalKind::Cancellation, JournalState::Unknown, u"언어치료"_s, u"50000"_s);
+        add(JournalKind::Approval, JournalState::Pending, u"언어치료"_s, u"50000"_s);
 
         const DayTotals t = Totals(u"20261207"_s, rows);
+        QCOMPARE(t.date, u"20261207"_s);
         QCOMPARE(t.items.size(), 2);
         QCOMPARE(t.items[0].item, u"미술치료"_s);
         QCOMPARE(t.items[0].approvals, 1);
+        QCOMPARE(t.items[0].approved, 45000);
         QCOMPARE(t.items[0].cancellations, 1);
+        QCOMPARE(t.items[0].cancelled, 45000);
         QCOMPARE(t.items[0].net(), 0);
         QCOMPARE(t.items[1].item, u"언어치료"_s);
-        QCOMPARE(t.items[1].approved, 100000);
+        QCOMPARE(t.items[1].approvals, 2);
+        QCOMPARE(t.items[1].approved, 90000);
+        QCOMPARE(t.items[1].cancellations, 1);
+        QCOMPARE(t.items[1].cancelled, 40000);
+        QCOMPARE(t.all.item, u"합계"_s);
         QCOMPARE(t.all.approvals, 3);
-        QCOMPARE(t.all.approved, 145000);
-        QCOMPARE(t.all.cancellations, 1);
-        QCOMPARE(t.all.cancelled, 45000);
-        QCOMPARE(t.all.netCount(), 2);
-        QCOMPARE(t.all.net(), 100000);
-        QCOMPARE(t.refused, 1);
-        QCOMPARE(t.unknown, 1);
+        QCOMPARE(t.all.approved, 135000);
+        QCOMPARE(t.all.cancellations, 2);
+        QCOMPARE(t.all.cancelled, 85000);
+        QCOMPARE(t.all.netCount(), 1);
+        QCOMPARE(t.all.net(), 50000);
+        QCOMPARE(t.refused, 2);
+        QCOMPARE(t.unknown, 4);
 
         // The CSV: a byte order mark, the totals, and an item name that a
         // spreadsheet would take for a formula shown as text.
@@ -196,12 +238,73 @@ private slots:
         const QStringList lines = QString::fromUtf8(csv.mid(3)).split(u"\r\n"_s);
         QCOMPARE(lines.value(0), u"거래일자,2026-12-07"_s);
         QCOMPARE(lines.value(1), u"치료영역,승인 건수,승인 금액,취소 건수,취소 금액,순 건수,순 금액"_s);
-        QCOMPARE(lines.value(2), u"\"'=1+2,\"\"x\"\"\",2,100000,0,0,2,100000"_s);
+        QCOMPARE(lines.value(2), u"\"'=1+2,\"\"x\"\"\",2,90000,0,0,2,90000"_s);
         QCOMPARE(lines.value(3), u"미술치료,1,45000,1,45000,0,0"_s);
-        QCOMPARE(lines.value(4), u"합계,3,145000,1,45000,2,100000"_s);
-        QCOMPARE(lines.value(5), u"거절 건수,1"_s);
-        QCOMPARE(lines.value(6), u"결과 미확인 건수,1"_s);
-        QCOMPARE(lines.value(7), QString()); // ends with a line end
+        QCOMPARE(lines.value(4), u"언어치료,0,0,1,40000,-1,-40000"_s);
+        QCOMPARE(lines.value(5), u"합계,3,135000,2,85000,1,50000"_s);
+        QCOMPARE(lines.value(6), u"거절 건수,2"_s);
+        QCOMPARE(lines.value(7), u"결과 미확인 건수,4"_s);
+        QCOMPARE(lines.value(8), QString()); // ends with a line end
+        QCOMPARE(lines.size(), 9);
+    }
+
+    // What a request cannot carry (more than ten digits of won, or less than
+    // nothing) counts as nothing, so that a day's sums cannot overflow.
+    void amountsBeyondAnyRequest_data()
+    {
+        QTest::addColumn<QString>("amount");
+        QTest::addColumn<QString>("answered");
+        QTest::addColumn<qint64>("won");
+        QTest::newRow("asked") << u"50000"_s << QString() << qint64(50000);
+        QTest::newRow("answered wins") << u"50000"_s << u"45000"_s << qint64(45000);
+        QTest::newRow("ten digits") << u"9999999999"_s << QString() << qint64(9999999999);
+        QTest::newRow("eleven digits") << u"10000000000"_s << QString() << qint64(0);
+        QTest::newRow("the largest number") << u"9223372036854775807"_s << QString() << qint64(0);
+        QTest::newRow("below nothing") << u"-5000"_s << QString() << qint64(0);
+        QTest::newRow("no number") << u"abc"_s << QString() << qint64(0);
+    }
+    void amountsBeyondAnyRequest()
+    {
+        QFETCH(QString, amount);
+        QFETCH(QString, answered);
+        QFETCH(qint64, won);
+        JournalDayRow d = dayRow(JournalKind::Approval, JournalState::Approved);
+        d.row.amount = amount;
+        d.answerAmount = answered;
+        QCOMPARE(AmountOf(d), won);
+        const DayTotals t = Totals(u"20261207"_s, {d, d, d});
+        QCOMPARE(t.all.approved, 3 * won);
+    }
+
+    // Each name is one cell on one line, and never one a spreadsheet computes.
+    void csvCells_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("plain") << u"음악치료"_s << u"음악치료"_s;
+        QTest::newRow("formula") << u"=1+2"_s << u"'=1+2"_s;
+        QTest::newRow("formula after blanks") << u"  =cmd|' /C calc'!A0"_s << u"'  =cmd|' /C calc'!A0"_s;
+        QTest::newRow("minus") << u"-3+3"_s << u"'-3+3"_s;
+        QTest::newRow("plus") << u"+3"_s << u"'+3"_s;
+        QTest::newRow("at") << u"@SUM(A1)"_s << u"'@SUM(A1)"_s;
+        QTest::newRow("tab") << u"\t=1"_s << u"'\t=1"_s;
+        QTest::newRow("line break") << u"언어\r\n치료"_s << u"언어  치료"_s;
+        QTest::newRow("line break, then a formula") << u"\n=1"_s << u"' =1"_s;
+        QTest::newRow("comma") << u"a,b"_s << u"\"a,b\""_s;
+        QTest::newRow("quotes") << u"say \"hi\""_s << u"\"say \"\"hi\"\"\""_s;
+    }
+    void csvCells()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, cell);
+        DayTotals t;
+        t.date = u"=1+1"_s;
+        t.all.item = u"합계"_s;
+        t.items.append(ItemTotal{item, 1, 50000, 0, 0});
+        const QStringList lines = QString::fromUtf8(TotalsCsv(t).mid(3)).split(u"\r\n"_s);
+        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines.value(0), u"거래일자,'=1+1"_s);
+        QCOMPARE(lines.value(2), cell + u",1,50000,0,0,1,50000"_s);
     }
 
     // The rows of a search as CSV: each row as shown, over several days,

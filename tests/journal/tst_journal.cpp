@@ -252,7 +252,7 @@ private slots:
         QCOMPARE(r->cardMasked, u"94101200****0019"_s);
         QCOMPARE(r->traceNo, u"143025012345"_s);
         QCOMPARE(r->amount, u"50000"_s);
-        QCOMPARE(journal().day(u"20261207"_s).first().id, id);
+        QCOMPARE(journal().day(u"20261207"_s).value(0).id, id);
 
         QString error;
         if (ending == u"none")
@@ -348,7 +348,7 @@ private slots:
         QVERIFY(journal().recordNoAnswer(delivered) && journal().recordNoAnswer(refused));
         QCOMPARE(journal().owedReversals(10).size(), 2);
         QVERIFY(journal().countReversalAttempt(delivered));
-        QCOMPARE(journal().owedReversals(1).first().attempts, 1);
+        QCOMPARE(journal().owedReversals(1).value(0).attempts, 1);
 
         QVERIFY(journal().settleReversal(delivered, ReversalState::Delivered, u"00"_s));
         QVERIFY(journal().settleReversal(refused, ReversalState::Refused, u"22"_s));
@@ -408,8 +408,113 @@ private slots:
         }
         QCOMPARE(journal().rejectedCount(), rejected + 1);
         QCOMPARE(journal().row(id)->reversal, ReversalState::Rejected);
-        QCOMPARE(journal().unreportedReversals().first().id, id);
+        QCOMPARE(journal().unreportedReversals().value(0).id, id);
         QVERIFY(column(id, u"card_full"_s).isNull());
+    }
+
+    // A row recorded as it stands (its MAC right) that still cannot be a
+    // reversal is never sent: settled Rejected and told, like an altered one,
+    // even when it was marked told by hand before.
+    void malformedAsRecorded_data()
+    {
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("amount");
+        QTest::newRow("zero won") << kCard << u"0"_s;
+        QTest::newRow("zero won, in many digits") << kCard << u"0,000"_s;
+        QTest::newRow("no amount") << kCard << QString();
+        QTest::newRow("eleven-digit amount") << kCard << u"12345678901"_s;
+        QTest::newRow("card of 15 digits") << u"941012000000001"_s << u"50,000"_s;
+        QTest::newRow("card of 17 digits") << u"94101200000000190"_s << u"50,000"_s;
+        QTest::newRow("card with a letter") << u"941012000000001X"_s << u"50,000"_s;
+    }
+    void malformedAsRecorded()
+    {
+        QFETCH(QString, card);
+        QFETCH(QString, amount);
+        const qint64 good = record(input(TransactionMode::Approval, u"9410120000000027"_s));
+        const qint64 id = record(input(TransactionMode::Approval, card, amount));
+        QVERIFY2(id > 0, qPrintable(journal().lastError()));
+        QVERIFY(journal().recordNoAnswer(good) && journal().recordNoAnswer(id));
+        // Marked told by hand before it was ever settled: still told.
+        QVERIFY(alter(id, u"reversal_reported = 1"_s));
+        QVERIFY(journal().hasOwedReversals());
+
+        const QList<OwedReversal> owed = journal().owedReversals(10);
+        QCOMPARE(owed.size(), 1);
+        QCOMPARE(owed.value(0).rowId, good);
+        QCOMPARE(journal().row(id)->reversal, ReversalState::Rejected);
+        QCOMPARE(journal().unreportedReversals().value(0).id, id);
+        QVERIFY(column(id, u"card_full"_s).isNull());
+    }
+
+    // A row whose id was changed by hand to zero or below is looked at like
+    // any other: rejected and told, never left owed unseen to block every
+    // payment.
+    void rowIdChangedByHand_data()
+    {
+        QTest::addColumn<qint64>("newId");
+        QTest::newRow("zero") << qint64(0);
+        QTest::newRow("below zero") << qint64(-5);
+        QTest::newRow("far above") << qint64(1000000);
+    }
+    void rowIdChangedByHand()
+    {
+        QFETCH(qint64, newId);
+        const qint64 id = record(input(TransactionMode::Approval));
+        QVERIFY(journal().recordNoAnswer(id));
+        QVERIFY(alter(id, u"id = %1"_s.arg(newId)));
+        QVERIFY(journal().hasOwedReversals());
+        QVERIFY(journal().owedReversals(10).isEmpty());
+        QVERIFY(!journal().hasOwedReversals());
+        QVERIFY(journal().row(newId));
+        QCOMPARE(journal().row(newId)->reversal, ReversalState::Rejected);
+        QCOMPARE(journal().unreportedReversals().value(0).id, newId);
+    }
+
+    // An approval asked for just before midnight is dated the next day by
+    // the host.  A cancellation naming either date (the host's from the
+    // receipt, the counter's from the day list) takes it back: the approval
+    // shows cancelled and is not offered for cancelling again, and the
+    // cancellation counts under its item.
+    void cancellationAcrossMidnight_data()
+    {
+        QTest::addColumn<QString>("hostDate");
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<bool>("matched");
+        QTest::newRow("host's date named") << u"20261208"_s << u"20261208"_s << true;
+        QTest::newRow("counter's date named") << u"20261208"_s << u"20261207"_s << true;
+        QTest::newRow("same date") << u"20261207"_s << u"20261207"_s << true;
+        QTest::newRow("a day of neither") << u"20261208"_s << u"20261206"_s << false;
+    }
+    void cancellationAcrossMidnight()
+    {
+        QFETCH(QString, hostDate);
+        QFETCH(QString, named);
+        QFETCH(bool, matched);
+        Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 58)));
+        const qint64 a = record(input(TransactionMode::Approval));
+        TransactionAnswer accepted = answer(u"00"_s);
+        accepted.record[tx::trans_date] = hostDate;
+        QVERIFY(journal().recordAnswer(a, accepted));
+
+        Clock::setFixed(QDateTime(QDate(2026, 12, 8), QTime(0, 3, 0)));
+        TransactionInput in = input(TransactionMode::Cancellation);
+        in.orgApprovalNo = u"10000042"_s;
+        in.orgAuthDate = named;
+        const qint64 c = Journal::instance().recordRequest(
+            in, TransactionRequestRecord(in, u"3901"_s, u"7100012345"_s), u"음악치료"_s);
+        QVERIFY(journal().recordAnswer(c, answer(u"00"_s)));
+
+        const QList<JournalDayRow> before = journal().dayRows(u"20261207"_s);
+        QCOMPARE(before.size(), 1);
+        QCOMPARE(before[0].cancelled, matched);
+        const dayview::ShownRow shown = dayview::Show(before[0]);
+        QCOMPARE(shown.state, matched ? u"취소됨"_s : u"승인"_s);
+        QCOMPARE(shown.mayCancel, !matched);
+
+        const QList<JournalDayRow> after = journal().dayRows(u"20261208"_s);
+        QCOMPARE(after.size(), 1);
+        QCOMPARE(after[0].originalItemName, matched ? u"언어치료"_s : QString());
     }
 
     // The list of reversals kept before the journal is taken in once as
@@ -563,7 +668,7 @@ private slots:
         // answer the merchant saw: it stands as answered.
         const QList<OwedReversal> after = journal().owedReversals(100000);
         QCOMPARE(after.size(), recorded.size() + 2);
-        QCOMPARE(after.first().rowId, owed);
+        QCOMPARE(after.value(0).rowId, owed);
         QCOMPARE(journal().row(answered)->state, JournalState::Approved);
         QCOMPARE(journal().row(answered)->approvalNo, u"10000042"_s);
         QCOMPARE(journal().row(answered)->reversal, ReversalState::None);
@@ -808,6 +913,9 @@ private slots:
         QVERIFY(day[3].cancelled);
         QCOMPARE(day[3].reprints, 2);
         QCOMPARE(day[0].reprints, 0);
+        // An answer without an amount leaves the amount asked for shown.
+        QCOMPARE(day[0].answerAmount, QString());
+        QCOMPARE(dayview::Show(day[0]).amount, u"50,000"_s);
         QVERIFY(journal().dayRows(u"20261208"_s).isEmpty());
     }
 
@@ -916,7 +1024,7 @@ private slots:
                                          QDateTime(QDate(2026, 12, 7), QTime(9, 59, 0))));
         journal().close();
         QVERIFY(journal().open(&error)); // and opens again as it is
-        QCOMPARE(journal().dayRows(u"20261207"_s).first().row.id, owed);
+        QCOMPARE(journal().dayRows(u"20261207"_s).value(0).row.id, owed);
     }
 
     // A read-only root (a file system remounted read-only after an error):

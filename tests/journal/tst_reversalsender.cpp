@@ -8,6 +8,7 @@
 #include "foundation/messagelog.h"
 #include "foundation/paths.h"
 #include "foundation/textbytes.h"
+#include "hostlink/envelope.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "support/refhost.h"
@@ -57,7 +58,8 @@ public:
         ResetAtOnce,    // accepts and resets without reading
         ResetAfterRead, // reads the request, then resets
         CloseAfterRead, // reads the request, then closes in order
-        Silent          // reads the request and says nothing
+        Silent,         // reads the request and says nothing
+        RefuseLate      // reads the request and refuses it ("51") two seconds later
     };
     explicit Peer(Does does) : m_does(does)
     {
@@ -76,6 +78,10 @@ public:
                     received += s->readAll();
                     if (!first || m_does == Does::Silent)
                         return;
+                    if (m_does == Does::RefuseLate) {
+                        QTimer::singleShot(2000, s, [s] { s->write(SealFrame(refusal())); });
+                        return;
+                    }
                     QTimer::singleShot(100, s, [this, s] {
                         received += s->readAll();
                         if (m_does == Does::ResetAfterRead)
@@ -93,6 +99,14 @@ public:
         ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         s->abort();
     }
+    // A deciphered answer refusing with "51".
+    static QByteArray refusal()
+    {
+        TransactionRecord r;
+        r[tx::resp_code] = u"51"_s;
+        r[tx::card_data] = demo::kCardNineItems;
+        return QByteArrayLiteral("0450") + cp949::encode(r.build());
+    }
     int connections = 0;
     QByteArray received;
 
@@ -107,6 +121,8 @@ class TestReversalSender : public QObject
     Q_OBJECT
 
     std::unique_ptr<TempRoot> m_root;
+    // The times the program runs with, restored before each test.
+    int m_shippedAnswerTimeout = 0, m_shippedRetryInterval = 0;
     ReversalSender* sender() { return ReversalSender::instance(); }
     Journal& journal() { return Journal::instance(); }
 
@@ -140,13 +156,36 @@ class TestReversalSender : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        m_shippedAnswerTimeout = sender()->answerTimeout();
+        m_shippedRetryInterval = sender()->retryInterval();
+    }
     void init()
     {
         Clock::reset();
         m_root = std::make_unique<TempRoot>();
         QVERIFY(journal().open());
-        sender()->setAnswerTimeout(10000);
-        sender()->setRetryInterval(30000);
+        sender()->setAnswerTimeout(m_shippedAnswerTimeout);
+        sender()->setRetryInterval(m_shippedRetryInterval);
+    }
+
+    // A host is given ten seconds to answer: one that refuses after two is
+    // refused, not taken as silent.  A host that is down is tried every
+    // thirty seconds, no more often.
+    void shippedTimes()
+    {
+        QCOMPARE(m_shippedAnswerTimeout, 10000);
+        QCOMPARE(m_shippedRetryInterval, 30000);
+        Peer late(Peer::Does::RefuseLate);
+        pointAt(late.serverPort());
+        const qint64 id = owe(approvalOf(demo::kCardNineItems));
+        QVERIFY2(id > 0, qPrintable(journal().lastError()));
+        QSignalSpy idle(sender(), &ReversalSender::idle);
+        sender()->tryNext();
+        QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
+        QCOMPARE(journal().row(id)->reversal, ReversalState::Refused);
+        QCOMPARE(journal().row(id)->reversalRespCode, u"51"_s);
     }
     void cleanup()
     {
@@ -154,6 +193,44 @@ private slots:
         journal().close();
         m_root.reset();
         Clock::reset();
+    }
+
+    // What an answer settles, whatever came: only "00" (or, after an earlier
+    // attempt that may have reached the host, "nothing left to reverse") and
+    // an unreadable answer are delivered; every other code is a refusal.
+    void verdicts_data()
+    {
+        QTest::addColumn<QByteArray>("plain");
+        QTest::addColumn<bool>("earlier");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("code");
+        const auto answer = [](const char* code) {
+            TransactionRecord r;
+            r[tx::resp_code] = QString::fromLatin1(code);
+            return QByteArrayLiteral("0450") + cp949::encode(r.build());
+        };
+        const int delivered = int(ReversalState::Delivered), refused = int(ReversalState::Refused);
+        QTest::newRow("00") << answer("00") << false << delivered << u"00"_s;
+        QTest::newRow("22, first attempt") << answer("22") << false << refused << u"22"_s;
+        QTest::newRow("22, after an earlier attempt") << answer("22") << true << delivered << u"22"_s;
+        QTest::newRow("23, after an earlier attempt") << answer("23") << true << delivered << u"23"_s;
+        QTest::newRow("51, after an earlier attempt") << answer("51") << true << refused << u"51"_s;
+        QTest::newRow("0 and a blank")
+            << QByteArray("0450" + QByteArray(34, '1') + "0 " + QByteArray(410, ' ')) << false << refused
+            << u"0 "_s;
+        QTest::newRow("unreadable") << QByteArray(2000, ' ') << false << delivered << QString();
+        // As the buffer of an opened frame comes: 2000 bytes, blank-padded.
+        QTest::newRow("length field only")
+            << QByteArray("0450").leftJustified(2000, ' ') << false << refused << u"  "_s;
+    }
+    void verdicts()
+    {
+        QFETCH(QByteArray, plain);
+        QFETCH(bool, earlier);
+        const ReversalVerdict v = JudgeReversalAnswer(plain, earlier);
+        QTEST(int(v.outcome), "outcome");
+        QTEST(v.code, "code");
+        QVERIFY(!v.what.isEmpty());
     }
 
     // Each way a reversal attempt ends, with the real host or a peer that
@@ -221,14 +298,14 @@ private slots:
         sender()->tryNext();
         QVERIFY(sender()->busy());
         QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
-        QCOMPARE(idle.last().first().toBool(), outcome != int(ReversalState::Owed));
+        QCOMPARE(idle.last().value(0).toBool(), outcome != int(ReversalState::Owed));
         QCOMPARE(int(journal().row(id)->reversal), outcome);
         QCOMPARE(journal().row(id)->reversalAttempts, 1);
         QCOMPARE(settled.size(), outcome == int(ReversalState::Owed) ? 0 : 1);
         QCOMPARE(attentionSpy.size(), attention);
         if (outcome == int(ReversalState::Refused)) {
             QCOMPARE(journal().row(id)->reversalRespCode, u"22"_s);
-            QCOMPARE(journal().unreportedReversals().first().id, id);
+            QCOMPARE(journal().unreportedReversals().value(0).id, id);
         }
         if (host && !peer.endsWith(u"reset")) {
             QCOMPARE(reversalsAt(*host), 1);
@@ -287,7 +364,8 @@ private slots:
         QVERIFY2(id > 0, qPrintable(journal().lastError()));
         if (inFlight) {
             // What a killed program left: the attempt counted, the host has it.
-            const OwedReversal r = journal().owedReversals(1).first();
+            const OwedReversal r = journal().owedReversals(1).value(0);
+            QCOMPARE(r.rowId, id);
             QVERIFY(journal().countReversalAttempt(id));
             QVERIFY(!HostExchange(host.port(),
                                   TransactionRequestRecord(r.input, r.issueCode, r.number).build(), kTagSend)
@@ -342,11 +420,47 @@ private slots:
             if (r.mid(4, 4) == "0600")
                 reversals.append(r);
         const int cardAt = FieldOffset(kTransactionLayout, tx::card_data) + 4;
+        QCOMPARE(reversals.size(), 2);
         QCOMPARE(reversals[0].mid(cardAt, 16), demo::kCardThreeItems.toLatin1());
         QCOMPARE(reversals[1].mid(cardAt, 16), demo::kCardNineItems.toLatin1());
         QCOMPARE(host.scalar(u"SELECT COUNT(*) FROM ledger WHERE kind = 'approval' AND state = 'cancelled'"_s)
                      .toInt(),
                  2);
+    }
+
+    // An attempt the journal cannot count (it takes no writes: here another
+    // program holds it locked) is not made: its outcome could not be
+    // recorded either.  Made once the journal takes writes again.
+    void uncountedAttemptNotMade()
+    {
+        Peer silent(Peer::Does::Silent);
+        pointAt(silent.serverPort());
+        const qint64 id = owe(approvalOf(demo::kCardNineItems));
+        QVERIFY2(id > 0, qPrintable(journal().lastError()));
+        QSignalSpy idle(sender(), &ReversalSender::idle);
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"other"_s);
+            other.setDatabaseName(paths::journalFile());
+            QVERIFY(other.open());
+            QSqlQuery lock(other);
+            QVERIFY(lock.exec(u"BEGIN EXCLUSIVE"_s));
+            sender()->tryNext();
+            QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
+            QVERIFY(!idle.last().value(0).toBool());
+            QVERIFY(!sender()->busy());
+            QTest::qWait(200);
+            QCOMPARE(silent.connections, 0);
+            QVERIFY(lock.exec(u"ROLLBACK"_s));
+        }
+        QSqlDatabase::removeDatabase(u"other"_s);
+        QCOMPARE(journal().row(id)->reversalAttempts, 0);
+        QCOMPARE(journal().row(id)->reversal, ReversalState::Owed);
+        sender()->setAnswerTimeout(300);
+        idle.clear();
+        sender()->tryNext();
+        QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
+        QCOMPARE(silent.connections, 1);
+        QCOMPARE(journal().row(id)->reversal, ReversalState::Delivered);
     }
 
     // A row altered by hand never reaches the host; the merchant is told.
@@ -369,7 +483,7 @@ private slots:
         QSignalSpy idle(sender(), &ReversalSender::idle);
         sender()->tryNext();
         QTRY_VERIFY(!idle.isEmpty());
-        QVERIFY(idle.last().first().toBool());
+        QVERIFY(idle.last().value(0).toBool());
         QCOMPARE(attention.size(), 1);
         QCOMPARE(journal().row(id)->reversal, ReversalState::Rejected);
         QCOMPARE(reversalsAt(host), 0);

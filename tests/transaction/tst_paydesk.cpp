@@ -4,6 +4,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/cp949.h"
+#include "foundation/paths.h"
 #include "journal/journal.h"
 #include "support/testsupport.h"
 #include "transaction/counteroutcome.h"
@@ -13,6 +14,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 using namespace sorna;
@@ -489,6 +492,115 @@ private slots:
         QCOMPARE(PayDesk::waitingLine(pressed), line);
     }
 
+    // An open journal that takes no write (here another program holds it
+    // locked; a full disk or an I/O error end the same way) lets nothing
+    // leave: no request is pending and the merchant is told why.  Once the
+    // lock is gone the next request goes and is recorded.
+    void lockedJournalNeverLeaves_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("approval") << int(TransactionMode::Approval);
+        QTest::newRow("cancellation") << int(TransactionMode::Cancellation);
+    }
+    void lockedJournalNeverLeaves()
+    {
+        QFETCH(int, mode);
+        QVERIFY(Journal::instance().open());
+        PayDesk desk;
+        desk.takeCardNumber(kCard, QStringLiteral("0"));
+        desk.takeCardAnswer(cardWithItems(), TransactionMode(mode));
+        const PanelInput panel = panelWithItem(TransactionMode(mode), 0);
+        {
+            QSqlDatabase other =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            other.setDatabaseName(paths::journalFile());
+            QVERIFY(other.open());
+            QSqlQuery lock(other);
+            QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            QString error;
+            QVERIFY(!desk.beginRequest(panel, QStringLiteral("3901"), QStringLiteral("7100012345"), &error));
+            QVERIFY2(error.startsWith(QStringLiteral("거래내역에 기록할 수 없어 결제를 보내지 않았습니다.")),
+                     qPrintable(error));
+            QVERIFY2(error.contains(QStringLiteral("in use by another program")), qPrintable(error));
+            QVERIFY(!desk.pending());
+            QVERIFY(Journal::instance().day(QStringLiteral("20250305")).isEmpty());
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        Clock::setFixed(Clock::now().addSecs(1));
+        QVERIFY(desk.beginRequest(panel, QStringLiteral("3901"), QStringLiteral("7100012345"), nullptr));
+        QVERIFY(desk.pending());
+        QCOMPARE(Journal::instance().day(QStringLiteral("20250305")).size(), 1);
+    }
+
+    // An approval left unanswered while the journal takes no write: the
+    // owed reversal is known to the pay desk before the journal has it, and
+    // written as soon as the journal takes writes again.
+    void lockedJournalKeepsOwedReversal()
+    {
+        QVERIFY(Journal::instance().open());
+        PayDesk desk;
+        desk.takeCardNumber(kCard, QStringLiteral("0"));
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        QVERIFY(desk.beginRequest(panelWithItem(TransactionMode::Approval, 0), QStringLiteral("3901"),
+                                  QStringLiteral("7100012345"), nullptr));
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            other.setDatabaseName(paths::journalFile());
+            QVERIFY(other.open());
+            QSqlQuery lock(other);
+            QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            QVERIFY(desk.noAnswer());
+            QVERIFY(!Journal::instance().hasOwedReversals()); // the journal does not know yet
+            QVERIFY(desk.reversalsOwed());
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        QVERIFY(desk.reversalsOwed());
+        QVERIFY(Journal::instance().hasOwedReversals());
+        QCOMPARE(Journal::instance().owedReversals(10).size(), 1);
+    }
+
+    // The same card, item and amount approved within the last five minutes
+    // (as the counter's clock counts them) is asked about; at 5:01 it is not,
+    // nor in the other modes.
+    void duplicateWindow_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("later"); // seconds after the first approval
+        QTest::addColumn<bool>("asked");
+        const int approval = int(TransactionMode::Approval);
+        QTest::newRow("at once") << approval << 1 << true;
+        QTest::newRow("1:01 later") << approval << 61 << true;
+        QTest::newRow("4:59 later") << approval << 299 << true;
+        QTest::newRow("5:01 later") << approval << 301 << false;
+        QTest::newRow("an hour later") << approval << 3600 << false;
+        QTest::newRow("cancellation, 4:59 later") << int(TransactionMode::Cancellation) << 299 << false;
+    }
+    void duplicateWindow()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, later);
+        QFETCH(bool, asked);
+        PayDesk desk;
+        desk.takeCardNumber(kCard, QStringLiteral("0"));
+        desk.takeCardAnswer(cardWithItems(), TransactionMode::Approval);
+        const PanelInput first = panelWithItem(TransactionMode::Approval, 1);
+        QVERIFY(!desk.duplicateOf(first));
+        QVERIFY(desk.beginRequest(first, QStringLiteral("3901"), QStringLiteral("7100012345"), nullptr));
+        const AnswerMeaning m = desk.answer(answerText(QStringLiteral("00")));
+        QVERIFY(m.receipt);
+        QVERIFY2(m.journalError.isEmpty(), qPrintable(m.journalError));
+
+        Clock::setFixed(Clock::now().addSecs(later));
+        const std::optional<JournalRow> earlier = desk.duplicateOf(panelWithItem(TransactionMode(mode), 1));
+        QCOMPARE(earlier.has_value(), asked);
+        if (earlier) {
+            QCOMPARE(earlier->approvalNo, QStringLiteral("12345678"));
+            QVERIFY(PayDesk::duplicateQuestion(*earlier).contains(QStringLiteral("14:30:25")));
+        }
+    }
+
     // An approval left without an answer owes its reversal: no approval or
     // cancellation leaves before it is settled.
     void owedReversalStopsPayments()
@@ -508,8 +620,8 @@ private slots:
         QCOMPARE(error, PayDesk::reversalFirstMessage());
         const QList<OwedReversal> owed = Journal::instance().owedReversals(10);
         QCOMPARE(owed.size(), 1);
-        QCOMPARE(owed.first().input.cardNumber, QStringLiteral("9410120000000019"));
-        QVERIFY(Journal::instance().settleReversal(owed.first().rowId, ReversalState::Delivered));
+        QCOMPARE(owed.value(0).input.cardNumber, QStringLiteral("9410120000000019"));
+        QVERIFY(Journal::instance().settleReversal(owed.value(0).rowId, ReversalState::Delivered));
         QVERIFY(!desk.reversalsOwed());
     }
 
