@@ -284,6 +284,9 @@ struct Journal::Private
     // the disk.
     QString problem;
     QString identity;
+    // The record of this journal, beside its root's folder (the root may
+    // change while the program runs; the record stays with its journal).
+    QString markPath;
     bool lossPending = false;
     bool checkpointQueued = false;
 #if !defined(_WIN32)
@@ -519,8 +522,7 @@ bool Journal::Private::loadKey(const QString& folder, bool mayMake)
                     again.flush()) {
                     again.close();
                     std::error_code ec;
-                    std::filesystem::rename(std::filesystem::path(again.fileName().toStdWString()),
-                                            std::filesystem::path(keyPath.toStdWString()), ec);
+                    std::filesystem::rename(paths::native(again.fileName()), paths::native(keyPath), ec);
                 }
             }
         }
@@ -1016,14 +1018,13 @@ void Journal::Private::writeMark()
                 .arg(o.date, o.time, o.cardMasked, o.amount, QString(o.itemName).remove(u'|').remove(u'\n'))
                 .toUtf8();
     text += "end\n";
-    const QString file = Journal::markFile();
+    const QString file = markPath;
     QFile f(file + QStringLiteral(".new"));
     bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size() && f.flush();
     f.close();
     std::error_code ec;
     if (ok)
-        std::filesystem::rename(std::filesystem::path(f.fileName().toStdWString()),
-                                std::filesystem::path(file.toStdWString()), ec);
+        std::filesystem::rename(paths::native(f.fileName()), paths::native(file), ec);
     if (!ok || ec)
         logReversal(QStringLiteral("the journal's record %1 cannot be written").arg(file));
 }
@@ -1033,7 +1034,7 @@ void Journal::Private::writeMark()
 // reversals first, before any payment is recorded.
 bool Journal::Private::checkMark()
 {
-    const std::optional<Mark> mark = readMark(Journal::markFile());
+    const std::optional<Mark> mark = readMark(markPath);
     if (!mark || mark->highest == 0)
         return true;
     qint64 highest = 0;
@@ -1273,6 +1274,7 @@ bool Journal::open(QString* error)
         d->statements.setConnection(d->connection);
     }
     d->path = path;
+    d->markPath = markFile();
     d->error.clear();
     d->problem.clear();
     d->notices.clear();

@@ -72,8 +72,10 @@ private slots:
         QProcess holder;
         if (found.endsWith(u"holder")) {
             // Another process holding the same kind of lock on the file.
+            // -o: the lock is held by flock itself, not by the command it runs.
             holder.start(QStringLiteral("flock"),
-                         {QStringLiteral("-n"), file, QStringLiteral("sleep"), QStringLiteral("60")});
+                         {QStringLiteral("-n"), QStringLiteral("-o"), file, QStringLiteral("sleep"),
+                          found == u"killed holder" ? QStringLiteral("3") : QStringLiteral("60")});
             QVERIFY(holder.waitForStarted(5000));
             QTest::qWait(300);
             QCOMPARE(holder.state(), QProcess::Running);

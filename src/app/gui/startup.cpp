@@ -33,10 +33,6 @@ namespace {
 // system's own on the root's lock file and dies with its process.  A root
 // that cannot be written locks its journal folder (or the root itself)
 // instead, so that two spellings of one root are still one copy.
-std::filesystem::path fsPath(const QString& path)
-{
-    return std::filesystem::path(QDir::toNativeSeparators(path).toStdWString());
-}
 
 // Runs `then` once, on the event loop's turn after the first paint of the
 // watched window, or after `latestMs` if no paint has come by then.
@@ -93,8 +89,9 @@ int RunClient(int argc, char** argv)
 
     QDir().mkpath(paths::root());
     static InstanceLock lock;
-    const InstanceLock::Result locked = lock.acquire(fsPath(paths::root() + QStringLiteral("/sorna.lock")),
-                                                     {fsPath(paths::journalFolder()), fsPath(paths::root())});
+    const InstanceLock::Result locked =
+        lock.acquire(paths::native(paths::root() + QStringLiteral("/sorna.lock")),
+                     {paths::native(paths::journalFolder()), paths::native(paths::root())});
     if (locked != InstanceLock::Result::Held) {
         MessageBox::show(nullptr,
                          locked == InstanceLock::Result::Busy
