@@ -117,6 +117,9 @@ const char* const kLayout3[] = {
     "ALTER TABLE journal ADD COLUMN reversal_written INTEGER NOT NULL DEFAULT 0",
     "ALTER TABLE journal ADD COLUMN seal_broken INTEGER NOT NULL DEFAULT 0",
     "CREATE TABLE identity (id TEXT NOT NULL)",
+    // Rows still waiting for their answer, for the record, without reading
+    // the table.
+    "CREATE INDEX journal_by_state ON journal (state, kind, id)",
 };
 
 // Every column a row decides by, in the order its seal covers them.
@@ -995,21 +998,24 @@ void Journal::Private::writeMark()
 {
     Mark m;
     m.identity = identity;
-    QSqlQuery q(db());
-    if (q.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM journal")) && q.next())
-        m.highest = q.value(0).toLongLong();
-    q.finish();
+    QSqlQuery& top = statement(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM journal"));
+    if (top.exec() && top.next())
+        m.highest = top.value(0).toLongLong();
+    top.finish();
     // Owed, or an approval still waiting for its answer (owed if the
     // program dies now).
-    q.prepare(QStringLiteral("SELECT id, date, time, card_masked, amount, item_name FROM journal WHERE "
-                             "reversal = ? OR (kind = ? AND state = ?) ORDER BY id"));
+    QSqlQuery& q = statement(QStringLiteral(
+        "SELECT id, date, time, card_masked, amount, item_name FROM journal WHERE reversal = ? UNION SELECT "
+        "id, "
+        "date, time, card_masked, amount, item_name FROM journal WHERE state = ? AND kind = ? ORDER BY id"));
     q.addBindValue(int(ReversalState::Owed));
-    q.addBindValue(int(JournalKind::Approval));
     q.addBindValue(int(JournalState::Pending));
+    q.addBindValue(int(JournalKind::Approval));
     if (q.exec())
         while (q.next())
             m.owed.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
                            q.value(3).toString(), q.value(4).toString(), q.value(5).toString()});
+    q.finish();
     QByteArray text = "identity=" + m.identity.toUtf8() + "\nhighest=" + QByteArray::number(m.highest) + '\n';
     for (const Mark::Owed& o : m.owed)
         text +=

@@ -1,9 +1,12 @@
 #include "journal/keyprotect.h"
 
+// windows.h before dpapi.h.
+// clang-format off
 #ifdef _WIN32
-#include <dpapi.h>
 #include <windows.h>
+#include <dpapi.h>
 #endif
+// clang-format on
 
 namespace sorna::keyprotect {
 

@@ -714,7 +714,8 @@ private slots:
             back << u"UPDATE journal SET card_full = '%1', mac = '%2' WHERE id = %3"_s.arg(card, mac).arg(id);
         }
         back << u"UPDATE journal SET amount = '990000' WHERE id = %1"_s.arg(forged) // altered before
-             << u"DROP TABLE identity"_s << u"ALTER TABLE journal DROP COLUMN reversal_written"_s
+             << u"DROP TABLE identity"_s << u"DROP INDEX journal_by_state"_s
+             << u"ALTER TABLE journal DROP COLUMN reversal_written"_s
              << u"ALTER TABLE journal DROP COLUMN seal_broken"_s;
         if (layout == 1)
             back << u"DROP INDEX journal_by_approval_no"_s << u"DROP INDEX journal_by_org_approval_no"_s
