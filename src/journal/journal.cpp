@@ -996,6 +996,10 @@ QString owedLine(const Mark::Owed& o)
 
 void Journal::Private::writeMark()
 {
+    // A root folder that is gone (a journal closed after its root was
+    // removed) has nothing to record.
+    if (!QFileInfo(QFileInfo(markPath).absolutePath()).isDir())
+        return;
     Mark m;
     m.identity = identity;
     QSqlQuery& top = statement(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM journal"));
