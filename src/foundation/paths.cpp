@@ -1,6 +1,7 @@
 #include "foundation/paths.h"
 
 #include <QDir>
+#include <QFile>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -45,6 +46,16 @@ QString journalFolder()
 {
     return root() + QStringLiteral("/Journal");
 }
+std::filesystem::path native(const QString& path)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(QDir::toNativeSeparators(path).toStdWString());
+#else
+    const QByteArray bytes = QFile::encodeName(path);
+    return std::filesystem::path(std::string(bytes.constData(), size_t(bytes.size())));
+#endif
+}
+
 QString journalFile()
 {
     return journalFolder() + QStringLiteral("/sorna.db");

@@ -332,8 +332,9 @@ QString errorText(int error)
 
 } // namespace tcp
 
-bool PeerHasEnded(qintptr descriptor)
+bool PeerHasEnded(qintptr descriptor, int* error)
 {
+    *error = 0;
     if (descriptor < 0)
         return false;
     char byte = 0;
@@ -344,8 +345,11 @@ bool PeerHasEnded(qintptr descriptor)
 #endif
     if (n >= 0)
         return n == 0;
-    const int error = tcp::lastError();
-    return !tcp::wouldBlock(error) && !tcp::interrupted(error);
+    const int why = tcp::lastError();
+    if (tcp::wouldBlock(why) || tcp::interrupted(why))
+        return false;
+    *error = why;
+    return true;
 }
 
 } // namespace sorna

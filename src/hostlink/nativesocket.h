@@ -55,9 +55,10 @@ private:
 
 // Whether the peer has ended the connection on `descriptor` (a connected,
 // non-blocking TCP socket) and everything it sent before has been read: a
-// peek finds the end of the stream or a reset. Unsent data or an open,
-// quiet connection give false, as does a platform that cannot peek.
-bool PeerHasEnded(qintptr descriptor);
+// peek finds the end of the stream (*error 0) or a reset (*error the
+// platform's code). Unsent data or an open, quiet connection give false, as
+// does a platform that cannot peek.
+bool PeerHasEnded(qintptr descriptor, int* error);
 
 namespace tcp {
 

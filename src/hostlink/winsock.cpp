@@ -266,8 +266,9 @@ void Winsock::probe()
         m_probe->stop();
         return;
     }
-    if (PeerHasEnded(m_socket))
-        failOn(0);
+    int error = 0;
+    if (PeerHasEnded(m_socket, &error))
+        failOn(error);
 }
 
 void Winsock::logUnreadAnswer()
@@ -289,8 +290,13 @@ void Winsock::failOn(int error)
         fail(tcp::errorText(error));
         return;
     }
+    // The read or write itself says how: the end of the stream is an
+    // orderly close, an error of the peer's end a reset.  The state probe
+    // only adds a reset the read could not see.
     m_remoteClosed = true;
-    m_peerClose = m_watch.how();
+    m_peerClose = error == 0 ? PeerClose::Orderly : PeerClose::Reset;
+    if (m_watch.attached() && m_watch.how() == PeerClose::Reset)
+        m_peerClose = PeerClose::Reset;
     fail(kRemoteClosed);
 }
 

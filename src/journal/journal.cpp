@@ -10,7 +10,10 @@
 #include "foundation/paths.h"
 #include "foundation/sqlstatements.h"
 #include "foundation/textbytes.h"
+#include "journal/cardcipher.h"
+#include "journal/keyprotect.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -25,17 +28,26 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTimer>
 #include <QVariant>
 
 #include <atomic>
 #include <limits>
+#include <filesystem>
+#include <string>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace sorna {
 namespace {
 
 // Raised when the layout of the tables changes; a journal written by a later
 // version is not opened, an earlier one is brought up to date when opened.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 constexpr int kKeyBytes = 32;
 const QByteArray kSqliteMagic("SQLite format 3\0", 16);
 const QString kDamagedSuffix = QStringLiteral(".damaged-");
@@ -101,11 +113,32 @@ const char* const kLayout2[] = {
     "CREATE INDEX journal_by_item_amount ON journal (item_code, amount, date)",
 };
 
+// Layout 3, over layout 2: whether a reversal attempt's request may have
+// reached the host, the mark of a row found altered, and the journal's
+// identity (told apart from a journal put in its place).
+const char* const kLayout3[] = {
+    "ALTER TABLE journal ADD COLUMN reversal_written INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE journal ADD COLUMN seal_broken INTEGER NOT NULL DEFAULT 0",
+    "CREATE TABLE identity (id TEXT NOT NULL)",
+    // Rows still waiting for their answer, for the record, without reading
+    // the table.
+    "CREATE INDEX journal_by_state ON journal (state, kind, id)",
+};
+
+// Every column a row decides by, in the order its seal covers them.
+const QString kSealed = QStringLiteral(
+    "id, kind, date, time, trace_no, merchant, issue_code, card_masked, card_full, card_hash, entry_mode, "
+    "item_code, item_name, teacher_code, teacher_name, amount, reason_text, org_auth_date, org_approval_no, "
+    "state, resp_code, approval_no, trans_date, trans_time, remain_amount, answer_amount, reversal, "
+    "reversal_attempts, reversal_written, reversal_resp_code, reversal_settled_at, reversal_reported, "
+    "seal_broken");
+
 const QString kColumns = QStringLiteral(
     "id, kind, date, time, trace_no, merchant, issue_code, card_masked, entry_mode, item_code, item_name, "
     "teacher_code, teacher_name, amount, reason_text, org_auth_date, org_approval_no, state, resp_code, "
     "approval_no, trans_date, trans_time, remain_amount, student_name, school_name, host_message, reversal, "
-    "reversal_attempts, reversal_resp_code, reversal_settled_at, reversal_reported, card_full, mac");
+    "reversal_attempts, reversal_resp_code, reversal_settled_at, reversal_reported, card_full, mac, "
+    "reversal_written, seal_broken");
 
 // What a reversal carries, in the order the MAC covers it.
 struct ReversalFields
@@ -116,6 +149,8 @@ struct ReversalFields
         amount, reasonText;
 };
 
+// The seal of a row as layout 2 made it, over the request's fields alone:
+// checked once, when such a journal is brought up to date.
 QByteArray macOf(const QByteArray& key, const ReversalFields& f)
 {
     const QStringList parts{QString::number(f.id),
@@ -134,6 +169,21 @@ QByteArray macOf(const QByteArray& key, const ReversalFields& f)
                             f.reasonText};
     return QMessageAuthenticationCode::hash(parts.join(QChar(0x1f)).toUtf8(), key, QCryptographicHash::Sha256)
         .toHex();
+}
+
+// The seal of a row: the keyed hash of every column in kSealed, read from
+// `q` starting at `first`, as stored (a null told apart from an empty text).
+QString sealOf(const QByteArray& key, const QSqlQuery& q, int first = 0)
+{
+    QByteArray text("seal3");
+    const int count = int(kSealed.count(u',')) + 1;
+    for (int i = 0; i < count; ++i) {
+        const QVariant v = q.value(first + i);
+        text += '\x1f';
+        text += v.isNull() ? QByteArray("\x01") : v.toString().toUtf8();
+    }
+    return QString::fromLatin1(
+        QMessageAuthenticationCode::hash(text, key, QCryptographicHash::Sha256).toHex());
 }
 
 // The card number under the journal's key: the same card is recognised
@@ -242,12 +292,32 @@ struct Journal::Private
     QString error;
     QStringList notices;
     int rejected = 0;
+    // The merchant's words for why nothing can be recorded, when it is not
+    // the disk.
+    QString problem;
+    QString identity;
+    // The record of this journal, beside its root's folder (the root may
+    // change while the program runs; the record stays with its journal).
+    QString markPath;
+    bool lossPending = false;
+    bool checkpointQueued = false;
+#if !defined(_WIN32)
+    // The file opened, to notice it moved away (its folder renamed).
+    dev_t device = 0;
+    ino_t inode = 0;
+#endif
 
     // The statements of the frequent steps, prepared once per connection.
     SqlStatements statements;
 
-    QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
-    QSqlQuery& statement(const QString& sql) { return statements.get(sql); }
+    QSqlDatabase db() const
+    {
+        return QSqlDatabase::database(connection, false);
+    }
+    QSqlQuery& statement(const QString& sql)
+    {
+        return statements.get(sql);
+    }
 
     // A plain text for a failed statement: what the disk said, then the detail.
     bool fail(const QSqlError& e, const QString& doing)
@@ -317,7 +387,10 @@ struct Journal::Private
         return true;
     }
 
-    void closeConnection() { statements.closeConnection(); }
+    void closeConnection()
+    {
+        statements.closeConnection();
+    }
     bool notOpen(QString* out)
     {
         error = QStringLiteral("Journal: not open");
@@ -326,13 +399,30 @@ struct Journal::Private
         return false;
     }
     // An update of one row that must find it in the state `where` names.
+    // The row's seal is checked first (unless `checked` is false) and
+    // rewritten after.
     bool update(qint64 id, const QString& set, const QVariantList& values, const QString& where,
-                const QVariantList& whereValues, const QString& doing, QString* out);
+                const QVariantList& whereValues, const QString& doing, QString* out, bool checked = true);
 
-    bool loadKey(const QString& folder);
+    bool loadKey(const QString& folder, bool mayMake);
     bool openDatabase();
     bool setUpSchema();
     bool toLayout2();
+    bool toLayout3();
+    bool hasRows();
+    // The seal of row `id` rewritten from what it holds now (inside a write).
+    bool reseal(qint64 id);
+    // Whether row `id` holds what its seal says.
+    bool sealHolds(qint64 id);
+    // Every row checked at open: a row that fails is marked, never acted on
+    // (an approval's reversal Rejected) and told.
+    bool checkSeals();
+    bool checkMark();
+    void writeMark();
+    bool stillThere();
+    void rememberFile();
+    void scheduleCheckpoint();
+    bool checkpointNow();
     bool recoverPending();
     void takeInOldQueue();
     bool setAside(const QString& why);
@@ -377,6 +467,8 @@ JournalRow rowFrom(const QSqlQuery& q)
     r.reversalRespCode = q.value(c++).toString();
     r.reversalSettledAt = QDateTime::fromString(q.value(c++).toString(), Qt::ISODate);
     r.reversalReported = q.value(c++).toInt() != 0;
+    r.reversalWritten = q.value(33).toInt() != 0;
+    r.sealBroken = q.value(34).toInt() != 0;
     return r;
 }
 
@@ -402,7 +494,10 @@ ReversalFields reversalFieldsFrom(const QSqlQuery& q)
 
 } // namespace
 
-bool Journal::Private::loadKey(const QString& folder)
+// The key of the journal's seals and card cipher.  Never made anew while
+// the journal holds rows: they could no longer be checked, and a reversal
+// they owe would never be sent.
+bool Journal::Private::loadKey(const QString& folder, bool mayMake)
 {
     const QString keyPath = folder + QStringLiteral("/journal.key");
     QFile f(keyPath);
@@ -411,26 +506,72 @@ bool Journal::Private::loadKey(const QString& folder)
             error = QStringLiteral("Journal: the key %1 cannot be read (%2)").arg(keyPath, f.errorString());
             return false;
         }
-        key = f.readAll();
+        const QByteArray stored = f.readAll();
+        f.close();
+        std::string plain;
+        // A key kept before it was protected is taken as it is and
+        // protected now.
+        if (stored.size() == kKeyBytes)
+            plain = stored.toStdString();
+        else if (!keyprotect::unprotect(stored.toStdString(), &plain))
+            plain.clear();
+        key = QByteArray::fromStdString(plain);
         if (key.size() != kKeyBytes) {
             // Never replaced: a new key would reject every reversal still owed.
-            error = QStringLiteral("Journal: the key %1 is damaged (%2 bytes instead of %3)")
+            error = QStringLiteral("Journal: the key %1 is damaged or belongs to another user account "
+                                   "(%2 bytes)")
                         .arg(keyPath)
-                        .arg(key.size())
-                        .arg(kKeyBytes);
+                        .arg(stored.size());
+            problem =
+                QStringLiteral("거래내역의 키 파일(Journal\\journal.key)을 읽을 수 없습니다.\n"
+                               "손상되었거나 다른 사용자 계정의 키입니다. 기록된 거래를 확인할 수 "
+                               "없어 새 키를 만들지 않았습니다.\n백업해 둔 Journal 폴더 전체를 "
+                               "되살린 뒤 다시 시작해 주세요. 그때까지 승인과 취소를 보낼 수 없습니다.");
             key.clear();
             return false;
         }
+        if (keyprotect::protectsKey() && stored.size() == kKeyBytes) {
+            std::string sealed;
+            if (keyprotect::protect(plain, &sealed)) {
+                QFile again(keyPath + QStringLiteral(".new"));
+                if (again.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                    again.write(QByteArray::fromStdString(sealed)) == qint64(sealed.size()) &&
+                    again.flush()) {
+                    again.close();
+                    std::error_code ec;
+                    std::filesystem::rename(paths::native(again.fileName()), paths::native(keyPath), ec);
+                }
+            }
+        }
         return true;
+    }
+    if (!mayMake) {
+        error = QStringLiteral("Journal: the key %1 is missing while the journal holds rows").arg(keyPath);
+        problem = QStringLiteral("거래내역의 키 파일(Journal\\journal.key)이 없습니다.\n"
+                                 "키가 없으면 기록된 거래(보내야 할 자동취소 포함)를 확인할 수 없어 새 "
+                                 "키를 만들지 않았습니다.\n백업해 둔 journal.key를 Journal 폴더에 "
+                                 "되살린 뒤 다시 시작해 주세요. 그때까지 승인과 취소를 보낼 수 없습니다.");
+        return false;
     }
     QByteArray fresh(kKeyBytes, '\0');
     QRandomGenerator::system()->generate(fresh.begin(), fresh.end());
+    std::string stored;
+    if (!keyprotect::protect(fresh.toStdString(), &stored)) {
+        error = QStringLiteral("Journal: the key %1 cannot be protected for this user account").arg(keyPath);
+        return false;
+    }
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         error = QStringLiteral("Journal: the key %1 cannot be made (%2)").arg(keyPath, f.errorString());
         return false;
     }
     ownerOnly(keyPath, false);
-    if (f.write(fresh) != fresh.size() || !f.flush()) {
+    const QByteArray bytes = QByteArray::fromStdString(stored);
+    bool written = f.write(bytes) == bytes.size() && f.flush();
+#if !defined(_WIN32)
+    // On the disk before any row it seals is.
+    written = written && ::fsync(f.handle()) == 0;
+#endif
+    if (!written) {
         error = QStringLiteral("Journal: the key %1 cannot be written (%2)").arg(keyPath, f.errorString());
         f.close();
         f.remove();
@@ -529,7 +670,9 @@ bool Journal::Private::openDatabase()
                     .arg(path, mode.value(0).toString());
         return false;
     }
-    return exec(QStringLiteral("PRAGMA synchronous=FULL"), QStringLiteral("setting it up"));
+    // Deleted and overwritten values are zeroed, not left in free space.
+    return exec(QStringLiteral("PRAGMA synchronous=FULL"), QStringLiteral("setting it up")) &&
+           exec(QStringLiteral("PRAGMA secure_delete=ON"), QStringLiteral("setting it up"));
 }
 
 bool Journal::Private::setUpSchema()
@@ -540,6 +683,11 @@ bool Journal::Private::setUpSchema()
     const int version = q.value(0).toInt();
     q.finish();
     if (version == kSchemaVersion) {
+        QSqlQuery id(db());
+        if (!id.exec(QStringLiteral("SELECT id FROM identity")) || !id.next())
+            return fail(id.lastError(), QStringLiteral("reading its identity"));
+        identity = id.value(0).toString();
+        id.finish();
         // A journal that cannot be written is not opened: a payment would
         // find that out only when it is about to leave.
         return write(QStringLiteral("checking it can be written"), [this] {
@@ -551,6 +699,9 @@ bool Journal::Private::setUpSchema()
         error = QStringLiteral("Journal %1 was written by a later version of the program (layout %2)")
                     .arg(path)
                     .arg(version);
+        problem = QStringLiteral("거래내역이 이 프로그램보다 새 버전의 소르나에서 기록되었습니다.\n"
+                                 "이 버전으로는 거래내역을 열 수 없어 승인과 취소를 보낼 수 없습니다.\n"
+                                 "새 버전의 소르나를 다시 설치해 실행해 주세요.");
         return false;
     }
     return write(QStringLiteral("making its tables"), [this, version] {
@@ -559,6 +710,8 @@ bool Journal::Private::setUpSchema()
                 if (!exec(QString::fromUtf8(statement), QStringLiteral("making its tables")))
                     return false;
         if (version < 2 && !toLayout2())
+            return false;
+        if (version < 3 && !toLayout3())
             return false;
         return exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion),
                     QStringLiteral("making its tables"));
@@ -586,13 +739,192 @@ bool Journal::Private::toLayout2()
     return true;
 }
 
+bool Journal::Private::toLayout3()
+{
+    const QString doing = QStringLiteral("bringing its tables up to date");
+    for (const char* statement : kLayout3)
+        if (!exec(QString::fromUtf8(statement), doing))
+            return false;
+    QByteArray fresh(16, '\0');
+    QRandomGenerator::system()->generate(fresh.begin(), fresh.end());
+    identity = QString::fromLatin1(fresh.toHex());
+    QSqlQuery id(db());
+    id.prepare(QStringLiteral("INSERT INTO identity (id) VALUES (?)"));
+    id.addBindValue(identity);
+    if (!exec(id, doing))
+        return false;
+    // Owed rows were sealed over their request alone: checked by that seal
+    // once (a row altered before is never sent); an attempt already made may
+    // have reached the host.  The card numbers still kept are encrypted.
+    QSqlQuery rows(db());
+    if (!rows.exec(QStringLiteral("SELECT %1 FROM journal WHERE card_full IS NOT NULL OR reversal = %2")
+                       .arg(kColumns)
+                       .arg(int(ReversalState::Owed))))
+        return fail(rows.lastError(), doing);
+    struct Change
+    {
+        qint64 id;
+        QVariant card;
+        bool altered;
+        bool attempted;
+    };
+    QList<Change> changes;
+    while (rows.next()) {
+        ReversalFields f = reversalFieldsFrom(rows);
+        f.card = rows.value(31).toString();
+        const bool owed = rows.value(26).toInt() == int(ReversalState::Owed);
+        const bool altered = owed && rows.value(32).toString().toLatin1() != macOf(key, f);
+        changes.append(
+            {f.id, rows.value(31).isNull() || altered ? QVariant() : QVariant(SealCardNumber(key, f.card)),
+             altered, rows.value(27).toInt() > 0});
+    }
+    rows.finish();
+    for (const Change& c : changes) {
+        QSqlQuery set(db());
+        set.prepare(QStringLiteral("UPDATE journal SET card_full = ?, reversal_written = ?, "
+                                   "reversal = CASE WHEN ? THEN ? ELSE reversal END WHERE id = ?"));
+        set.addBindValue(c.card.isNull() ? QVariant(QMetaType::fromType<QString>()) : c.card);
+        set.addBindValue(c.attempted ? 1 : 0);
+        set.addBindValue(c.altered ? 1 : 0);
+        set.addBindValue(int(ReversalState::Rejected));
+        set.addBindValue(c.id);
+        if (!exec(set, doing))
+            return false;
+        if (c.altered) {
+            ++rejected;
+            logReversal(
+                QStringLiteral("reversal #%1: not sent, it was altered after it was recorded").arg(c.id));
+        }
+    }
+    QSqlQuery all(db());
+    if (!all.exec(QStringLiteral("SELECT id FROM journal")))
+        return fail(all.lastError(), doing);
+    QList<qint64> ids;
+    while (all.next())
+        ids.append(all.value(0).toLongLong());
+    all.finish();
+    for (qint64 rowId : ids)
+        if (!reseal(rowId))
+            return false;
+    return true;
+}
+
+bool Journal::Private::hasRows()
+{
+    QSqlQuery q(db());
+    if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'journal'")))
+        return true; // cannot say: no key is made
+    if (!q.next())
+        return false;
+    q.finish();
+    return !q.exec(QStringLiteral("SELECT EXISTS (SELECT 1 FROM journal)")) || !q.next() ||
+           q.value(0).toInt() != 0;
+}
+
+bool Journal::Private::reseal(qint64 id)
+{
+    QSqlQuery& read = statement(QStringLiteral("SELECT %1 FROM journal WHERE id = ?").arg(kSealed));
+    read.addBindValue(id);
+    if (!exec(read, QStringLiteral("sealing a row")))
+        return false;
+    if (!read.next()) {
+        read.finish();
+        error = QStringLiteral("Journal: there is no row %1 to seal").arg(id);
+        return false;
+    }
+    const QString seal = sealOf(key, read);
+    read.finish();
+    QSqlQuery& set = statement(QStringLiteral("UPDATE journal SET mac = ? WHERE id = ?"));
+    set.addBindValue(seal);
+    set.addBindValue(id);
+    const bool ok = exec(set, QStringLiteral("sealing a row"));
+    set.finish();
+    return ok;
+}
+
+bool Journal::Private::sealHolds(qint64 id)
+{
+    QSqlQuery& read = statement(QStringLiteral("SELECT %1, mac FROM journal WHERE id = ?").arg(kSealed));
+    read.addBindValue(id);
+    if (!exec(read, QStringLiteral("checking a row")) || !read.next()) {
+        read.finish();
+        return false;
+    }
+    const int count = int(kSealed.count(u',')) + 1;
+    const bool holds = sealOf(key, read) == read.value(count).toString();
+    read.finish();
+    return holds;
+}
+
+bool Journal::Private::checkSeals()
+{
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT %1, mac FROM journal WHERE seal_broken = 0").arg(kSealed)))
+        return fail(q.lastError(), QStringLiteral("checking its rows"));
+    const int count = int(kSealed.count(u',')) + 1;
+    QList<std::pair<qint64, bool>> broken; // id, an approval whose reversal may be owed
+    while (q.next())
+        if (sealOf(key, q) != q.value(count).toString()) {
+            // Whatever an altered approval says now, its reversal may be owed
+            // (one owed may have been made to look delivered or answered).
+            broken.append({q.value(0).toLongLong(), q.value(1).toInt() == int(JournalKind::Approval) &&
+                                                        q.value(26).toInt() != int(ReversalState::Rejected)});
+        }
+    q.finish();
+    if (broken.isEmpty())
+        return true;
+    QStringList told;
+    const bool ok = write(QStringLiteral("marking altered rows"), [&] {
+        for (const auto& [id, mayBeOwed] : broken) {
+            QSqlQuery set(db());
+            set.prepare(mayBeOwed ? QStringLiteral("UPDATE journal SET seal_broken = 1, reversal = ?, "
+                                                   "reversal_reported = 0, card_full = NULL WHERE id = ?")
+                                  : QStringLiteral("UPDATE journal SET seal_broken = 1 WHERE id = ?"));
+            if (mayBeOwed)
+                set.addBindValue(int(ReversalState::Rejected));
+            set.addBindValue(id);
+            if (!exec(set, QStringLiteral("marking altered rows")) || !reseal(id))
+                return false;
+            told.append(QString::number(id));
+        }
+        return true;
+    });
+    if (!ok)
+        return false;
+    for (const auto& [id, mayBeOwed] : broken)
+        if (mayBeOwed)
+            ++rejected;
+    logReversal(
+        QStringLiteral("rows %1 were altered outside the program: never acted on").arg(told.join(u", ")));
+    notices.append(QStringLiteral("거래내역의 기록 %1건이 프로그램 밖에서 바뀌었거나 손상되었습니다 "
+                                  "(번호 %2).\n이 기록으로는 아무것도 보내지 않습니다. 자동취소를 보내야 "
+                                  "했을 수 있는 승인은 따로 알려 드립니다.\n승인 서버(고객센터)의 거래내역과 "
+                                  "대조해 주세요.")
+                       .arg(told.size())
+                       .arg(told.join(u", ")));
+    return true;
+}
+
 // The program died while a request waited for its answer: an approval the
 // host may have carried out is reversed; a cancellation's outcome is unknown.
 bool Journal::Private::recoverPending()
 {
     return write(QStringLiteral("settling requests left waiting"), [this] {
+        QSqlQuery pending(db());
+        if (!pending.exec(
+                QStringLiteral("SELECT id FROM journal WHERE state = %1").arg(int(JournalState::Pending))))
+            return fail(pending.lastError(), QStringLiteral("settling requests left waiting"));
+        QList<qint64> ids;
+        while (pending.next())
+            ids.append(pending.value(0).toLongLong());
+        pending.finish();
+        if (ids.isEmpty())
+            return true;
+        // A row found altered keeps its reversal rejected: never sent.
         QSqlQuery q(db());
-        q.prepare(QStringLiteral("UPDATE journal SET state = ?, reversal = ? WHERE state = ? AND kind = ?"));
+        q.prepare(QStringLiteral("UPDATE journal SET state = ?, reversal = ? WHERE state = ? AND kind = ? "
+                                 "AND seal_broken = 0"));
         q.addBindValue(int(JournalState::Unknown));
         q.addBindValue(int(ReversalState::Owed));
         q.addBindValue(int(JournalState::Pending));
@@ -606,7 +938,244 @@ bool Journal::Private::recoverPending()
         c.prepare(QStringLiteral("UPDATE journal SET state = ?, card_full = NULL WHERE state = ?"));
         c.addBindValue(int(JournalState::Unknown));
         c.addBindValue(int(JournalState::Pending));
-        return exec(c, QStringLiteral("settling requests left waiting"));
+        if (!exec(c, QStringLiteral("settling requests left waiting")))
+            return false;
+        for (qint64 id : ids)
+            if (!reseal(id))
+                return false;
+        return true;
+    });
+}
+
+// The record beside the journal folder: its identity, the highest row
+// written and the reversals owed, so that what a lost write-ahead file, a
+// copy of the database alone, a restored backup or a renamed folder took
+// away is told.  Written after each commit that changes them, without
+// waiting for the disk: a record behind the journal only misses a loss, it
+// never invents one.
+namespace {
+
+struct Mark
+{
+    QString identity;
+    qint64 highest = 0;
+    struct Owed
+    {
+        qint64 id = 0;
+        QString date, time, cardMasked, amount, itemName;
+    };
+    QList<Owed> owed;
+};
+
+std::optional<Mark> readMark(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    Mark m;
+    bool ended = false;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        const qsizetype eq = text.indexOf(u'=');
+        if (text == u"end")
+            ended = true;
+        if (eq < 0)
+            continue;
+        const QString name = text.left(eq), value = text.mid(eq + 1);
+        if (name == u"identity")
+            m.identity = value;
+        else if (name == u"highest")
+            m.highest = value.toLongLong();
+        else if (name == u"owed") {
+            const QStringList p = value.split(u'|');
+            if (p.size() == 6)
+                m.owed.append({p[0].toLongLong(), p[1], p[2], p[3], p[4], p[5]});
+        }
+    }
+    // A record cut short is no record.
+    if (!ended || m.identity.isEmpty())
+        return std::nullopt;
+    return m;
+}
+
+QString owedLine(const Mark::Owed& o)
+{
+    const QDateTime at = QDateTime::fromString(o.date + o.time, QStringLiteral("yyyyMMddHHmmss"));
+    return QStringLiteral("  %1  카드 %2  %3원  %4")
+        .arg(at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), o.cardMasked, FormatAmount(o.amount),
+             o.itemName);
+}
+
+} // namespace
+
+void Journal::Private::writeMark()
+{
+    // A root folder that is gone (a journal closed after its root was
+    // removed) has nothing to record.
+    if (!QFileInfo(QFileInfo(markPath).absolutePath()).isDir())
+        return;
+    Mark m;
+    m.identity = identity;
+    QSqlQuery& top = statement(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM journal"));
+    if (top.exec() && top.next())
+        m.highest = top.value(0).toLongLong();
+    top.finish();
+    // Owed, or an approval still waiting for its answer (owed if the
+    // program dies now).
+    QSqlQuery& q = statement(QStringLiteral(
+        "SELECT id, date, time, card_masked, amount, item_name FROM journal WHERE reversal = ? UNION SELECT "
+        "id, "
+        "date, time, card_masked, amount, item_name FROM journal WHERE state = ? AND kind = ? ORDER BY id"));
+    q.addBindValue(int(ReversalState::Owed));
+    q.addBindValue(int(JournalState::Pending));
+    q.addBindValue(int(JournalKind::Approval));
+    if (q.exec())
+        while (q.next())
+            m.owed.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+                           q.value(3).toString(), q.value(4).toString(), q.value(5).toString()});
+    q.finish();
+    QByteArray text = "identity=" + m.identity.toUtf8() + "\nhighest=" + QByteArray::number(m.highest) + '\n';
+    for (const Mark::Owed& o : m.owed)
+        text +=
+            QStringLiteral("owed=%1|%2|%3|%4|%5|%6\n")
+                .arg(o.id)
+                .arg(o.date, o.time, o.cardMasked, o.amount, QString(o.itemName).remove(u'|').remove(u'\n'))
+                .toUtf8();
+    text += "end\n";
+    const QString file = markPath;
+    QFile f(file + QStringLiteral(".new"));
+    bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size() && f.flush();
+    f.close();
+    std::error_code ec;
+    if (ok)
+        std::filesystem::rename(paths::native(f.fileName()), paths::native(file), ec);
+    if (!ok || ec)
+        logReversal(QStringLiteral("the journal's record %1 cannot be written").arg(file));
+}
+
+// At open: the journal is the one the record names and holds every row it
+// says was written; otherwise the merchant is told what was lost, owed
+// reversals first, before any payment is recorded.
+bool Journal::Private::checkMark()
+{
+    const std::optional<Mark> mark = readMark(markPath);
+    if (!mark || mark->highest == 0)
+        return true;
+    qint64 highest = 0;
+    QSet<qint64> stillOwed;
+    {
+        QSqlQuery q(db());
+        if (q.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM journal")) && q.next())
+            highest = q.value(0).toLongLong();
+        q.finish();
+        if (q.exec(
+                QStringLiteral("SELECT id FROM journal WHERE reversal = %1").arg(int(ReversalState::Owed))))
+            while (q.next())
+                stillOwed.insert(q.value(0).toLongLong());
+    }
+    QString what;
+    if (mark->identity != identity)
+        what = highest == 0 ? QStringLiteral("거래내역이 비어 있습니다 (지워졌거나, 쓰기 전 기록 파일 "
+                                             "sorna.db-wal이 없어졌거나, Journal 폴더가 옮겨졌습니다)")
+                            : QStringLiteral("거래내역이 다른 거래내역 파일로 바뀌었습니다");
+    else if (highest < mark->highest)
+        what = QStringLiteral("거래내역이 이전 상태로 되돌아갔습니다 (백업에서 되살렸거나, 쓰기 전 기록 파일 "
+                              "sorna.db-wal이 없어졌습니다)");
+    else
+        return true;
+    QStringList lostOwed;
+    for (const Mark::Owed& o : mark->owed)
+        if (mark->identity != identity || !stillOwed.contains(o.id))
+            lostOwed.append(owedLine(o));
+    QString text;
+    if (!lostOwed.isEmpty())
+        text += QStringLiteral("보내야 할 자동취소 %1건의 기록이 없어졌습니다. 승인 서버에 이 승인이 남아 "
+                               "있을 수 있습니다:\n")
+                    .arg(lostOwed.size()) +
+                lostOwed.join(u'\n') +
+                QStringLiteral("\n승인 서버(고객센터)에 처리되었는지 문의하고, 처리되었다면 "
+                               "취소해 주세요.\n\n");
+    text +=
+        what +
+        (highest == 0
+             ? QStringLiteral(".\n마지막으로 기록한 거래는 %1번인데 지금 거래내역은 비어 있습니다.")
+                   .arg(mark->highest)
+             : QStringLiteral(".\n마지막으로 기록한 거래는 %1번인데 지금 거래내역에는 %2번까지만 있습니다.")
+                   .arg(mark->highest)
+                   .arg(highest)) +
+        QStringLiteral(" 그 사이의 승인과 취소는 거래내역에 없습니다.");
+    notices.prepend(text);
+    problem = text;
+    lossPending = true;
+    logReversal(QStringLiteral("the journal lost rows: it was written up to row %1 (journal %2), it now "
+                               "holds up to row %3 (journal %4); %5 owed reversal(s) lost")
+                    .arg(mark->highest)
+                    .arg(mark->identity)
+                    .arg(highest)
+                    .arg(identity)
+                    .arg(lostOwed.size()));
+    return true;
+}
+
+void Journal::Private::rememberFile()
+{
+#if !defined(_WIN32)
+    struct stat st
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        device = st.st_dev;
+        inode = st.st_ino;
+    }
+#endif
+}
+
+// The file opened is still the journal at its path: a folder renamed while
+// the program runs would have the next rows written where nobody looks.
+bool Journal::Private::stillThere()
+{
+#if !defined(_WIN32)
+    struct stat st
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_dev == device && st.st_ino == inode)
+        return true;
+#else
+    if (QFileInfo::exists(path))
+        return true;
+#endif
+    error = QStringLiteral("Journal %1 is no longer where it was opened (its folder was moved or removed)")
+                .arg(path);
+    problem =
+        QStringLiteral("거래내역 파일(Journal\\sorna.db)이 옮겨졌거나 지워져 결제를 보내지 않았습니다.\n"
+                       "Journal 폴더를 원래 자리로 되돌린 뒤 프로그램을 다시 시작해 주세요.");
+    logReversal(error);
+    return false;
+}
+
+bool Journal::Private::checkpointNow()
+{
+    checkpointQueued = false;
+    QSqlQuery q(db());
+    const bool ok =
+        q.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")) && q.next() && q.value(0).toInt() == 0;
+    q.finish();
+    return ok;
+}
+
+// After a settled exchange, once the event loop is idle: the answer and the
+// receipt question come first.
+void Journal::Private::scheduleCheckpoint()
+{
+    if (checkpointQueued)
+        return;
+    if (!QCoreApplication::instance()) {
+        checkpointNow();
+        return;
+    }
+    checkpointQueued = true;
+    QTimer::singleShot(0, QCoreApplication::instance(), [] {
+        Journal& j = Journal::instance();
+        if (j.isOpen() && j.d->checkpointQueued)
+            j.d->checkpointNow();
     });
 }
 
@@ -678,20 +1247,16 @@ void Journal::Private::takeInOldQueue()
                 "reversal_attempts) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
             for (const QVariant& value :
                  {QVariant(f.kind), QVariant(f.date), QVariant(f.time), QVariant(f.merchant),
-                  QVariant(f.issueCode), QVariant(MaskCardDigits(f.card)), QVariant(f.card),
-                  QVariant(f.entryMode), QVariant(f.itemCode), QVariant(f.teacherCode),
-                  QVariant(f.teacherName), QVariant(f.amount), QVariant(f.reasonText),
-                  QVariant(int(JournalState::Unknown)), QVariant(int(ReversalState::Owed)),
-                  QVariant(o.value(QStringLiteral("attempts")).toInt())})
+                  QVariant(f.issueCode), QVariant(MaskCardDigits(f.card)),
+                  QVariant(SealCardNumber(key, f.card)), QVariant(f.entryMode), QVariant(f.itemCode),
+                  QVariant(f.teacherCode), QVariant(f.teacherName), QVariant(f.amount),
+                  QVariant(f.reasonText), QVariant(int(JournalState::Unknown)),
+                  QVariant(int(ReversalState::Owed)), QVariant(o.value(QStringLiteral("attempts")).toInt())})
                 ins.addBindValue(notNull(value));
             if (!exec(ins, QStringLiteral("taking in the old list of reversals")))
                 return false;
             f.id = ins.lastInsertId().toLongLong();
-            QSqlQuery mac(db());
-            mac.prepare(QStringLiteral("UPDATE journal SET mac = ? WHERE id = ?"));
-            mac.addBindValue(QString::fromLatin1(macOf(key, f)));
-            mac.addBindValue(f.id);
-            if (!exec(mac, QStringLiteral("taking in the old list of reversals")))
+            if (!reseal(f.id))
                 return false;
             ++taken;
         }
@@ -733,8 +1298,12 @@ bool Journal::open(QString* error)
         d->statements.setConnection(d->connection);
     }
     d->path = path;
+    d->markPath = markFile();
     d->error.clear();
+    d->problem.clear();
     d->notices.clear();
+    d->lossPending = false;
+    d->checkpointQueued = false;
     const auto failed = [this, error] {
         close();
         if (error)
@@ -756,21 +1325,63 @@ bool Journal::open(QString* error)
                 .arg(damaged);
         return failed();
     }
-    if (!d->loadKey(folder) || !d->openDatabase() || !d->setUpSchema() || !takeInShownAnswer() ||
+    if (!d->openDatabase() || !d->loadKey(folder, !d->hasRows()) || !d->setUpSchema() || !d->checkSeals() ||
+        !takeInShownAnswer() ||
         !d->recoverPending())
         return failed();
     SORNA_CRASH_POINT("journal.open.recovered");
+    d->rememberFile();
+    d->checkMark();
+    d->checkpointNow();
     for (const QString& extra : {QStringLiteral("-wal"), QStringLiteral("-shm")})
         if (QFileInfo::exists(path + extra))
             ownerOnly(path + extra, false);
     d->takeInOldQueue();
+    if (!d->lossPending)
+        d->writeMark();
     return true;
 }
 
 void Journal::close()
 {
-    if (d)
-        d->closeConnection();
+    if (!d)
+        return;
+    if (isOpen()) {
+        d->checkpointNow();
+        if (!d->lossPending)
+            d->writeMark();
+    }
+    d->closeConnection();
+}
+
+QString Journal::plainProblem() const
+{
+    return d ? d->problem : QString();
+}
+
+bool Journal::lossToAcknowledge() const
+{
+    return d && d->lossPending;
+}
+
+void Journal::acknowledgeLoss()
+{
+    if (!d || !d->lossPending)
+        return;
+    d->lossPending = false;
+    d->problem.clear();
+    if (isOpen())
+        d->writeMark();
+}
+
+bool Journal::checkpoint()
+{
+    return isOpen() && d->checkpointNow();
+}
+
+QString Journal::markFile()
+{
+    return paths::root() + QStringLiteral("/Journal.mark");
 }
 
 bool Journal::isOpen() const
@@ -808,6 +1419,18 @@ qint64 Journal::recordRequest(const TransactionInput& in, const TransactionRecor
             *error = d->error;
         return 0;
     }
+    if (d->lossPending) {
+        d->error = QStringLiteral("Journal: rows were lost and the merchant has not been told yet");
+        if (error)
+            *error = d->error;
+        return 0;
+    }
+    if (!d->stillThere()) {
+        close();
+        if (error)
+            *error = d->error;
+        return 0;
+    }
     ReversalFields f;
     f.kind = int(in.mode == TransactionMode::Approval ? JournalKind::Approval : JournalKind::Cancellation);
     f.date = request[tx::send_date];
@@ -832,37 +1455,42 @@ qint64 Journal::recordRequest(const TransactionInput& in, const TransactionRecor
             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const QVariant& v :
              {QVariant(f.kind), QVariant(f.date), QVariant(f.time), QVariant(f.traceNo), QVariant(f.merchant),
-              QVariant(f.issueCode), QVariant(MaskCardDigits(f.card)), QVariant(f.card),
-              QVariant(f.entryMode), QVariant(f.itemCode), QVariant(itemName), QVariant(f.teacherCode),
-              QVariant(f.teacherName), QVariant(f.amount), QVariant(f.reasonText),
-              QVariant(request[tx::org_auth_date]), QVariant(request[tx::org_approval_no]),
-              QVariant(int(JournalState::Pending)), QVariant(cardHashOf(d->key, f.card))})
+              QVariant(f.issueCode), QVariant(MaskCardDigits(f.card)),
+              QVariant(SealCardNumber(d->key, f.card)), QVariant(f.entryMode), QVariant(f.itemCode),
+              QVariant(itemName), QVariant(f.teacherCode), QVariant(f.teacherName), QVariant(f.amount),
+              QVariant(f.reasonText), QVariant(request[tx::org_auth_date]),
+              QVariant(request[tx::org_approval_no]), QVariant(int(JournalState::Pending)),
+              QVariant(cardHashOf(d->key, f.card))})
             q.addBindValue(notNull(v));
         if (!d->exec(q, doing))
             return false;
         f.id = q.lastInsertId().toLongLong();
         q.finish();
-        QSqlQuery& mac = d->statement(QStringLiteral("UPDATE journal SET mac = ? WHERE id = ?"));
-        mac.addBindValue(QString::fromLatin1(macOf(d->key, f)));
-        mac.addBindValue(f.id);
-        const bool ok = d->exec(mac, doing);
-        mac.finish();
-        return ok;
+        return d->reseal(f.id);
     });
     if (!ok) {
         if (error)
             *error = d->error;
         return 0;
     }
+    d->writeMark();
     SORNA_CRASH_POINT("journal.request.committed");
     id = f.id;
     return id;
 }
 
 bool Journal::Private::update(qint64 id, const QString& set, const QVariantList& values, const QString& where,
-                              const QVariantList& whereValues, const QString& doing, QString* out)
+                              const QVariantList& whereValues, const QString& doing, QString* out,
+                              bool checked)
 {
     const bool ok = write(doing, [&] {
+        // A row altered outside the program is not acted on; only setting
+        // it aside as rejected is.
+        if (checked && !sealHolds(id)) {
+            error =
+                QStringLiteral("Journal: row %1 was altered outside the program; not %2").arg(id).arg(doing);
+            return false;
+        }
         QSqlQuery& q = statement(QStringLiteral("UPDATE journal SET %1 WHERE id = ? AND %2").arg(set, where));
         for (const QVariant& v : values)
             q.addBindValue(notNull(v));
@@ -878,7 +1506,7 @@ bool Journal::Private::update(qint64 id, const QString& set, const QVariantList&
             error = QStringLiteral("Journal: row %1 is not in a state that allows %2").arg(id).arg(doing);
             return false;
         }
-        return true;
+        return reseal(id);
     });
     if (!ok && out)
         *out = error;
@@ -892,6 +1520,18 @@ std::atomic<bool> answerWritesFail{false};
 void Journal::setAnswerWritesFail(bool fail)
 {
     answerWritesFail = fail;
+}
+
+// An exchange settled in the journal: the record of what may be owed
+// follows, and the write-ahead log goes into the database once the program
+// is idle.
+bool Journal::settled(bool ok)
+{
+    if (!ok)
+        return false;
+    d->writeMark();
+    d->scheduleCheckpoint();
+    return true;
 }
 
 bool Journal::recordAnswer(qint64 id, const TransactionAnswer& answer, QString* error)
@@ -915,16 +1555,16 @@ bool Journal::recordAnswer(qint64 id, const TransactionAnswer& answer, QString* 
     JournalState state = JournalState::Refused;
     if (answer.accepted())
         state = before->kind == JournalKind::Approval ? JournalState::Approved : JournalState::Cancelled;
-    return d->update(
-        id,
-        QStringLiteral("state = ?, resp_code = ?, approval_no = ?, trans_date = ?, trans_time = ?, "
-                       "remain_amount = ?, student_name = ?, school_name = ?, host_message = ?, "
-                       "card_full = NULL, answer_amount = ?"),
-        {int(state), r[tx::resp_code], r[tx::approval_no].trimmed(), r[tx::trans_date].trimmed(),
-         r[tx::trans_time].trimmed(), r[tx::remain_amount].trimmed(), r[tx::student_name].trimmed(),
-         r[tx::school_name].trimmed(), r[tx::reason_text].trimmed(), wholeWon(r[tx::amount])},
-        QStringLiteral("state = ?"), {int(JournalState::Pending)}, QStringLiteral("recording an answer"),
-        error);
+    return settled(
+        d->update(id,
+                  QStringLiteral("state = ?, resp_code = ?, approval_no = ?, trans_date = ?, trans_time = ?, "
+                                 "remain_amount = ?, student_name = ?, school_name = ?, host_message = ?, "
+                                 "card_full = NULL, answer_amount = ?"),
+                  {int(state), r[tx::resp_code], r[tx::approval_no].trimmed(), r[tx::trans_date].trimmed(),
+                   r[tx::trans_time].trimmed(), r[tx::remain_amount].trimmed(), r[tx::student_name].trimmed(),
+                   r[tx::school_name].trimmed(), r[tx::reason_text].trimmed(), wholeWon(r[tx::amount])},
+                  QStringLiteral("state = ?"), {int(JournalState::Pending)},
+                  QStringLiteral("recording an answer"), error));
 }
 
 bool Journal::recordNoAnswer(qint64 id, QString* error)
@@ -933,22 +1573,23 @@ bool Journal::recordNoAnswer(qint64 id, QString* error)
         return d ? d->notOpen(error) : false;
     // An approval keeps its card number for its reversal; a cancellation's
     // outcome is only unknown.
-    return d->update(id,
-                     QStringLiteral("state = ?, reversal = CASE kind WHEN ? THEN ? ELSE reversal END, "
-                                    "card_full = CASE kind WHEN ? THEN card_full ELSE NULL END"),
-                     {int(JournalState::Unknown), int(JournalKind::Approval), int(ReversalState::Owed),
-                      int(JournalKind::Approval)},
-                     QStringLiteral("state = ?"), {int(JournalState::Pending)},
-                     QStringLiteral("recording that no answer came"), error);
+    return settled(
+        d->update(id,
+                  QStringLiteral("state = ?, reversal = CASE kind WHEN ? THEN ? ELSE reversal END, "
+                                 "card_full = CASE kind WHEN ? THEN card_full ELSE NULL END"),
+                  {int(JournalState::Unknown), int(JournalKind::Approval), int(ReversalState::Owed),
+                   int(JournalKind::Approval)},
+                  QStringLiteral("state = ?"), {int(JournalState::Pending)},
+                  QStringLiteral("recording that no answer came"), error));
 }
 
 bool Journal::recordNotSent(qint64 id, QString* error)
 {
     if (!isOpen())
         return d ? d->notOpen(error) : false;
-    return d->update(id, QStringLiteral("state = ?, card_full = NULL"), {int(JournalState::NotSent)},
-                     QStringLiteral("state = ?"), {int(JournalState::Pending)},
-                     QStringLiteral("recording that the request never left"), error);
+    return settled(d->update(id, QStringLiteral("state = ?, card_full = NULL"), {int(JournalState::NotSent)},
+                             QStringLiteral("state = ?"), {int(JournalState::Pending)},
+                             QStringLiteral("recording that the request never left"), error));
 }
 
 bool Journal::hasOwedReversals()
@@ -985,19 +1626,24 @@ QList<OwedReversal> Journal::owedReversals(int limit)
             q.addBindValue(limit - int(out.size()));
             if (!d->exec(q, QStringLiteral("reading owed reversals")))
                 return out;
+            QList<std::pair<ReversalFields, JournalRow>> found;
             while (q.next()) {
-                const ReversalFields f = reversalFieldsFrom(q);
-                const JournalRow r = rowFrom(q);
+                ReversalFields f = reversalFieldsFrom(q);
+                f.card = OpenCardNumber(d->key, q.value(31).toString());
+                found.append({f, rowFrom(q)});
+            }
+            q.finish();
+            for (const auto& [f, r] : found) {
                 after = f.id;
                 QString why;
-                if (f.kind != int(JournalKind::Approval))
+                if (!d->sealHolds(f.id))
+                    why = QStringLiteral("it was altered after it was recorded");
+                else if (f.kind != int(JournalKind::Approval))
                     why = QStringLiteral("it is no approval");
                 else if (r.state != JournalState::Unknown)
                     why = QStringLiteral("its approval's outcome is known");
                 else if (const QString bad = malformed(f); !bad.isEmpty())
                     why = bad;
-                else if (q.value(32).toString().toLatin1() != macOf(d->key, f))
-                    why = QStringLiteral("it was altered after it was recorded");
                 if (!why.isEmpty()) {
                     rejects.append({f, why});
                     continue;
@@ -1020,13 +1666,21 @@ QList<OwedReversal> Journal::owedReversals(int limit)
                 o.time = f.time;
                 o.amount = f.amount;
                 o.attempts = r.reversalAttempts;
+                o.earlierWritten = r.reversalWritten;
                 out.append(o);
             }
         }
         if (rejects.isEmpty())
             return out;
         for (const auto& [f, why] : rejects) {
-            if (!settleReversal(f.id, ReversalState::Rejected))
+            if (!d->update(f.id,
+                           QStringLiteral("reversal = ?, reversal_settled_at = ?, card_full = NULL, "
+                                          "seal_broken = ?"),
+                           {int(ReversalState::Rejected), Clock::now().toString(Qt::ISODate),
+                            why == u"it was altered after it was recorded" ? 1 : 0},
+                           QStringLiteral("reversal = ?"), {int(ReversalState::Owed)},
+                           QStringLiteral("setting a reversal aside"), nullptr, false) ||
+                !settled(true))
                 return out; // not settled: left out this time, never sent
             ++d->rejected;
             logReversal(QStringLiteral("reversal #%1 of card %2, amount %3: not sent, %4")
@@ -1045,6 +1699,14 @@ bool Journal::countReversalAttempt(qint64 id)
                      QStringLiteral("counting a reversal attempt"), nullptr);
 }
 
+bool Journal::markReversalWriting(qint64 id)
+{
+    if (!isOpen())
+        return d ? d->notOpen(nullptr) : false;
+    return d->update(id, QStringLiteral("reversal_written = 1"), {}, QStringLiteral("reversal = ?"),
+                     {int(ReversalState::Owed)}, QStringLiteral("recording a reversal leaving"), nullptr);
+}
+
 bool Journal::settleReversal(qint64 id, ReversalState outcome, const QString& respCode)
 {
     if (!isOpen())
@@ -1055,13 +1717,16 @@ bool Journal::settleReversal(qint64 id, ReversalState outcome, const QString& re
         return false;
     }
     // A settlement is news to the merchant, whatever the row said before.
-    return d->update(id,
-                     QStringLiteral("reversal_reported = 0, reversal = ?, reversal_resp_code = ?, "
-                                    "reversal_settled_at = ?, "
-                                    "card_full = NULL"),
-                     {int(outcome), respCode, Clock::now().toString(Qt::ISODate)},
-                     QStringLiteral("reversal = ?"), {int(ReversalState::Owed)},
-                     QStringLiteral("settling a reversal"), nullptr);
+    // Setting a row aside as rejected needs no intact seal; everything else
+    // does.
+    return settled(d->update(id,
+                             QStringLiteral("reversal_reported = 0, reversal = ?, reversal_resp_code = ?, "
+                                            "reversal_settled_at = ?, "
+                                            "card_full = NULL"),
+                             {int(outcome), respCode, Clock::now().toString(Qt::ISODate)},
+                             QStringLiteral("reversal = ?"), {int(ReversalState::Owed)},
+                             QStringLiteral("settling a reversal"), nullptr,
+                             outcome != ReversalState::Rejected));
 }
 
 QList<JournalRow> Journal::unreportedReversals()
@@ -1323,6 +1988,8 @@ std::optional<JournalRow> Journal::recordHostTakeBack(qint64 reversalId, const T
         if (!d->exec(ins, doing))
             return false;
         newId = ins.lastInsertId().toLongLong();
+        if (!d->reseal(newId))
+            return false;
         taken = a;
         return true;
     });
@@ -1386,17 +2053,30 @@ bool Journal::recordAlreadyCancelled(qint64 id)
             held ? (a.value(1).toString().isEmpty() ? a.value(0).toString() : a.value(1).toString())
                  : QString();
         // The earlier cancellation whose answer never came went through.
+        // Only rows whose seal holds are changed, and each is sealed again.
         QSqlQuery earlier(d->db());
-        earlier.prepare(QStringLiteral("UPDATE journal SET state = ?, answer_amount = ? WHERE kind = ? AND "
-                                       "state = ? AND org_approval_no = ? AND org_auth_date = ? AND id < ?"));
-        for (const QVariant& v :
-             {QVariant(int(JournalState::Cancelled)), QVariant(won), QVariant(int(JournalKind::Cancellation)),
-              QVariant(int(JournalState::Unknown)), QVariant(c->orgApprovalNo), QVariant(c->orgAuthDate),
-              QVariant(id)})
+        earlier.prepare(QStringLiteral("SELECT id FROM journal WHERE kind = ? AND state = ? AND "
+                                       "org_approval_no = ? AND org_auth_date = ? AND id < ?"));
+        for (const QVariant& v : {QVariant(int(JournalKind::Cancellation)), QVariant(int(JournalState::Unknown)),
+                                  QVariant(c->orgApprovalNo), QVariant(c->orgAuthDate), QVariant(id)})
             earlier.addBindValue(notNull(v));
         if (!d->exec(earlier, doing))
             return false;
-        changed = earlier.numRowsAffected();
+        QList<qint64> earlierIds;
+        while (earlier.next())
+            earlierIds.append(earlier.value(0).toLongLong());
+        earlier.finish();
+        for (qint64 earlierId : earlierIds) {
+            if (!d->sealHolds(earlierId))
+                continue;
+            QSqlQuery set(d->db());
+            set.prepare(QStringLiteral("UPDATE journal SET state = ?, answer_amount = ? WHERE id = ?"));
+            for (const QVariant& v : {QVariant(int(JournalState::Cancelled)), QVariant(won), QVariant(earlierId)})
+                set.addBindValue(notNull(v));
+            if (!d->exec(set, doing) || !d->reseal(earlierId))
+                return false;
+            ++changed;
+        }
         if (changed > 0 || !held)
             return true;
         // None of this journal's: the approval, still standing here, was
@@ -1410,6 +2090,8 @@ bool Journal::recordAlreadyCancelled(qint64 id)
             return false;
         if (!standing.next())
             return true;
+        if (!d->sealHolds(id))
+            return true;
         QSqlQuery self(d->db());
         self.prepare(
             QStringLiteral("UPDATE journal SET state = ?, answer_amount = ? WHERE id = ? AND state = ?"));
@@ -1419,7 +2101,7 @@ bool Journal::recordAlreadyCancelled(qint64 id)
         if (!d->exec(self, doing))
             return false;
         changed = self.numRowsAffected();
-        return true;
+        return changed == 0 || d->reseal(id);
     });
     if (ok && changed > 0)
         logReversal(QStringLiteral("cancellation #%1 answered 23: approval %2 of %3 is cancelled at the host")

@@ -57,9 +57,15 @@ struct JournalRow
     QString respCode, approvalNo, transDate, transTime, remainAmount, studentName, schoolName, hostMessage;
     ReversalState reversal = ReversalState::None;
     int reversalAttempts = 0;
+    // An attempt's whole request may have reached the host (recorded before
+    // its bytes were written out).
+    bool reversalWritten = false;
     QString reversalRespCode;
     QDateTime reversalSettledAt;
     bool reversalReported = false;
+    // The row failed its integrity check once: it was altered outside the
+    // program, and is never acted on.
+    bool sealBroken = false;
 };
 
 // A row of a day's list, with what the other rows say of it.
@@ -90,10 +96,19 @@ struct OwedReversal
     QString issueCode, number;
     QString cardMasked, date, time, amount;
     int attempts = 0;
+    // An earlier attempt's request may have reached the host.
+    bool earlierWritten = false;
 };
 
 // The journal of the root folder: Journal/sorna.db (SQLite, WAL), created
-// for the merchant's account only.
+// for the merchant's account only.  Every row carries a keyed seal over all
+// that it decides (its request, state, reversal state and attempts, the card
+// data), rewritten with each change; the full card number, kept only while a
+// reversal may need it, is stored encrypted.  The write-ahead log is
+// checkpointed at every open and after each settled exchange, and a small
+// record beside the journal folder (Journal.mark in the root folder) keeps
+// the journal's identity, the highest row written and the reversals owed,
+// so that a journal that lost rows, was emptied or was replaced is told.
 class Journal
 {
 public:
@@ -124,6 +139,11 @@ public:
     // Oldest first.
     QList<OwedReversal> owedReversals(int limit = 1);
     bool countReversalAttempt(qint64 id);
+    // Recorded, durably, before a reversal's request is written out: from
+    // then on an answer "22"/"23" to a later attempt means this one reached
+    // the host.  False (with lastError) when it cannot be recorded: then the
+    // request must not be written.
+    bool markReversalWriting(qint64 id);
     // Delivered, Refused or Rejected; the full card number is wiped.
     bool settleReversal(qint64 id, ReversalState outcome, const QString& respCode = {});
     // Refused or rejected reversals the merchant has not been told of yet.
@@ -172,8 +192,23 @@ public:
     QString lastError() const;
     // Test seam: while set, every answer fails to be written, as on a full disk.
     static void setAnswerWritesFail(bool fail);
+    // Why the journal cannot take payments, in the merchant's words, when the
+    // reason is not the disk (a journal of a newer version, its key missing,
+    // rows lost, the folder moved away); empty otherwise.
+    QString plainProblem() const;
+    // The journal lost rows, was emptied or replaced since the program last
+    // wrote it: said in the notices.  No request is recorded until the
+    // merchant has been told and this is acknowledged.
+    bool lossToAcknowledge() const;
+    void acknowledgeLoss();
+    // Moves the write-ahead log into the database now (done by itself at
+    // each open and after each settled exchange).
+    bool checkpoint();
+    // The record of the journal's identity and highest row.
+    static QString markFile();
     // What the last open has to tell the merchant besides success (an old
-    // list of reversals that could not be read), given once.
+    // list of reversals that could not be read, rows found altered, rows
+    // lost), given once.
     QStringList takeNotices();
     // Owed rows that failed their integrity check and were settled Rejected
     // while the program ran.
@@ -184,6 +219,7 @@ private:
     // At open, before rows left waiting are settled: an answer kept beside
     // the journal is written into its row, which is then not reversed.
     bool takeInShownAnswer();
+    bool settled(bool ok);
     struct Private;
     Private* d = nullptr;
 };

@@ -39,9 +39,6 @@ struct ReversalSender::State
     // Settled by the host while the journal could not take it: never sent
     // again while the program runs, settled as soon as the journal takes it.
     QHash<qint64, std::pair<ReversalState, QString>> unsettled;
-    // Attempts of a reversal that this run saw fail before the request was
-    // written: they cannot have reached the host.
-    QHash<qint64, int> neverWritten;
 };
 
 ReversalSender* ReversalSender::instance()
@@ -85,7 +82,6 @@ void ReversalSender::stop()
     // have reached the host).
     st.socket->Close();
     st.current.reset();
-    st.neverWritten.clear();
 }
 
 void ReversalSender::setRetryInterval(int ms)
@@ -171,7 +167,17 @@ void ReversalSender::onConnected()
     State& st = *d;
     if (!st.current)
         return;
-    const OwedReversal& r = *st.current;
+    const OwedReversal r = *st.current;
+    // On record before a byte leaves: a later "22"/"23" then means this
+    // attempt reached the host.  Not recorded, not sent.
+    if (!Journal::instance().markReversalWriting(r.rowId)) {
+        st.current.reset();
+        st.socket->Close();
+        logReversal(r, QStringLiteral("not sent: ") + Journal::instance().lastError());
+        emit idle(false);
+        return;
+    }
+    SORNA_CRASH_POINT("reversal.writing-recorded");
     TransactionRecord record = TransactionRequestRecord(r.input, r.issueCode, r.number);
     // Logged with the card number masked, like every request.
     EnvelopeBuild(*st.socket, record.build(), kTagSend);
@@ -195,7 +201,7 @@ void ReversalSender::onAnswer()
     st.answerTimer->stop();
     // Logged with the card number masked, like every answer.
     const QByteArray plain = EnvelopeOpen(st.socket->GetData());
-    const bool earlierMayHaveReached = st.current->attempts > st.neverWritten.value(st.current->rowId);
+    const bool earlierMayHaveReached = st.current->earlierWritten;
     const ReversalVerdict verdict = JudgeReversalAnswer(plain, earlierMayHaveReached);
     const qint64 rowId = st.current->rowId;
     finish(verdict.outcome, verdict.code, verdict.what);
@@ -220,9 +226,11 @@ ReversalVerdict JudgeReversalAnswer(const QByteArray& plain, bool earlierMayHave
     const QString code = TransactionRecord::cut(plain)[tx::resp_code];
     // An earlier attempt may have reached the host without its outcome
     // reaching the journal (the program died, or the connection was lost,
-    // after the request was written).  The host then has nothing left to
-    // reverse: "no original" or "already cancelled" is this reversal done,
-    // not refused.
+    // after its request went out; the journal records that before the first
+    // byte leaves).  The host then has nothing left to reverse: "no
+    // original" or "already cancelled" is this reversal done, not refused.
+    // Without such an attempt it is a refusal: the host may still hold the
+    // approval (a reversal that came too late, say).
     if (code == u"00")
         return {ReversalState::Delivered, code, QStringLiteral("delivered, the host answered 00")};
     if (earlierMayHaveReached && (code == u"22" || code == u"23"))
@@ -249,31 +257,26 @@ void ReversalSender::onError(const QString& why)
     if (!st.current)
         return;
     st.answerTimer->stop();
-    if (st.socket->requestWritten() && st.socket->remoteClosed()) {
-        switch (st.socket->peerClose()) {
-        case PeerClose::Orderly:
-            finish(ReversalState::Delivered, {},
-                   QStringLiteral("delivered: the whole request was written and the host closed in order"));
-            return;
-        case PeerClose::Unknown:
-            // This platform cannot tell a reset from an orderly close: taken as
-            // delivered, as before there was a journal.
-            finish(ReversalState::Delivered, {},
-                   QStringLiteral("delivered: the whole request was written and the host closed the "
-                                  "connection (a reset cannot be told apart here)"));
-            return;
-        case PeerClose::Reset:
-            break;
-        }
+    // Only an orderly close after the whole request is a delivery; a reset,
+    // or a close that cannot be told apart, leaves the reversal owed (sent
+    // again, the host answers "22"/"23", which settles it: this attempt is
+    // on record as one that may have reached it).
+    if (st.socket->requestWritten() && st.socket->remoteClosed() &&
+        st.socket->peerClose() == PeerClose::Orderly) {
+        finish(ReversalState::Delivered, {},
+               QStringLiteral("delivered: the whole request was written and the host closed in order"));
+        return;
     }
     const bool reset = st.socket->peerClose() == PeerClose::Reset;
+    const bool untold = st.socket->remoteClosed() && st.socket->peerClose() == PeerClose::Unknown;
     const OwedReversal r = *st.current;
-    if (!st.socket->requestWritten())
-        ++st.neverWritten[r.rowId];
     st.current.reset();
     st.socket->Close();
     logReversal(r, QStringLiteral("not delivered (%1), still owed")
-                       .arg(reset ? QStringLiteral("the host reset the connection") : why));
+                       .arg(reset    ? QStringLiteral("the host reset the connection")
+                            : untold ? QStringLiteral("the host ended the connection; a reset cannot be told "
+                                                      "from an orderly close")
+                                     : why));
     emit idle(false);
 }
 
@@ -282,7 +285,6 @@ void ReversalSender::finish(ReversalState outcome, const QString& code, const QS
     State& st = *d;
     const OwedReversal r = *st.current;
     st.current.reset();
-    st.neverWritten.remove(r.rowId);
     st.answerTimer->stop();
     st.socket->Close();
     Journal& journal = Journal::instance();

@@ -29,11 +29,16 @@ ReversalVerdict JudgeReversalAnswer(const QByteArray& plain, bool earlierMayHave
 //  - an answer "00" within the answer time-out: Delivered;
 //  - another code: Refused (the merchant is told once, by whoever listens to
 //    `needsAttention`);
-//  - no answer, but the host closed the connection in order, or stayed
-//    silent for the answer time-out, after the whole request was written:
-//    Delivered (a host that never answers reversals keeps working);
-//  - a refused connection, a reset or any other error: stays Owed, tried
-//    again every retry interval (30 s) and at the next start.
+//  - "22"/"23" (no original, already cancelled) after an earlier attempt
+//    whose request may have reached the host (on record in the journal
+//    before its first byte left): Delivered; without one, Refused;
+//  - no answer, but the host closed the connection in order (read as the
+//    end of its stream), or stayed silent for the answer time-out, after the
+//    whole request was written: Delivered (a host that never answers
+//    reversals keeps working);
+//  - a refused connection, a reset, a close that cannot be told from a
+//    reset, or any other error: stays Owed, tried again every retry
+//    interval (30 s) and at the next start.
 class ReversalSender : public QObject
 {
     Q_OBJECT

@@ -193,9 +193,11 @@ std::optional<QString> PayDesk::beginRequest(const PanelInput& panel, const QStr
         // Earlier outcomes first: the journal must know how the last payment
         // ended before the next one is recorded.
         QString why;
-        if (!journal().isOpen()) {
+        if (!journal().isOpen() || journal().lossToAcknowledge()) {
+            // Said plainly when the disk is not the reason.
             if (error)
-                *error = kNotRecorded.arg(journal().lastError());
+                *error = journal().plainProblem().isEmpty() ? kNotRecorded.arg(journal().lastError())
+                                                            : journal().plainProblem();
             return std::nullopt;
         }
         if (!saveUnsaved(&why)) {
@@ -219,7 +221,8 @@ std::optional<QString> PayDesk::beginRequest(const PanelInput& panel, const QStr
         p.journalId = journal().recordRequest(p.input, p.record, panel.itemText.trimmed(), &why);
         if (p.journalId == 0) {
             if (error)
-                *error = kNotRecorded.arg(why);
+                *error =
+                    journal().plainProblem().isEmpty() ? kNotRecorded.arg(why) : journal().plainProblem();
             return std::nullopt;
         }
     }

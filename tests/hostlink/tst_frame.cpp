@@ -751,8 +751,10 @@ private slots:
         QCOMPARE(error.count(), 0);
     }
 
-    // The peek that finds a close whose notice was lost. No event loop runs
-    // here, so Qt reads nothing from the watched end on its own.
+    // The peek that finds a close whose notice was lost, and which close it
+    // was: the end of the stream (no error) or a reset (the peer's end as an
+    // error). No event loop runs here, so Qt reads nothing from the watched
+    // end on its own.
     void peerHasEnded_data()
     {
         QTest::addColumn<QByteArray>("peerSends");
@@ -791,7 +793,10 @@ private slots:
             peer.abort();
         }
         QTest::qSleep(100);
-        QCOMPARE(PeerHasEnded(watched->socketDescriptor()), ended);
+        int error = -1;
+        QCOMPARE(PeerHasEnded(watched->socketDescriptor(), &error), ended);
+        QCOMPARE(tcp::peerEnded(error), peerEnds == "reset");
+        QCOMPARE(error == 0, peerEnds != "reset");
     }
 };
 

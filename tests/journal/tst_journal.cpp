@@ -1,19 +1,22 @@
 // The journal of approvals and cancellations: what each answer, time-out and
-// restart leaves in it, the card number kept only while a reversal may be
-// owed, rows altered by hand, the old reversal list taken in, and a disk that
-// is full, read-only or holds a damaged file.
+// restart leaves in it, the card number kept (encrypted) only while a
+// reversal may be owed, rows altered by hand, the old reversal list taken in,
+// a disk that is full, read-only or holds a damaged file, and a journal that
+// lost rows, its key or its folder.
 
 #include "foundation/clock.h"
 #include "foundation/cp949.h"
 #include "foundation/paths.h"
 #include "foundation/textbytes.h"
 #include "journal/dayview.h"
+#include "journal/cardcipher.h"
 #include "journal/journal.h"
 #include "support/testsupport.h"
 #include "transaction/transactionmessages.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMessageAuthenticationCode>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -71,6 +74,43 @@ QVariant column(qint64 id, const QString& name)
     }
     QSqlDatabase::removeDatabase(u"peek"_s);
     return out;
+}
+
+QByteArray journalKey()
+{
+    QFile f(paths::journalFolder() + u"/journal.key"_s);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The card number a row keeps, opened with the journal's key.
+QString cardIn(qint64 id)
+{
+    return OpenCardNumber(journalKey(), column(id, u"card_full"_s).toString());
+}
+
+// The journal's files as a killed program leaves them: copied while open.
+QHash<QString, QByteArray> snapshot()
+{
+    QHash<QString, QByteArray> out;
+    for (const QString& extra : {u""_s, u"-wal"_s, u"-shm"_s}) {
+        QFile f(paths::journalFile() + extra);
+        if (f.open(QIODevice::ReadOnly))
+            out.insert(extra, f.readAll());
+    }
+    return out;
+}
+
+bool restore(const QHash<QString, QByteArray>& files)
+{
+    bool ok = true;
+    for (const QString& extra : {u""_s, u"-wal"_s, u"-shm"_s}) {
+        QFile::remove(paths::journalFile() + extra);
+        if (!files.contains(extra))
+            continue;
+        QFile f(paths::journalFile() + extra);
+        ok = ok && f.open(QIODevice::WriteOnly) && f.write(files[extra]) == files[extra].size();
+    }
+    return ok;
 }
 
 bool alter(qint64 id, const QString& assignment)
@@ -244,8 +284,10 @@ private slots:
         Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(14, 30, 25)));
         const qint64 id = record(input(TransactionMode(mode)));
         QVERIFY2(id > 0, qPrintable(journal().lastError()));
-        // Before the request leaves: the whole card number, for a reversal.
-        QCOMPARE(column(id, u"card_full"_s).toString(), kCard);
+        // Before the request leaves: the whole card number, for a reversal,
+        // readable with the journal's key only.
+        QCOMPARE(cardIn(id), kCard);
+        QVERIFY(!column(id, u"card_full"_s).toString().contains(u"94101200"_s));
         std::optional<JournalRow> r = journal().row(id);
         QVERIFY(r);
         QCOMPARE(r->state, JournalState::Pending);
@@ -619,6 +661,12 @@ private slots:
         for (const QString& name : aside)
             QVERIFY(QFile::rename(m_root->file(u"Journal/"_s + name), m_root->file(u"Looked-at/"_s + name)));
         QVERIFY(journal().open(&error));
+        // The new journal is not the one that was written: said, and nothing
+        // is recorded before the merchant has been told.
+        QVERIFY(journal().lossToAcknowledge());
+        QVERIFY(journal().takeNotices().join(u'\n').contains(u"200"_s));
+        QCOMPARE(record(input(TransactionMode::Approval)), 0);
+        journal().acknowledgeLoss();
         QVERIFY(record(input(TransactionMode::Approval)) > 0);
     }
 
@@ -997,34 +1045,325 @@ private slots:
         QCOMPARE(journal().owedReversalCount(), -1);
     }
 
-    // A journal of the first layout opens, is brought up to the current one
-    // and keeps every row; a row still holding its card number gets the
-    // card's hash.
-    void firstLayoutUpgraded()
+    // A journal of an earlier layout opens, is brought up to the current one
+    // and keeps every row: a row still holding its card number gets the
+    // card's hash, the number is encrypted, every row sealed anew; an owed
+    // row that fails its old seal is never sent; an attempt made before may
+    // have reached the host.
+    void olderLayoutUpgraded_data()
     {
+        QTest::addColumn<int>("layout");
+        QTest::newRow("first layout") << 1;
+        QTest::newRow("second layout") << 2;
+    }
+    void olderLayoutUpgraded()
+    {
+        QFETCH(int, layout);
         const qint64 done = approvedAt(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0)));
         Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(10, 1, 0)));
         const qint64 owed = record(input(TransactionMode::Approval));
-        QVERIFY(journal().recordNoAnswer(owed));
+        const qint64 forged = record(input(TransactionMode::Approval, u"9410120000000027"_s));
+        QVERIFY(journal().recordNoAnswer(owed) && journal().recordNoAnswer(forged));
+        QVERIFY(journal().countReversalAttempt(owed));
+        const QByteArray key = journalKey();
         journal().close();
-        QVERIFY(execAll({u"DROP INDEX journal_by_approval_no"_s, u"DROP INDEX journal_by_org_approval_no"_s,
-                         u"DROP INDEX journal_by_item_amount"_s, u"DROP TABLE reprint"_s,
-                         u"ALTER TABLE journal DROP COLUMN card_hash"_s,
-                         u"ALTER TABLE journal DROP COLUMN answer_amount"_s, u"PRAGMA user_version=1"_s}));
+        // As the earlier layout kept them: the number in clear, the seal over
+        // the request alone.
+        QStringList back;
+        for (const auto& [id, card] : {std::pair{owed, kCard}, std::pair{forged, u"9410120000000027"_s}}) {
+            QStringList parts{QString::number(id), u"1"_s,      u"20261207"_s, u"100100"_s, u"100100012345"_s,
+                              u"7100012345"_s,     u"3901"_s,   card,          u"0"_s,      u"101"_s,
+                              u"TC25010001"_s,     u"박소윤"_s, u"50000"_s,    QString()};
+            const QString mac =
+                QString::fromLatin1(QMessageAuthenticationCode::hash(parts.join(QChar(0x1f)).toUtf8(), key,
+                                                                     QCryptographicHash::Sha256)
+                                        .toHex());
+            back << u"UPDATE journal SET card_full = '%1', mac = '%2' WHERE id = %3"_s.arg(card, mac).arg(id);
+        }
+        back << u"UPDATE journal SET amount = '990000' WHERE id = %1"_s.arg(forged) // altered before
+             << u"DROP TABLE identity"_s << u"DROP INDEX journal_by_state"_s
+             << u"ALTER TABLE journal DROP COLUMN reversal_written"_s
+             << u"ALTER TABLE journal DROP COLUMN seal_broken"_s;
+        if (layout == 1)
+            back << u"DROP INDEX journal_by_approval_no"_s << u"DROP INDEX journal_by_org_approval_no"_s
+                 << u"DROP INDEX journal_by_item_amount"_s << u"DROP TABLE reprint"_s
+                 << u"ALTER TABLE journal DROP COLUMN card_hash"_s
+                 << u"ALTER TABLE journal DROP COLUMN answer_amount"_s;
+        back << u"PRAGMA user_version=%1"_s.arg(layout);
+        QVERIFY(execAll(back));
+        QFile::remove(Journal::markFile()); // kept by no earlier version
 
         QString error;
         QVERIFY2(journal().open(&error), qPrintable(error));
-        QCOMPARE(column(done, u"card_hash"_s).toString(), QString());
+        if (layout == 1)
+            QCOMPARE(column(done, u"card_hash"_s).toString(), QString());
         QCOMPARE(column(owed, u"card_hash"_s).toString().size(), 64);
-        QCOMPARE(journal().dayRows(u"20261207"_s).size(), 2);
-        QCOMPARE(journal().owedReversals(10).size(), 1);
+        QCOMPARE(cardIn(owed), kCard);
+        QCOMPARE(journal().dayRows(u"20261207"_s).size(), 3);
+        const QList<OwedReversal> list = journal().owedReversals(10);
+        QCOMPARE(list.size(), 1);
+        QCOMPARE(list[0].rowId, owed);
+        QVERIFY(list[0].earlierWritten);
+        QCOMPARE(journal().row(forged)->reversal, ReversalState::Rejected);
         QVERIFY(journal().recordReprint(done));
-        // Found by its masked number, having no hash.
-        QVERIFY(journal().recentApproval(kCard, u"101"_s, u"50000"_s,
-                                         QDateTime(QDate(2026, 12, 7), QTime(9, 59, 0))));
+        if (layout == 1) // found by its masked number, having no hash
+            QVERIFY(journal().recentApproval(kCard, u"101"_s, u"50000"_s,
+                                             QDateTime(QDate(2026, 12, 7), QTime(9, 59, 0))));
         journal().close();
+        for (const QByteArray& bytes : snapshot())
+            QVERIFY(!bytes.contains("9410120000000019") && !bytes.contains("9410120000000027"));
         QVERIFY(journal().open(&error)); // and opens again as it is
-        QCOMPARE(journal().dayRows(u"20261207"_s).value(0).row.id, owed);
+        QVERIFY(journal().takeNotices().isEmpty());
+        QCOMPARE(journal().dayRows(u"20261207"_s).value(0).row.id, forged);
+    }
+
+    // Hand edits of what a row decides, found at the next open: never acted
+    // on, told; an approval, whose reversal may then be owed, is told as
+    // such (settled Rejected, reported once).
+    void handEditsAtOpen_data()
+    {
+        QTest::addColumn<QString>("row"); // "owed", "written", "approved", "cancellation"
+        QTest::addColumn<QString>("assignment");
+        QTest::addColumn<bool>("toldAsOwed");
+        QTest::newRow("owed reversal hidden as delivered") << u"owed"_s << u"reversal = 2"_s << true;
+        QTest::newRow("owed reversal hidden as never owed")
+            << u"owed"_s << u"reversal = 0, state = 3"_s << true;
+        QTest::newRow("attempts reset") << u"owed"_s << u"reversal_attempts = 0"_s << true;
+        QTest::newRow("earlier attempt unwritten") << u"written"_s << u"reversal_written = 0"_s << true;
+        QTest::newRow("card data of another row") << u"owed"_s
+                                                  << u"card_full = (SELECT card_full FROM journal "
+                                                     "WHERE id = (SELECT MAX(id) FROM journal))"_s
+                                                  << true;
+        QTest::newRow("answered approval made owed")
+            << u"approved"_s << u"state = 4, reversal = 1, card_full = '9410120000000019'"_s << true;
+        QTest::newRow("answered approval's amount changed") << u"approved"_s << u"amount = '5000'"_s << true;
+        QTest::newRow("cancellation made accepted") << u"cancellation"_s << u"state = 2"_s << false;
+    }
+    void handEditsAtOpen()
+    {
+        QFETCH(QString, row);
+        QFETCH(QString, assignment);
+        QFETCH(bool, toldAsOwed);
+        const qint64 approved = approvedAt(QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)));
+        Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(9, 1, 0)));
+        const qint64 owed = record(input(TransactionMode::Approval));
+        QVERIFY(journal().recordNoAnswer(owed));
+        QVERIFY(journal().countReversalAttempt(owed));
+        if (row == u"written")
+            QVERIFY(journal().markReversalWriting(owed));
+        const qint64 cancellation = record(input(TransactionMode::Cancellation));
+        QVERIFY(journal().recordAnswer(cancellation, answer(u"51"_s)));
+        const qint64 other = record(input(TransactionMode::Approval, u"9410120000000027"_s));
+        QVERIFY(journal().recordNoAnswer(other)); // left as it is
+        const qint64 id = row == u"approved" ? approved : row == u"cancellation" ? cancellation : owed;
+        journal().close();
+        QVERIFY(alter(id, assignment));
+
+        QString error;
+        QVERIFY2(journal().open(&error), qPrintable(error));
+        const QString told = journal().takeNotices().join(u'\n');
+        QVERIFY2(told.contains(QString::number(id)), qPrintable(told));
+        QVERIFY(journal().row(id)->sealBroken);
+        QList<qint64> sent;
+        for (const OwedReversal& o : journal().owedReversals(10))
+            sent.append(o.rowId);
+        QVERIFY(!sent.contains(id)); // never the altered row
+        QVERIFY(sent.contains(other));
+        const QList<JournalRow> unreported = journal().unreportedReversals();
+        QCOMPARE(unreported.size(), toldAsOwed ? 1 : 0);
+        if (toldAsOwed) {
+            QCOMPARE(unreported[0].id, id);
+            QCOMPARE(unreported[0].reversal, ReversalState::Rejected);
+            QVERIFY(column(id, u"card_full"_s).isNull());
+        }
+        // Never acted on: no outcome is recorded over it.
+        QVERIFY(!journal().recordAnswer(id, answer(u"00"_s)));
+        journal().close();
+        QVERIFY(journal().open(&error));
+        QVERIFY(journal().takeNotices().isEmpty()); // told once
+        QCOMPARE(journal().unreportedReversals().size(), toldAsOwed ? 1 : 0);
+    }
+
+    // The key is never made anew while the journal holds rows: the merchant
+    // is told and the rows stay as they were, owed reversals included; a
+    // journal without rows gets a new one.
+    void missingKey_data()
+    {
+        QTest::addColumn<bool>("rows");
+        QTest::addColumn<QString>("replacedBy"); // "", "garbage"
+        QTest::newRow("deleted, reversal owed") << true << QString();
+        QTest::newRow("replaced by another file, reversal owed") << true << u"garbage"_s;
+        QTest::newRow("deleted, no rows yet") << false << QString();
+    }
+    void missingKey()
+    {
+        QFETCH(bool, rows);
+        QFETCH(QString, replacedBy);
+        qint64 owed = 0;
+        if (rows) {
+            owed = record(input(TransactionMode::Approval));
+            QVERIFY(journal().recordNoAnswer(owed));
+        }
+        const QByteArray key = journalKey();
+        journal().close();
+        const QString keyFile = paths::journalFolder() + u"/journal.key"_s;
+        QVERIFY(QFile::remove(keyFile));
+        if (!replacedBy.isEmpty())
+            m_root->write(u"Journal/journal.key"_s, QByteArray(17, 'k'));
+
+        QString error;
+        if (!rows) {
+            QVERIFY(journal().open(&error));
+            QVERIFY(journalKey() != key && journalKey().size() == 32);
+            return;
+        }
+        QVERIFY(!journal().open(&error));
+        QVERIFY2(journal().plainProblem().contains(u"journal.key"_s), qPrintable(journal().plainProblem()));
+        QCOMPARE(QFile::exists(keyFile), !replacedBy.isEmpty()); // nothing made in its place
+        QVERIFY(journal().hasOwedReversals());                   // nothing may leave
+        QCOMPARE(record(input(TransactionMode::Approval)), 0);
+        // The key put back: everything as it was.
+        QFile::remove(keyFile);
+        m_root->write(u"Journal/journal.key"_s, key);
+        QVERIFY2(journal().open(&error), qPrintable(error));
+        QCOMPARE(journal().owedReversals(10).size(), 1);
+        QCOMPARE(cardIn(owed), kCard);
+        QVERIFY(journal().takeNotices().isEmpty());
+    }
+
+    // A journal written by a newer version: said plainly, not opened.
+    void newerVersion()
+    {
+        journal().close();
+        QVERIFY(execAll({u"PRAGMA user_version=99"_s}));
+        QString error;
+        QVERIFY(!journal().open(&error));
+        QVERIFY2(journal().plainProblem().contains(u"새 버전"_s), qPrintable(journal().plainProblem()));
+        QVERIFY(!journal().plainProblem().contains(u"디스크"_s));
+    }
+
+    // What a kill leaves (the files as they are while open) when the
+    // write-ahead file, the database or the whole folder goes: the settled
+    // exchanges were checkpointed into the database and survive; what was
+    // lost is told, owed reversals first, and nothing is recorded before the
+    // merchant has been told.
+    void lostRows_data()
+    {
+        QTest::addColumn<QString>("loss");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("write-ahead file deleted after settled exchanges") << u"wal, checkpointed"_s << false;
+        QTest::newRow("write-ahead file deleted before the checkpoint") << u"wal"_s << true;
+        QTest::newRow("database copied back alone") << u"older copy"_s << true;
+        QTest::newRow("another journal put in its place") << u"other journal"_s << true;
+        QTest::newRow("journal deleted") << u"deleted"_s << true;
+        QTest::newRow("journal folder renamed while running") << u"renamed"_s << true;
+    }
+    void lostRows()
+    {
+        QFETCH(QString, loss);
+        QFETCH(bool, told);
+        const qint64 first = approvedAt(QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)));
+        QCoreApplication::processEvents(); // idle: checkpointed
+        const QHash<QString, QByteArray> early = snapshot();
+        Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(9, 30, 15)));
+        const qint64 owed = record(input(TransactionMode::Approval));
+        QVERIFY(journal().recordNoAnswer(owed));
+        if (loss == u"wal, checkpointed")
+            QCoreApplication::processEvents();
+        QHash<QString, QByteArray> files = snapshot();
+        if (loss == u"renamed") {
+            QVERIFY(QDir(m_root->path()).rename(u"Journal"_s, u"Journal-old"_s));
+            QString error;
+            QCOMPARE(record(input(TransactionMode::Approval), &error), 0);
+            QVERIFY2(journal().plainProblem().contains(u"옮겨"_s), qPrintable(journal().plainProblem()));
+            QVERIFY(!journal().isOpen());
+            QCOMPARE(QDir(m_root->path()).entryList({u"Journal"_s}, QDir::Dirs).size(), 0); // nothing made
+        } else {
+            journal().close();
+            if (loss.startsWith(u"wal"))
+                files.remove(u"-wal"_s);
+            else if (loss == u"older copy")
+                files = early;
+            else if (loss == u"deleted")
+                files.clear();
+            else if (loss == u"other journal") {
+                TempRoot other;
+                QVERIFY(journal().open());
+                QVERIFY(record(input(TransactionMode::Approval)) > 0);
+                journal().close();
+                files = snapshot();
+                QVERIFY(QFile::copy(paths::journalFolder() + u"/journal.key"_s,
+                                    m_root->file(u"Journal/journal.key.other"_s)));
+            }
+            QVERIFY(restore(files));
+            if (loss == u"other journal") {
+                QFile::remove(m_root->file(u"Journal/journal.key"_s));
+                QVERIFY(QFile::rename(m_root->file(u"Journal/journal.key.other"_s),
+                                      m_root->file(u"Journal/journal.key"_s)));
+            }
+        }
+        QString error;
+        QVERIFY2(journal().open(&error), qPrintable(error));
+        const QStringList notices = journal().takeNotices();
+        QCOMPARE(journal().lossToAcknowledge(), told);
+        if (!told) {
+            QVERIFY(notices.isEmpty());
+            QCOMPARE(journal().row(owed)->reversal, ReversalState::Owed);
+            QCOMPARE(journal().row(first)->state, JournalState::Approved);
+            return;
+        }
+        QVERIFY(!notices.isEmpty());
+        // The owed reversal first, as the merchant can act on it.
+        const QString text = notices.value(0);
+        QVERIFY2(text.startsWith(u"보내야 할 자동취소 1건"_s), qPrintable(text));
+        QVERIFY2(text.contains(u"2026-12-07 09:30:15  카드 94101200****0019  50,000원"_s), qPrintable(text));
+        QVERIFY2(text.contains(QString::number(owed)), qPrintable(text));
+        QCOMPARE(record(input(TransactionMode::Approval)), 0);
+        QVERIFY(journal().plainProblem().contains(u"자동취소"_s));
+        // Said again at the next start until the merchant has been told.
+        journal().close();
+        QVERIFY(journal().open());
+        QVERIFY(journal().lossToAcknowledge());
+        journal().acknowledgeLoss();
+        QVERIFY(record(input(TransactionMode::Approval)) > 0);
+        journal().close();
+        QVERIFY(journal().open());
+        QVERIFY(!journal().lossToAcknowledge());
+        QVERIFY(journal().takeNotices().isEmpty());
+    }
+
+    // No full card number anywhere in the journal's files, neither while a
+    // reversal is owed (as a kill leaves them) nor after a normal close; the
+    // number comes back for the reversal.
+    void noCardNumberAtRest()
+    {
+        const QList<QByteArray> cards{"9410120000000019", "9410120000000027", "9410120000000035"};
+        for (const QByteArray& card : cards) {
+            const qint64 id = record(input(TransactionMode::Approval, QString::fromLatin1(card)));
+            QVERIFY(id > 0);
+            if (card.endsWith("27"))
+                QVERIFY(journal().recordAnswer(id, answer(u"00"_s)));
+            else
+                QVERIFY(journal().recordNoAnswer(id));
+        }
+        QVERIFY(journal().settleReversal(journal().owedReversals(1).value(0).rowId, ReversalState::Delivered));
+        const auto clean = [&](const char* when) {
+            const QHash<QString, QByteArray> files = snapshot();
+            QVERIFY(files.contains(u""_s));
+            for (auto it = files.begin(); it != files.end(); ++it)
+                for (const QByteArray& card : cards) {
+                    QVERIFY2(!it.value().contains(card),
+                             qPrintable(u"%1: %2 in sorna.db%3"_s.arg(QLatin1String(when),
+                                                                      QLatin1String(card), it.key())));
+                    // Nor in UTF-16.
+                    QVERIFY(!it.value().contains(QByteArray::fromRawData(
+                        reinterpret_cast<const char*>(QString::fromLatin1(card).utf16()), card.size() * 2)));
+                }
+        };
+        clean("owed, as a kill leaves it");
+        QCOMPARE(journal().owedReversals(1).value(0).input.cardNumber, u"9410120000000035"_s);
+        journal().close();
+        clean("after a normal close");
     }
 
     // A read-only root (a file system remounted read-only after an error):

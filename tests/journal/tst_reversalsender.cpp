@@ -9,6 +9,7 @@
 #include "foundation/paths.h"
 #include "foundation/textbytes.h"
 #include "hostlink/envelope.h"
+#include "hostlink/winsock.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "support/refhost.h"
@@ -335,6 +336,42 @@ private slots:
                 QVERIFY2(!line.contains(demo::kCardNineItems.toLatin1()), line.constData());
     }
 
+    // How the peer ended the connection after the whole request is read
+    // from the socket's own read result, with no state probe at all: a
+    // reset is never taken for an orderly close (a reversal met by one stays
+    // owed), and a pay connection tells them apart the same way.
+    void closeReadFromTheSocket_data()
+    {
+        QTest::addColumn<int>("does"); // Peer::Does
+        QTest::addColumn<bool>("watch");
+        QTest::addColumn<int>("how"); // PeerClose
+        for (const bool watch : {false, true}) {
+            const QByteArray suffix = watch ? ", state probe on" : ", no state probe";
+            QTest::newRow(("reset after reading" + suffix).constData())
+                << int(Peer::Does::ResetAfterRead) << watch << int(PeerClose::Reset);
+            QTest::newRow(("closed in order after reading" + suffix).constData())
+                << int(Peer::Does::CloseAfterRead) << watch << int(PeerClose::Orderly);
+        }
+    }
+    void closeReadFromTheSocket()
+    {
+        QFETCH(int, does);
+        QFETCH(bool, watch);
+        QFETCH(int, how);
+        Peer peer{Peer::Does(does)};
+        Winsock socket;
+        socket.setWatchPeerClose(watch);
+        socket.RemoteHost = u"127.0.0.1"_s;
+        socket.RemotePort = peer.serverPort();
+        QSignalSpy error(&socket, &Winsock::Error);
+        connect(&socket, &Winsock::Connected, &socket, [&socket] { socket.SendData(QByteArray(300, '0')); });
+        socket.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(!error.isEmpty(), 10000);
+        QVERIFY(socket.requestWritten());
+        QVERIFY(socket.remoteClosed());
+        QCOMPARE(int(socket.peerClose()), how);
+    }
+
     // The host answers "no original" (22): refused, unless an earlier
     // attempt may have reached it without its outcome reaching the journal
     // (the program was killed with it in flight): then the host has nothing
@@ -350,6 +387,10 @@ private slots:
             << u"in flight"_s << int(ReversalState::Delivered) << 0;
         QTest::newRow("an attempt found the host down, which never had the approval")
             << u"host down"_s << int(ReversalState::Refused) << 1;
+        // Counted, then the program died before a byte left: after the
+        // restart the attempt is on record as never written.
+        QTest::newRow("an attempt counted, the program died before writing, restarted")
+            << u"died before writing"_s << int(ReversalState::Refused) << 1;
     }
     void nothingLeftToReverse()
     {
@@ -362,11 +403,18 @@ private slots:
         const bool inFlight = earlier == u"in flight";
         const qint64 id = owe(approvalOf(demo::kCardNineItems), inFlight ? &host : nullptr);
         QVERIFY2(id > 0, qPrintable(journal().lastError()));
+        if (earlier == u"died before writing") {
+            QVERIFY(journal().countReversalAttempt(id));
+            journal().close();
+            QVERIFY(journal().open());
+        }
         if (inFlight) {
-            // What a killed program left: the attempt counted, the host has it.
+            // What a killed program left: the attempt counted and on record
+            // as written, the host has it.
             const OwedReversal r = journal().owedReversals(1).value(0);
             QCOMPARE(r.rowId, id);
             QVERIFY(journal().countReversalAttempt(id));
+            QVERIFY(journal().markReversalWriting(id));
             QVERIFY(!HostExchange(host.port(),
                                   TransactionRequestRecord(r.input, r.issueCode, r.number).build(), kTagSend)
                          .isEmpty());

@@ -64,24 +64,30 @@ private slots:
     void secondCopy_data()
     {
         QTest::addColumn<bool>("sameRoot");
+        QTest::addColumn<bool>("viaLink"); // the same root reached through a symbolic link
         QTest::addColumn<bool>("refused");
 
-        QTest::newRow("same root folder, other temporary folders: refused") << true << true;
-        QTest::newRow("another root folder: runs") << false << false;
+        QTest::newRow("same root folder, other temporary folders: refused") << true << false << true;
+        QTest::newRow("same root folder through a symbolic link: refused") << true << true << true;
+        QTest::newRow("another root folder: runs") << false << false << false;
     }
 
     void secondCopy()
     {
         QFETCH(bool, sameRoot);
+        QFETCH(bool, viaLink);
         QFETCH(bool, refused);
 
         TempRoot rootA;
         TempRoot rootB;
+        QTemporaryDir elsewhere;
+        const QString link = elsewhere.path() + QStringLiteral("/root");
+        QVERIFY(QFile::link(rootA.path(), link));
         QProcess* first = startClient(rootA.path());
         QVERIFY(first->waitForStarted(10000));
         QTRY_COMPARE_WITH_TIMEOUT(lockHolder(rootA), first->processId(), 15000);
 
-        QProcess* second = startClient(sameRoot ? rootA.path() : rootB.path());
+        QProcess* second = startClient(viaLink ? link : sameRoot ? rootA.path() : rootB.path());
         QVERIFY(second->waitForStarted(10000));
         if (refused) {
             QVERIFY(second->waitForFinished(15000));
@@ -99,16 +105,28 @@ private slots:
         QVERIFY(!first->readAllStandardError().contains("MESSAGE: "));
     }
 
-    // A copy that was killed leaves its lock behind; the next start takes it
-    // over.
+    // A copy that was killed leaves its lock file behind, and a power cut,
+    // another PC or a tidy merchant may leave anything in it: the next start
+    // takes it over.
+    void startAfterAKilledCopy_data()
+    {
+        QTest::addColumn<QByteArray>("leftInIt"); // written over the dead copy's file; "-": untouched
+        QTest::newRow("as the killed copy left it") << QByteArray("-");
+        QTest::newRow("emptied") << QByteArray();
+        QTest::newRow("garbage") << QByteArray("\xff\xfe#!\n\n?");
+        QTest::newRow("another PC's copy named") << QByteArray("4242\nCOUNTER-PC-2\n");
+    }
     void startAfterAKilledCopy()
     {
+        QFETCH(QByteArray, leftInIt);
         TempRoot root;
         QProcess* first = startClient(root.path());
         QVERIFY(first->waitForStarted(10000));
         QTRY_COMPARE_WITH_TIMEOUT(lockHolder(root), first->processId(), 15000);
         first->kill();
         QVERIFY(first->waitForFinished(5000));
+        if (leftInIt != "-")
+            root.write(QStringLiteral("sorna.lock"), leftInIt);
 
         QProcess* next = startClient(root.path());
         QVERIFY(next->waitForStarted(10000));

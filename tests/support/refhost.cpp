@@ -247,12 +247,15 @@ QByteArray HostExchange(quint16 port, const QString& record, const QString& tag,
 
 bool RefHost::restart(bool keepExtra)
 {
+    return restartWith(keepExtra ? m_extra : QStringList());
+}
+
+bool RefHost::restartWith(const QStringList& extra)
+{
     stop();
     QStringList args = m_process.arguments();
-    if (!keepExtra) {
-        args = args.mid(0, args.size() - m_extra.size());
-        m_extra.clear();
-    }
+    args = args.mid(0, args.size() - m_extra.size()) + extra;
+    m_extra = extra;
     const qsizetype port = args.indexOf(QStringLiteral("--port"));
     if (m_port == 0 || port < 0 || port + 1 >= args.size()) {
         m_error = QStringLiteral("the host never listened: nothing to restart");

@@ -45,6 +45,9 @@ public:
     // it was started with (its fault modes) unless `keepExtra`.  False when
     // it does not come up (see error()).
     bool restart(bool keepExtra = true);
+    // The same, with `extra` in place of the extra arguments it was started
+    // with (a host back with its clock moved on, say).
+    bool restartWith(const QStringList& extra);
 
     // Everything the host has logged so far.
     QByteArray log() const;

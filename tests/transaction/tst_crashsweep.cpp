@@ -85,6 +85,10 @@ struct Behaviour
     const char* what;
     const char* mode; // the host's fault mode; empty: answers, or down for a while
     bool down;        // refuses connections for a while, then comes back
+    // Back for the next start with its clock 11 minutes on: a reversal that
+    // never reached it is refused "22" (too late), one that did finds
+    // nothing left to reverse.
+    bool clockMoved = false;
 };
 
 constexpr int kDownMs = 2000;
@@ -97,6 +101,8 @@ const Behaviour kBehaviours[] = {
     {"closes", "closes without answering", "close", false},
     {"late", "answers 12 s late", "delay:12000", false},
     {"down", "refuses connections for 2 s, then back", "", true},
+    {"moved-clock", "answers; back after the kill with its clock 11 min on (22 to a late reversal)", "",
+     false, true},
 };
 
 // The fixed sample CI runs: every crash point once, under behaviours that
@@ -117,6 +123,8 @@ const std::pair<const char*, const char*> kSample[] = {
     {"reversal.settled", "answers"},
     {"journal.open.recovered", "closes"},
     {"start/reversal.request.written", "answers"},
+    {"reversal.before-send", "moved-clock"},
+    {"start/reversal.request.written", "moved-clock"},
 };
 
 // The host's arguments for the run that is killed.
@@ -387,7 +395,11 @@ private slots:
             return;
 
         // Started again with the host answering, until nothing is owed.
-        QVERIFY2(host.restart(false), qPrintable(host.error()));
+        QVERIFY2(behaviour.clockMoved
+                     ? host.restartWith({QStringLiteral("--clock"),
+                                         QDateTime::currentDateTime().addSecs(11 * 60).toString(Qt::ISODate)})
+                     : host.restart(false),
+                 qPrintable(host.error()));
         QProcess* again = startClient(root, false, 1, {});
         QVERIFY(again->waitForStarted(10000));
         QTest::qWait(1000); // the start-up has taken up what was left

@@ -7,6 +7,7 @@
 #include "foundation/gui/logreport.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
+#include "foundation/instancelock.h"
 #include "foundation/paths.h"
 #include "hostlink/zseed.h"
 #include "journal/journal.h"
@@ -16,36 +17,22 @@
 #include "login/gui/session.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QEvent>
-#include <QLockFile>
 #include <QTimer>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
-#include <optional>
 
 namespace sorna {
 namespace {
 
 // One running copy per root folder, whatever its user or temporary folder:
-// two copies would both send and settle the same reversals.  A copy that was
-// killed leaves a stale lock that the next start takes over.
-QString lockPath()
-{
-    return paths::root() + QStringLiteral("/sorna.lock");
-}
-
-// A root folder that cannot be written (read-only, say) cannot hold the lock
-// either; the copies are then told apart per user as before, and the journal
-// says plainly that nothing can be recorded.
-QString fallbackLockPath()
-{
-    const QByteArray key =
-        QCryptographicHash::hash(paths::root().toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
-    return QDir::tempPath() + QStringLiteral("/sorna-") + QString::fromLatin1(key) + QStringLiteral(".lock");
-}
+// two copies would both send and settle the same reversals.  The lock is the
+// system's own on the root's lock file and dies with its process.  A root
+// that cannot be written locks its journal folder (or the root itself)
+// instead, so that two spellings of one root are still one copy.
 
 // Runs `then` once, on the event loop's turn after the first paint of the
 // watched window, or after `latestMs` if no paint has come by then.
@@ -103,17 +90,18 @@ int RunClient(int argc, char** argv)
     }
 
     QDir().mkpath(paths::root());
-    QLockFile lock(lockPath());
-    lock.setStaleLockTime(0);
-    bool locked = lock.tryLock(0);
-    std::optional<QLockFile> fallback;
-    if (!locked && lock.error() != QLockFile::LockFailedError) {
-        fallback.emplace(fallbackLockPath());
-        fallback->setStaleLockTime(0);
-        locked = fallback->tryLock(0);
-    }
-    if (!locked) {
-        MessageBox::show(nullptr, QStringLiteral("프로그램이 이미 실행중입니다"), MessageBox::Icon::Warning);
+    static InstanceLock lock;
+    const InstanceLock::Result locked =
+        lock.acquire(paths::native(paths::root() + QStringLiteral("/sorna.lock")),
+                     {paths::native(paths::journalFolder()), paths::native(paths::root())});
+    if (locked != InstanceLock::Result::Held) {
+        MessageBox::show(nullptr,
+                         locked == InstanceLock::Result::Busy
+                             ? QStringLiteral("프로그램이 이미 실행중입니다")
+                             : QStringLiteral("프로그램 폴더를 잠글 수 없어 시작할 수 없습니다.\n"
+                                              "폴더 권한을 확인해 주세요.\n(") +
+                                   QDir::toNativeSeparators(paths::root()) + u')',
+                         MessageBox::Icon::Warning);
         return 1;
     }
 
@@ -125,14 +113,25 @@ int RunClient(int argc, char** argv)
     // when the program last ended); those are sent first.
     new AfterFirstPaint(login, 500, [] {
         QString journalError;
-        const bool journalOpen = Journal::instance().open(&journalError);
+        Journal& journal = Journal::instance();
+        const bool journalOpen = journal.open(&journalError);
         ReversalSender::instance()->start();
-        if (!journalOpen)
+        if (!journalOpen) {
+            const QString plain = journal.plainProblem();
             MessageBox::show(nullptr,
-                             QStringLiteral("거래내역을 열 수 없어 승인과 취소를 보낼 수 없습니다.\n"
-                                            "카드 조회와 잔액조회는 할 수 있습니다.\n(") +
-                                 journalError + u')',
+                             plain.isEmpty()
+                                 ? QStringLiteral("거래내역을 열 수 없어 승인과 취소를 보낼 수 "
+                                                  "없습니다.\n카드 조회와 잔액조회는 할 수 "
+                                                  "있습니다.\n(") +
+                                       journalError + u')'
+                                 : plain + QStringLiteral("\n카드 조회와 잔액조회는 할 수 있습니다."),
                              MessageBox::Icon::Critical);
+        }
+        // What was lost or found altered is said before any payment can be
+        // recorded; lost rows first.
+        for (const QString& notice : journal.takeNotices())
+            MessageBox::show(nullptr, notice, MessageBox::Icon::Warning);
+        journal.acknowledgeLoss();
     });
     startTestDrive();
 
