@@ -21,7 +21,8 @@ bool isApproval(const JournalRow& r)
 // Whether the row holds only kinds and states this program writes.
 bool written(const JournalRow& r)
 {
-    return (r.kind == JournalKind::Approval || r.kind == JournalKind::Cancellation) &&
+    return (r.kind == JournalKind::Approval || r.kind == JournalKind::Cancellation ||
+            (r.kind == JournalKind::HostTakeBack && r.state == JournalState::Cancelled)) &&
            int(r.state) >= int(JournalState::Pending) && int(r.state) <= int(JournalState::NotSent) &&
            int(r.reversal) >= int(ReversalState::None) && int(r.reversal) <= int(ReversalState::Rejected);
 }

@@ -33,8 +33,8 @@
 #include <QVariant>
 
 #include <atomic>
-#include <limits>
 #include <filesystem>
+#include <limits>
 #include <string>
 
 #if !defined(_WIN32)
@@ -1326,8 +1326,7 @@ bool Journal::open(QString* error)
         return failed();
     }
     if (!d->openDatabase() || !d->loadKey(folder, !d->hasRows()) || !d->setUpSchema() || !d->checkSeals() ||
-        !takeInShownAnswer() ||
-        !d->recoverPending())
+        !takeInShownAnswer() || !d->recoverPending())
         return failed();
     SORNA_CRASH_POINT("journal.open.recovered");
     d->rememberFile();
@@ -1674,8 +1673,8 @@ QList<OwedReversal> Journal::owedReversals(int limit)
             return out;
         for (const auto& [f, why] : rejects) {
             if (!d->update(f.id,
-                           QStringLiteral("reversal = ?, reversal_settled_at = ?, card_full = NULL, "
-                                          "seal_broken = ?"),
+                           QStringLiteral("reversal_reported = 0, reversal = ?, reversal_settled_at = ?, "
+                                          "card_full = NULL, seal_broken = ?"),
                            {int(ReversalState::Rejected), Clock::now().toString(Qt::ISODate),
                             why == u"it was altered after it was recorded" ? 1 : 0},
                            QStringLiteral("reversal = ?"), {int(ReversalState::Owed)},
@@ -2057,8 +2056,9 @@ bool Journal::recordAlreadyCancelled(qint64 id)
         QSqlQuery earlier(d->db());
         earlier.prepare(QStringLiteral("SELECT id FROM journal WHERE kind = ? AND state = ? AND "
                                        "org_approval_no = ? AND org_auth_date = ? AND id < ?"));
-        for (const QVariant& v : {QVariant(int(JournalKind::Cancellation)), QVariant(int(JournalState::Unknown)),
-                                  QVariant(c->orgApprovalNo), QVariant(c->orgAuthDate), QVariant(id)})
+        for (const QVariant& v :
+             {QVariant(int(JournalKind::Cancellation)), QVariant(int(JournalState::Unknown)),
+              QVariant(c->orgApprovalNo), QVariant(c->orgAuthDate), QVariant(id)})
             earlier.addBindValue(notNull(v));
         if (!d->exec(earlier, doing))
             return false;
@@ -2071,7 +2071,8 @@ bool Journal::recordAlreadyCancelled(qint64 id)
                 continue;
             QSqlQuery set(d->db());
             set.prepare(QStringLiteral("UPDATE journal SET state = ?, answer_amount = ? WHERE id = ?"));
-            for (const QVariant& v : {QVariant(int(JournalState::Cancelled)), QVariant(won), QVariant(earlierId)})
+            for (const QVariant& v :
+                 {QVariant(int(JournalState::Cancelled)), QVariant(won), QVariant(earlierId)})
                 set.addBindValue(notNull(v));
             if (!d->exec(set, doing) || !d->reseal(earlierId))
                 return false;

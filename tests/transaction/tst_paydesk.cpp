@@ -534,8 +534,9 @@ private slots:
     }
 
     // An approval left unanswered while the journal takes no write: the
-    // owed reversal is known to the pay desk before the journal has it, and
-    // written as soon as the journal takes writes again.
+    // pay desk keeps its outcome, sends nothing (saying why) before the
+    // journal has it, and writes it as soon as the journal takes writes
+    // again, when the reversal is owed.
     void lockedJournalKeepsOwedReversal()
     {
         QVERIFY(Journal::instance().open());
@@ -545,14 +546,20 @@ private slots:
         QVERIFY(desk.beginRequest(panelWithItem(TransactionMode::Approval, 0), QStringLiteral("3901"),
                                   QStringLiteral("7100012345"), nullptr));
         {
-            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            QSqlDatabase other =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
             other.setDatabaseName(paths::journalFile());
             QVERIFY(other.open());
             QSqlQuery lock(other);
             QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
             QVERIFY(desk.noAnswer());
             QVERIFY(!Journal::instance().hasOwedReversals()); // the journal does not know yet
-            QVERIFY(desk.reversalsOwed());
+            Clock::setFixed(Clock::now().addSecs(1));
+            QString error;
+            QVERIFY(!desk.beginRequest(panelWithItem(TransactionMode::Approval, 0), QStringLiteral("3901"),
+                                       QStringLiteral("7100012345"), &error));
+            QVERIFY2(!error.isEmpty(), "a request refused without a reason");
+            QVERIFY(!desk.pending());
             QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("other"));
