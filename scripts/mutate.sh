@@ -23,25 +23,25 @@ filter="${1:-}"
 
 # file @@ tests @@ text @@ replacement @@ what
 read -r -d '' FAULTS <<'LIST' || true
-src/transaction/paydesk.cpp @@ tst_paydesk @@                 *error = kNotRecorded.arg(why);¶            return std::nullopt;¶        }¶    }¶    m_pending = p; @@                 *error = kNotRecorded.arg(why);¶        }¶    }¶    m_pending = p; @@ a request the journal could not record still leaves
+src/transaction/paydesk.cpp @@ tst_paydesk @@                     journal().plainProblem().isEmpty() ? kNotRecorded.arg(why) : journal().plainProblem();¶            return std::nullopt; @@                     journal().plainProblem().isEmpty() ? kNotRecorded.arg(why) : journal().plainProblem(); @@ a request the journal could not record still leaves
 src/transaction/paydesk.cpp @@ tst_paydesk @@ constexpr int kDuplicateWindowSeconds = 5 * 60; @@ constexpr int kDuplicateWindowSeconds = 1 * 60; @@ duplicate window of one minute
 src/transaction/paydesk.cpp @@ tst_paydesk @@ if (panel.cardGroups.join(QString()).size() < 16) @@ if (panel.cardGroups.join(QString()).size() < 15) @@ a 15-digit card passes the pay check
 src/transaction/paydesk.cpp @@ tst_paydesk @@ if (m_pending)¶        return PayCheck::Busy; @@ if (false)¶        return PayCheck::Busy; @@ a second request while one waits
 src/transaction/paydesk.cpp @@ tst_paydesk @@ const bool reverse = p.input.mode == TransactionMode::Approval; @@ const bool reverse = p.input.mode != TransactionMode::Balance; @@ an unanswered cancellation owes a reversal
 src/transaction/paydesk.cpp @@ tst_paydesk @@ if (m.answer.accepted() && m.mode != TransactionMode::Balance) @@ if (m.answer.accepted()) @@ a receipt for a balance inquiry
 src/transaction/paydesk.cpp @@ tst_paydesk @@         if (journal().hasOwedReversals()) { @@         if (false) { @@ payments leave while a reversal is owed
-src/transaction/paydesk.cpp @@ tst_paydesk @@ return !m_unsaved.isEmpty() || journal().hasOwedReversals(); @@ return journal().hasOwedReversals(); @@ unsaved outcomes forgotten by the owed check
+src/transaction/paydesk.cpp @@ tst_paydesk @@         if (!saveUnsaved(&why)) { @@         if (!saveUnsaved(&why) && false) { @@ unsaved outcomes forgotten before the next request
 src/transaction/paydesk.cpp @@ tst_paydesk @@ (other.isEmpty() || other == QStringLiteral(" "))) @@ (other.isEmpty())) @@ a one-blank other reason accepted
 src/journal/journal.cpp @@ tst_journal tst_reversalsender @@ if (!matches("[0-9]{1,10}", f.amount) || f.amount.toLongLong() <= 0) @@ if (!matches("[0-9]{1,10}", f.amount)) @@ a zero-won reversal sent
 src/journal/journal.cpp @@ tst_journal tst_reversalsender @@ if (!matches("[0-9]{16}", f.card)) @@ if (!matches("[0-9]{15,16}", f.card)) @@ a 15-digit card reversed
-src/journal/journal.cpp @@ tst_journal tst_reversalsender @@ else if (q.value(32).toString().toLatin1() != macOf(d->key, f)) @@ else if (false) @@ the MAC not checked
+src/journal/journal.cpp @@ tst_journal tst_reversalsender @@                 if (!d->sealHolds(f.id)) @@                 if (false) @@ the seal not checked before a reversal is sent
 src/journal/journal.cpp @@ tst_journal tst_dayview @@ "(c.org_auth_date = journal.trans_date OR c.org_auth_date = journal.date)), " @@ "(c.org_auth_date = journal.trans_date)), " @@ day list: cancellation matched by the host's date only
 src/journal/journal.cpp @@ tst_journal tst_dayview @@ "(o.trans_date = journal.org_auth_date OR o.date = journal.org_auth_date) " @@ "(o.trans_date = journal.org_auth_date) " @@ day list: original item by the host's date only
 src/journal/journal.cpp @@ tst_journal tst_paydesk @@ {int(JournalState::Unknown), int(JournalKind::Approval), int(ReversalState::Owed), @@ {int(JournalState::Unknown), int(JournalKind::Approval), int(ReversalState::None), @@ an unanswered approval owes nothing
 src/journal/journal.cpp @@ tst_journal @@ "card_full = NULL, answer_amount = ?" @@ "answer_amount = ?" @@ the card number kept after the answer
 src/journal/journal.cpp @@ tst_journal @@ q.addBindValue(int(ReversalState::Owed));¶        q.addBindValue(int(JournalState::Pending)); @@ q.addBindValue(int(ReversalState::None));¶        q.addBindValue(int(JournalState::Pending)); @@ an approval left waiting at a crash owes nothing
 src/journal/journal.cpp @@ tst_journal tst_paydesk @@     if (!isOpen())¶        return true; @@     if (!isOpen())¶        return false; @@ a closed journal owes nothing
-src/journal/journal.cpp @@ tst_journal tst_reversalsender @@ reversal_settled_at = ?, "¶                                    "card_full = NULL"), @@ reversal_settled_at = ?"), @@ the card number kept after the reversal
+src/journal/journal.cpp @@ tst_journal tst_reversalsender @@                                             "reversal_settled_at = ?, "¶                                            "card_full = NULL"), @@                                             "reversal_settled_at = ?"), @@ the card number kept after the reversal
 src/journal/journal.cpp @@ tst_journal tst_paydesk @@ "AND date || time >= ? AND kind = ? AND state = ? " @@ "AND kind = ? AND state = ? " @@ duplicate check without its time window
 src/journal/journal.cpp @@ tst_journal tst_reversalsender @@ if (affected != 1) { @@ if (affected > 1) { @@ an update that finds no row succeeds
 src/journal/journal.cpp @@ tst_journal tst_reversalsender @@ QString(std::min<qsizetype>(4, cardNumber.size() - 8), u'*') @@ QString(std::min<qsizetype>(4, cardNumber.size() - 8), u'0') @@ card digits masked with zeros
@@ -51,8 +51,8 @@ src/journal/reversalsender.cpp @@ tst_reversalsender @@ constexpr int kRetryMs =
 src/journal/reversalsender.cpp @@ tst_reversalsender @@ constexpr int kAnswerTimeoutMs = 10000; @@ constexpr int kAnswerTimeoutMs = 1000; @@ answer time-out of 1 s
 src/journal/reversalsender.cpp @@ tst_reversalsender @@ if (earlierMayHaveReached && (code == u"22" || code == u"23")) @@ if ((earlierMayHaveReached || true) && (code == u"22" || code == u"23")) @@ "no original" always taken as delivered
 src/journal/reversalsender.cpp @@ tst_reversalsender @@     if (code == u"00") @@     if (code.startsWith(u'0')) @@ any code starting with 0 taken as delivered
-src/journal/reversalsender.cpp @@ tst_reversalsender @@         case PeerClose::Orderly:¶            finish(ReversalState::Delivered @@         case PeerClose::Orderly:¶            finish(ReversalState::Refused @@ an orderly close taken as a refusal
-src/journal/reversalsender.cpp @@ tst_reversalsender @@     if (!st.socket->requestWritten())¶        ++st.neverWritten[r.rowId]; @@     (void)0; @@ attempts that never left counted as reaching the host
+src/journal/reversalsender.cpp @@ tst_reversalsender @@         finish(ReversalState::Delivered, {},¶               QStringLiteral("delivered: the whole request was written and the host closed in order")); @@         finish(ReversalState::Refused, {},¶               QStringLiteral("delivered: the whole request was written and the host closed in order")); @@ an orderly close taken as a refusal
+src/journal/journal.cpp @@ tst_reversalsender tst_journal @@                 o.earlierWritten = r.reversalWritten; @@                 o.earlierWritten = true; @@ attempts that never left counted as reaching the host
 src/journal/reversalsender.cpp @@ tst_reversalsender @@     if (!journal.countReversalAttempt(r.rowId)) { @@     if (!journal.countReversalAttempt(r.rowId) && false) { @@ an attempt made that could not be counted
 src/journal/reversalsender.cpp @@ tst_reversalsender @@ if (st.current && st.socket->requestWritten()) { @@ if (st.current) { @@ the answer time-out started before the whole request left
 src/journal/reversalsender.cpp @@ tst_reversalsender @@         return {ReversalState::Delivered,¶                {}, @@         return {ReversalState::Refused,¶                {}, @@ an unreadable answer taken as a refusal
