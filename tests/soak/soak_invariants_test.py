@@ -11,9 +11,9 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("soak", os.path.join(HERE, "..", "..", "scripts", "soak.py"))
-soak = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(soak)
+module_spec = importlib.util.spec_from_file_location("soak", os.path.join(HERE, "..", "..", "scripts", "soak.py"))
+soak = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(soak)
 
 A, B = "9410120000000019", "9410120000000027"
 MASK_A, MASK_B = "94101200****0019", "94101200****0027"
