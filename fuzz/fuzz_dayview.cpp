@@ -62,7 +62,8 @@ JournalDayRow rowFrom(fuzz::Input& in, qint64 id)
 
 bool known(const JournalRow& r)
 {
-    return (r.kind == JournalKind::Approval || r.kind == JournalKind::Cancellation) &&
+    return (r.kind == JournalKind::Approval || r.kind == JournalKind::Cancellation ||
+            (r.kind == JournalKind::HostTakeBack && r.state == JournalState::Cancelled)) &&
            int(r.state) >= int(JournalState::Pending) && int(r.state) <= int(JournalState::NotSent) &&
            int(r.reversal) >= int(ReversalState::None) && int(r.reversal) <= int(ReversalState::Rejected);
 }
@@ -73,13 +74,15 @@ void checkShown(const JournalDayRow& d)
     const JournalRow& r = d.row;
     const ShownRow s = Show(d);
     FUZZ_CHECK(!s.state.isEmpty());
-    FUZZ_CHECK(s.kind == QStringLiteral("승인") || s.kind == QStringLiteral("취소"));
+    FUZZ_CHECK(s.kind == QStringLiteral("승인") || s.kind == QStringLiteral("취소") ||
+               (s.kind == QStringLiteral("자동취소") && r.kind == JournalKind::HostTakeBack));
     FUZZ_CHECK((s.look == Look::Attention) == !s.advice.isEmpty());
     if (s.mayCancel)
         FUZZ_CHECK(r.kind == JournalKind::Approval && r.state == JournalState::Approved && !d.cancelled &&
                    !r.approvalNo.isEmpty());
     if (s.mayReprint)
-        FUZZ_CHECK(known(r) && (r.state == JournalState::Approved || r.state == JournalState::Cancelled));
+        FUZZ_CHECK(known(r) && r.kind != JournalKind::HostTakeBack &&
+                   (r.state == JournalState::Approved || r.state == JournalState::Cancelled));
     if (!known(r))
         FUZZ_CHECK(s.look == Look::Attention && !s.mayCancel && !s.mayReprint);
     FUZZ_CHECK(amount.match(s.amount).hasMatch());

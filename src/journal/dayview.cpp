@@ -103,7 +103,7 @@ ShownRow Show(const JournalDayRow& day)
         s.state = day.cancelled ? QStringLiteral("취소됨") : QStringLiteral("승인");
         s.look = day.cancelled ? Look::Settled : Look::Plain;
         s.mayReprint = true;
-        s.mayCancel = !day.cancelled && !r.approvalNo.isEmpty();
+        s.mayCancel = isApproval(r) && !day.cancelled && !r.approvalNo.isEmpty();
         break;
     case JournalState::Cancelled:
         if (r.kind == JournalKind::HostTakeBack) {

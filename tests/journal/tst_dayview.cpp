@@ -103,6 +103,9 @@ private slots:
         QTest::newRow("approved, reversal state unknown to the program")
             << A << int(JournalState::Approved) << 7 << u"00"_s << false << strange << attention << true
             << false << false;
+        // A cancellation never stands as an approval: nothing to cancel.
+        QTest::newRow("cancellation shown approved") << C << int(JournalState::Approved) << none << u"00"_s
+                                                     << false << u"승인"_s << plain << false << true << false;
         QTest::newRow("reversal state unknown to the program")
             << A << int(JournalState::Unknown) << 7 << QString() << false << strange << attention << true
             << false << false;
