@@ -13,12 +13,6 @@
 
 using namespace sorna;
 
-namespace {
-
-constexpr qsizetype kMaxPlain = 1400;
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::Input in(data, size);
@@ -27,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     QByteArray received = payload;
     if (mode & 1) {
-        payload.truncate(kMaxPlain);
+        payload.truncate(fuzz::kMaxPlain);
         // Every message of the link has its four-digit msg_type after the
         // 4-byte length field, whatever else it holds.
         for (qsizetype i = 4; i < 8 && i < payload.size(); ++i)

@@ -15,13 +15,6 @@
 
 using namespace sorna;
 
-namespace {
-
-// Plain texts longer than this do not fit the cipher's 2000-byte buffer.
-constexpr qsizetype kMaxPlain = 1400;
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::Input in(data, size);
@@ -37,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QByteArray stream = payload;
     QByteArray sealedFrame;
     if (sealed) {
-        payload.truncate(kMaxPlain);
+        payload.truncate(fuzz::kMaxPlain);
         // Every message of the link has its four-digit msg_type after the
         // 4-byte length field, whatever else it holds.
         for (qsizetype i = 4; i < 8 && i < payload.size(); ++i)

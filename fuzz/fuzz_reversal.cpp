@@ -19,12 +19,6 @@
 
 using namespace sorna;
 
-namespace {
-
-constexpr qsizetype kMaxPlain = 1400;
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::Input in(data, size);
@@ -32,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool earlier = mode & 2;
     QByteArray received = in.rest();
     if (mode & 1) {
-        received.truncate(kMaxPlain);
+        received.truncate(fuzz::kMaxPlain);
         received = SealFrame(received);
         FUZZ_CHECK(!received.isEmpty());
     }

@@ -24,6 +24,9 @@
 
 namespace sorna::fuzz {
 
+// Plain texts longer than this do not fit the cipher's 2000-byte buffer.
+constexpr qsizetype kMaxPlain = 1400;
+
 // True when every byte is a blank (the pad of fixed-width fields).
 inline bool onlyBlanks(QByteArrayView v)
 {
