@@ -22,7 +22,7 @@
 #include "foundation/cp949.h"
 #include "foundation/messagelog.h"
 #include "hostlink/envelope.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "transaction/transactionmessages.h"
 
 #include "hostsim/demodata.h"
@@ -186,7 +186,7 @@ public:
     {
         m_socket.RemoteHost = QStringLiteral("127.0.0.1");
         m_socket.RemotePort = port;
-        QObject::connect(&m_socket, &Winsock::Connected, &m_loop, [this] {
+        QObject::connect(&m_socket, &HostSocket::Connected, &m_loop, [this] {
             TransactionInput in;
             in.mode = m_mode;
             in.entryMode = QStringLiteral("0");
@@ -208,7 +208,7 @@ public:
             m_result.requestBytes = m_requestBytes;
             EnvelopeBuild(m_socket, record, kTagSend);
         });
-        QObject::connect(&m_socket, &Winsock::DataArrival, &m_loop, [this] {
+        QObject::connect(&m_socket, &HostSocket::DataArrival, &m_loop, [this] {
             const QByteArray received = m_socket.GetData();
             const TransactionAnswer a =
                 CutTransactionAnswer(EnvelopeOpen(received), m_mode == TransactionMode::Balance);
@@ -218,7 +218,7 @@ public:
             m_result.respCode = a.record[tx::resp_code];
             m_loop.quit();
         });
-        QObject::connect(&m_socket, &Winsock::Error, &m_loop, [this] { m_loop.quit(); });
+        QObject::connect(&m_socket, &HostSocket::Error, &m_loop, [this] { m_loop.quit(); });
     }
 
     LinkResult exchange()
@@ -241,7 +241,7 @@ private:
     TransactionMode m_mode;
     int m_requestBytes = 0;
     qint64 m_sequence = 0;
-    Winsock m_socket;
+    HostSocket m_socket;
     QEventLoop m_loop;
     QElapsedTimer m_timer;
     LinkResult m_result;

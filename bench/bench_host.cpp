@@ -20,7 +20,7 @@
 #include "card/cardinquiry.h"
 #include "foundation/cp949.h"
 #include "hostlink/envelope.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "transaction/transactionmessages.h"
 
 #include "hostsim/demodata.h"
@@ -79,8 +79,8 @@ public:
     {
         m_socket.RemoteHost = QStringLiteral("127.0.0.1");
         m_socket.RemotePort = host->port();
-        connect(&m_socket, &Winsock::Connected, this, [this] { m_socket.SendData(m_frame); });
-        connect(&m_socket, &Winsock::DataArrival, this, [this, approvals] {
+        connect(&m_socket, &HostSocket::Connected, this, [this] { m_socket.SendData(m_frame); });
+        connect(&m_socket, &HostSocket::DataArrival, this, [this, approvals] {
             const QByteArray answer = OpenFrame(m_socket.GetData());
             if (MidBytes(answer, 39, 2) != u"00" || MidBytes(answer, 27, 12) != m_trace)
                 ++*m_errors;
@@ -88,7 +88,7 @@ public:
                 approvals->insert(MidBytes(answer, AnswerPosition(tx::approval_no), 12).trimmed());
             next();
         });
-        connect(&m_socket, &Winsock::Error, this, [this] {
+        connect(&m_socket, &HostSocket::Error, this, [this] {
             ++*m_errors;
             next();
         });
@@ -144,7 +144,7 @@ private:
     int m_done = 0;
     QString m_trace;
     QByteArray m_frame;
-    Winsock m_socket;
+    HostSocket m_socket;
 };
 
 void BM_HostThroughput(benchmark::State& state)

@@ -3,8 +3,8 @@
 #include "foundation/cp949.h"
 #include "foundation/messagelog.h"
 #include "hostlink/frame.h"
+#include "hostlink/hostsocket.h"
 #include "hostlink/record.h"
-#include "hostlink/winsock.h"
 #include "hostlink/zseed.h"
 
 namespace sorna {
@@ -34,7 +34,7 @@ QByteArray OpenFrame(const QByteArray& received)
     return buffer;
 }
 
-void EnvelopeBuild(Winsock& socket, const QString& record, const QString& tag)
+void EnvelopeBuild(HostSocket& socket, const QString& record, const QString& tag)
 {
     const QByteArray plain = cp949::encode(WithLengthField(record));
     LogMessage(tag, LoggedRequest(plain));

@@ -6,7 +6,7 @@
 
 namespace sorna {
 
-class Winsock;
+class HostSocket;
 
 // Plain text of a request: "0", the decimal character count of the record,
 // then the record.  The count is taken in characters, not bytes, as the host
@@ -26,7 +26,7 @@ QByteArray OpenFrame(const QByteArray& received);
 // "[ Serc "), enciphers, frames and sends the record on `socket`.  The log
 // line is the plain text as sent but for its secrets (LoggedRequest); the
 // host receives the real record.
-void EnvelopeBuild(Winsock& socket, const QString& record, const QString& tag);
+void EnvelopeBuild(HostSocket& socket, const QString& record, const QString& tag);
 
 // Opens a received frame (OpenFrame) and writes the "[ Resp " line with the
 // whole 2000-byte buffer (LoggedAnswer).  The result's first byte is the

@@ -6,7 +6,7 @@
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "hostlink/envelope.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -34,7 +34,7 @@ struct ReversalSender::State
 {
     QTimer* retry = nullptr;
     QTimer* answerTimer = nullptr;
-    Winsock* socket = nullptr;
+    HostSocket* socket = nullptr;
     std::optional<OwedReversal> current;
     // Settled by the host while the journal could not take it: never sent
     // again while the program runs, settled as soon as the journal takes it.
@@ -54,15 +54,15 @@ ReversalSender::ReversalSender() : QObject(QCoreApplication::instance()), d(new 
     d->answerTimer = new QTimer(this);
     d->answerTimer->setSingleShot(true);
     d->answerTimer->setInterval(kAnswerTimeoutMs);
-    d->socket = new Winsock(this);
+    d->socket = new HostSocket(this);
     d->socket->setObjectName(QStringLiteral("sckMain2"));
     d->socket->setWatchPeerClose(true);
     connect(d->retry, &QTimer::timeout, this, &ReversalSender::tryNext);
     connect(d->answerTimer, &QTimer::timeout, this, &ReversalSender::onSilence);
-    connect(d->socket, &Winsock::Connected, this, &ReversalSender::onConnected);
-    connect(d->socket, &Winsock::SendComplete, this, &ReversalSender::onWritten);
-    connect(d->socket, &Winsock::DataArrival, this, &ReversalSender::onAnswer);
-    connect(d->socket, &Winsock::Error, this, &ReversalSender::onError);
+    connect(d->socket, &HostSocket::Connected, this, &ReversalSender::onConnected);
+    connect(d->socket, &HostSocket::SendComplete, this, &ReversalSender::onWritten);
+    connect(d->socket, &HostSocket::DataArrival, this, &ReversalSender::onAnswer);
+    connect(d->socket, &HostSocket::Error, this, &ReversalSender::onError);
     // The state goes with the object.
     connect(this, &QObject::destroyed, this, [state = d] { delete state; });
 }

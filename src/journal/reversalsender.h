@@ -8,7 +8,7 @@ class QTimer;
 
 namespace sorna {
 
-class Winsock;
+class HostSocket;
 
 // What the host's answer to a reversal settles.
 struct ReversalVerdict

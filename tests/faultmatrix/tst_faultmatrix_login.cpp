@@ -8,7 +8,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/gui/messagebox.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "hostsim/demodata.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"

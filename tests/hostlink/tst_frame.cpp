@@ -1,12 +1,12 @@
 // Frames on the wire ("0", the decimal cipher length, the cipher text), read
-// from as many pieces as they come in, and the Winsock layer that gathers them
+// from as many pieces as they come in, and the HostSocket layer that gathers them
 // from a real TCP connection before it raises one DataArrival.
 
 #include "foundation/clock.h"
 #include "hostlink/envelope.h"
 #include "hostlink/frame.h"
+#include "hostlink/hostsocket.h"
 #include "hostlink/nativesocket.h"
-#include "hostlink/winsock.h"
 #include "hostlink/zseed.h"
 #include "support/testsupport.h"
 
@@ -452,7 +452,7 @@ private slots:
             QCOMPARE(parsed, -1);
     }
 
-    // --- The Winsock layer over a real connection ---
+    // --- The HostSocket layer over a real connection ---
 
     void answerInPieces_data()
     {
@@ -489,12 +489,12 @@ private slots:
         QFETCH(bool, closeAfter);
 
         Host host;
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
         ws.RemotePort = host.port();
-        QSignalSpy connected(&ws, &Winsock::Connected);
-        QSignalSpy arrival(&ws, &Winsock::DataArrival);
-        QSignalSpy error(&ws, &Winsock::Error);
+        QSignalSpy connected(&ws, &HostSocket::Connected);
+        QSignalSpy arrival(&ws, &HostSocket::DataArrival);
+        QSignalSpy error(&ws, &HostSocket::Error);
         ws.Connect();
         QCOMPARE(connected.count(), 0);
         QTRY_COMPARE(connected.count(), 1);
@@ -518,12 +518,12 @@ private slots:
         Clock::setFixed(QDateTime(QDate(2026, 12, 6), QTime(14, 30, 25)));
         const auto resetClock = qScopeGuard([] { Clock::reset(); });
         Host host;
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
         ws.RemotePort = host.port();
-        QSignalSpy connected(&ws, &Winsock::Connected);
-        QSignalSpy arrival(&ws, &Winsock::DataArrival);
-        QSignalSpy error(&ws, &Winsock::Error);
+        QSignalSpy connected(&ws, &HostSocket::Connected);
+        QSignalSpy arrival(&ws, &HostSocket::DataArrival);
+        QSignalSpy error(&ws, &HostSocket::Error);
         ws.Connect();
         QTRY_COMPARE(connected.count(), 1);
         ws.SendData("0280request");
@@ -546,12 +546,12 @@ private slots:
         Clock::setFixed(QDateTime(QDate(2026, 12, 6), QTime(14, 30, 25)));
         const auto resetClock = qScopeGuard([] { Clock::reset(); });
         Host host;
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
         ws.RemotePort = host.port();
-        QSignalSpy connected(&ws, &Winsock::Connected);
-        QSignalSpy arrival(&ws, &Winsock::DataArrival);
-        QSignalSpy error(&ws, &Winsock::Error);
+        QSignalSpy connected(&ws, &HostSocket::Connected);
+        QSignalSpy arrival(&ws, &HostSocket::DataArrival);
+        QSignalSpy error(&ws, &HostSocket::Error);
         ws.Connect();
         QTRY_COMPARE(connected.count(), 1);
         QTRY_VERIFY(host.peer);
@@ -587,12 +587,12 @@ private slots:
             QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
             freePort = probe.serverPort();
         }
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = host;
         ws.RemotePort = freePort;
-        QSignalSpy connected(&ws, &Winsock::Connected);
-        QSignalSpy arrival(&ws, &Winsock::DataArrival);
-        QSignalSpy error(&ws, &Winsock::Error);
+        QSignalSpy connected(&ws, &HostSocket::Connected);
+        QSignalSpy arrival(&ws, &HostSocket::DataArrival);
+        QSignalSpy error(&ws, &HostSocket::Error);
         ws.Connect();
         QCOMPARE(error.count(), 0);
         QTRY_COMPARE(error.count(), 1);
@@ -652,10 +652,10 @@ private slots:
     void connectsByName()
     {
         Host host;
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = u"localhost"_s;
         ws.RemotePort = host.port();
-        QSignalSpy connected(&ws, &Winsock::Connected);
+        QSignalSpy connected(&ws, &HostSocket::Connected);
         ws.Connect();
         QCOMPARE(connected.count(), 0);
         QVERIFY(ws.isBusy());
@@ -687,12 +687,12 @@ private slots:
         Clock::setFixed(QDateTime(QDate(2026, 12, 6), QTime(14, 30, 25)));
         const auto resetClock = qScopeGuard([] { Clock::reset(); });
         Host host;
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
         ws.RemotePort = host.port();
-        QSignalSpy connected(&ws, &Winsock::Connected);
-        QSignalSpy arrival(&ws, &Winsock::DataArrival);
-        QSignalSpy error(&ws, &Winsock::Error);
+        QSignalSpy connected(&ws, &HostSocket::Connected);
+        QSignalSpy arrival(&ws, &HostSocket::DataArrival);
+        QSignalSpy error(&ws, &HostSocket::Error);
         ws.Connect();
         QTRY_COMPARE(connected.count(), 1);
         ws.SendData("0280request");
@@ -713,15 +713,15 @@ private slots:
     void closeAfterSendDeliversEverything()
     {
         Host host;
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
         ws.RemotePort = host.port();
-        QSignalSpy error(&ws, &Winsock::Error);
-        QSignalSpy sent(&ws, &Winsock::SendComplete);
+        QSignalSpy error(&ws, &HostSocket::Error);
+        QSignalSpy sent(&ws, &HostSocket::SendComplete);
         QByteArray request(4 * 1024 * 1024, 'R');
         for (int i = 0; i < request.size(); i += 997)
             request[i] = char('0' + i % 10);
-        connect(&ws, &Winsock::Connected, &ws, [&ws, &request] {
+        connect(&ws, &HostSocket::Connected, &ws, [&ws, &request] {
             ws.SendData(request);
             ws.CloseAfterSend();
         });
@@ -736,12 +736,12 @@ private slots:
     void closeAfterSendOfASmallRequest()
     {
         Host host;
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
         ws.RemotePort = host.port();
-        QSignalSpy error(&ws, &Winsock::Error);
+        QSignalSpy error(&ws, &HostSocket::Error);
         const QByteArray frame = SealFrame(plainOf(454));
-        connect(&ws, &Winsock::Connected, &ws, [&ws, &frame] {
+        connect(&ws, &HostSocket::Connected, &ws, [&ws, &frame] {
             ws.SendData(frame);
             ws.CloseAfterSend();
         });

@@ -7,8 +7,8 @@
 #include "foundation/cp949.h"
 #include "foundation/messagelog.h"
 #include "hostlink/envelope.h"
+#include "hostlink/hostsocket.h"
 #include "hostlink/record.h"
-#include "hostlink/winsock.h"
 #include "hostlink/zseed.h"
 #include "login/loginmessage.h"
 #include "support/testsupport.h"
@@ -430,10 +430,10 @@ private slots:
     {
         TempRoot root;
         Host host;
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
         ws.RemotePort = host.server.serverPort();
-        QSignalSpy connected(&ws, &Winsock::Connected);
+        QSignalSpy connected(&ws, &HostSocket::Connected);
         ws.Connect();
         QTRY_COMPARE(connected.count(), 1);
 
@@ -462,10 +462,10 @@ private slots:
     {
         TempRoot root;
         Host host;
-        Winsock ws;
+        HostSocket ws;
         ws.RemoteHost = QStringLiteral("127.0.0.1");
         ws.RemotePort = host.server.serverPort();
-        QSignalSpy connected(&ws, &Winsock::Connected);
+        QSignalSpy connected(&ws, &HostSocket::Connected);
         ws.Connect();
         QTRY_COMPARE(connected.count(), 1);
 

@@ -4,7 +4,7 @@
 
 #include "foundation/cp949.h"
 #include "hostlink/envelope.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
 #include "transaction/transactionmessages.h"
@@ -46,13 +46,13 @@ public:
     {
         m_socket.RemoteHost = u"127.0.0.1"_s;
         m_socket.RemotePort = port;
-        connect(&m_socket, &Winsock::Connected, this,
+        connect(&m_socket, &HostSocket::Connected, this,
                 [this] { m_socket.SendData(SealFrame(cp949::encode(WithLengthField(m_request.build())))); });
-        connect(&m_socket, &Winsock::DataArrival, this, [this] {
+        connect(&m_socket, &HostSocket::DataArrival, this, [this] {
             check(OpenFrame(m_socket.GetData()));
             next();
         });
-        connect(&m_socket, &Winsock::Error, this, [this](const QString& e) {
+        connect(&m_socket, &HostSocket::Error, this, [this](const QString& e) {
             m_failures << u"round %1: %2"_s.arg(m_round).arg(e);
             next();
         });
@@ -123,7 +123,7 @@ private:
 
     int m_index;
     int m_round = 0;
-    Winsock m_socket;
+    HostSocket m_socket;
     TransactionRecord m_request;
     QStringList m_failures;
     QStringList m_approvals;

@@ -1,5 +1,5 @@
 // The real `sorna-host` process, spoken to through the client's own host
-// link (Winsock, EnvelopeBuild, EnvelopeOpen) and the client's message
+// link (HostSocket, EnvelopeBuild, EnvelopeOpen) and the client's message
 // builders and cutters: logins, card inquiries, the payment cycle, automatic
 // cancellations, fault modes and clients that do not speak the protocol.
 

@@ -9,7 +9,7 @@
 #include "foundation/paths.h"
 #include "foundation/textbytes.h"
 #include "hostlink/envelope.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "support/refhost.h"
@@ -359,12 +359,13 @@ private slots:
         QFETCH(bool, watch);
         QFETCH(int, how);
         Peer peer{Peer::Does(does)};
-        Winsock socket;
+        HostSocket socket;
         socket.setWatchPeerClose(watch);
         socket.RemoteHost = u"127.0.0.1"_s;
         socket.RemotePort = peer.serverPort();
-        QSignalSpy error(&socket, &Winsock::Error);
-        connect(&socket, &Winsock::Connected, &socket, [&socket] { socket.SendData(QByteArray(300, '0')); });
+        QSignalSpy error(&socket, &HostSocket::Error);
+        connect(&socket, &HostSocket::Connected, &socket,
+                [&socket] { socket.SendData(QByteArray(300, '0')); });
         socket.Connect();
         QTRY_VERIFY_WITH_TIMEOUT(!error.isEmpty(), 10000);
         QVERIFY(socket.requestWritten());

@@ -7,7 +7,7 @@
 #include "foundation/gui/logreport.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/messagelog.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
 #include "support/maincontrols.h"

@@ -6,7 +6,7 @@
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "journal/gui/journalwindow.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"

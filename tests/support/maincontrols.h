@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "transaction/gui/form1.h"
 
 #include <QCalendarWidget>
@@ -55,7 +55,7 @@ struct MainControls
     QPushButton* btnLogout = nullptr;
     QLineEdit* Text1 = nullptr;
     QTimer* timeMain = nullptr;
-    Winsock* sckMain = nullptr;
+    HostSocket* sckMain = nullptr;
     QRadioButton* Option1 = nullptr;
     QRadioButton* Option2 = nullptr;
     QRadioButton* Option3 = nullptr;

@@ -2,7 +2,7 @@
 
 #include "foundation/settings.h"
 #include "hostlink/envelope.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "support/testsupport.h"
 
 #include <QDeadlineTimer>
@@ -220,19 +220,19 @@ void RefHost::writeClientSettings(const TempRoot& root) const
 QByteArray HostExchange(quint16 port, const QString& record, const QString& tag, int timeoutMs,
                         QString* error)
 {
-    Winsock socket;
+    HostSocket socket;
     socket.RemoteHost = QStringLiteral("127.0.0.1");
     socket.RemotePort = port;
     QEventLoop loop;
     QByteArray answer;
     QString failure = QStringLiteral("no answer within %1 ms").arg(timeoutMs);
-    QObject::connect(&socket, &Winsock::Connected, &loop, [&] { EnvelopeBuild(socket, record, tag); });
-    QObject::connect(&socket, &Winsock::DataArrival, &loop, [&] {
+    QObject::connect(&socket, &HostSocket::Connected, &loop, [&] { EnvelopeBuild(socket, record, tag); });
+    QObject::connect(&socket, &HostSocket::DataArrival, &loop, [&] {
         answer = EnvelopeOpen(socket.GetData());
         failure.clear();
         loop.quit();
     });
-    QObject::connect(&socket, &Winsock::Error, &loop, [&](const QString& description) {
+    QObject::connect(&socket, &HostSocket::Error, &loop, [&](const QString& description) {
         failure = description;
         loop.quit();
     });

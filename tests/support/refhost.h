@@ -90,7 +90,7 @@ QProcess* StartClient(const TempRoot& root, const QList<std::pair<QString, QStri
 QList<QVariantList> QueryDatabase(const QString& path, const QString& sql, const QVariantList& bindings = {},
                                   QString* error = nullptr);
 
-// One exchange through the client's host link: connects a Winsock to
+// One exchange through the client's host link: connects a HostSocket to
 // 127.0.0.1:port, sends `record` with EnvelopeBuild (which logs it under
 // `tag`) when connected, and returns the answer opened with EnvelopeOpen.
 // Empty when no answer came within `timeoutMs` or the connection failed

@@ -9,7 +9,7 @@
 #include "foundation/clock.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "hostsim/demodata.h"
 #include "journal/dayview.h"
 #include "journal/gui/journalwindow.h"

@@ -13,8 +13,8 @@
 #include "foundation/settings.h"
 #include "hostlink/envelope.h"
 #include "hostlink/frame.h"
+#include "hostlink/hostsocket.h"
 #include "hostlink/record.h"
-#include "hostlink/winsock.h"
 #include "hostlink/zseed.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
@@ -872,7 +872,7 @@ private slots:
     {
         const quint16 port = m_host->port();
         bool onDiskAtConnect = false;
-        connect(ReversalSender::instance()->findChild<Winsock*>(), &Winsock::Connected, this,
+        connect(ReversalSender::instance()->findChild<HostSocket*>(), &HostSocket::Connected, this,
                 [&onDiskAtConnect] { onDiskAtConnect = sorna::test::owedReversals().size() == 1; });
         ui(w()).timeMain->setInterval(5000);
         payApproval();

@@ -9,7 +9,7 @@
 #include "foundation/settings.h"
 #include "hostlink/envelope.h"
 #include "hostlink/gui/startconnection.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "login/gui/artwork.h"
 
 #include <QKeyEvent>
@@ -56,11 +56,11 @@ CardInquiryWindow::CardInquiryWindow(QWidget* parent, const QString& instruction
     setFixedSize(look::twips(5100), look::twips(2100));
     setFont(look::uiFont(9));
 
-    Winsock1 = new Winsock(this);
+    Winsock1 = new HostSocket(this);
     Winsock1->setObjectName(QStringLiteral("Winsock1"));
-    connect(Winsock1, &Winsock::Connected, this, &CardInquiryWindow::Winsock1_Connect);
-    connect(Winsock1, &Winsock::DataArrival, this, &CardInquiryWindow::Winsock1_DataArrival);
-    connect(Winsock1, &Winsock::Error, this, &CardInquiryWindow::Winsock1_Error);
+    connect(Winsock1, &HostSocket::Connected, this, &CardInquiryWindow::Winsock1_Connect);
+    connect(Winsock1, &HostSocket::DataArrival, this, &CardInquiryWindow::Winsock1_DataArrival);
+    connect(Winsock1, &HostSocket::Error, this, &CardInquiryWindow::Winsock1_Error);
 }
 
 void CardInquiryWindow::paintEvent(QPaintEvent*)

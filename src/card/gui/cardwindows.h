@@ -10,7 +10,7 @@ class QTimer;
 
 namespace sorna {
 
-class Winsock;
+class HostSocket;
 
 // What the card-reader and the manual-entry windows share: the card
 // information inquiry "0200" in the events of their own socket.  What they
@@ -20,7 +20,7 @@ class CardInquiryWindow : public QDialog
 {
     Q_OBJECT
 public:
-    Winsock* Winsock1 = nullptr;
+    HostSocket* Winsock1 = nullptr;
 
     void Winsock1_Connect();
     void Winsock1_DataArrival();

@@ -2,11 +2,11 @@
 
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 
 namespace sorna {
 
-bool StartConnection(QWidget* parent, Winsock* socket)
+bool StartConnection(QWidget* parent, HostSocket* socket)
 {
     socket->Close();
     const HostSettings host = ReadHostSettings(paths::settingsFile());

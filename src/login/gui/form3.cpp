@@ -7,7 +7,7 @@
 #include "foundation/settings.h"
 #include "hostlink/envelope.h"
 #include "hostlink/gui/startconnection.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "login/gui/artwork.h"
 #include "login/gui/session.h"
 #include "login/loginmessage.h"
@@ -107,11 +107,11 @@ Form3::Form3(QWidget* parent) : QWidget(parent)
     setTabOrder(Text1, Text4);
     setTabOrder(Text4, btnLogin);
 
-    Winsock1 = new Winsock(this);
+    Winsock1 = new HostSocket(this);
     Winsock1->setObjectName(QStringLiteral("Winsock1"));
-    connect(Winsock1, &Winsock::Connected, this, &Form3::Winsock1_Connect);
-    connect(Winsock1, &Winsock::DataArrival, this, &Form3::Winsock1_DataArrival);
-    connect(Winsock1, &Winsock::Error, this, &Form3::Winsock1_Error);
+    connect(Winsock1, &HostSocket::Connected, this, &Form3::Winsock1_Connect);
+    connect(Winsock1, &HostSocket::DataArrival, this, &Form3::Winsock1_DataArrival);
+    connect(Winsock1, &HostSocket::Error, this, &Form3::Winsock1_Error);
 
     timeLogin = new QTimer(this);
     timeLogin->setObjectName(QStringLiteral("timeLogin"));

@@ -9,7 +9,7 @@ class QTimer;
 
 namespace sorna {
 
-class Winsock;
+class HostSocket;
 
 // The login window: business number, authentication number, login button.
 // The login exchange "0100" runs on its own socket.
@@ -26,7 +26,7 @@ public:
     // The merchants' support line, from the optional setting sorna_Support
     // (section KolbrinInfo); hidden when there is none.
     QLabel* lblSupport = nullptr;
-    Winsock* Winsock1 = nullptr;
+    HostSocket* Winsock1 = nullptr;
     // No answer within this time: the host is said to be unreachable and the
     // button is usable again.
     QTimer* timeLogin = nullptr;

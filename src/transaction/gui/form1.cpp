@@ -6,7 +6,7 @@
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "hostlink/gui/startconnection.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "journal/gui/journalwindow.h"
 #include "journal/reversalsender.h"
 #include "login/gui/artwork.h"
@@ -125,17 +125,17 @@ void Form1::buildFrame()
     timeMain->setTimerType(Qt::PreciseTimer);
     connect(timeMain, &QTimer::timeout, this, &Form1::timeMain_Timer);
 
-    sckMain = new Winsock(this);
+    sckMain = new HostSocket(this);
     sckMain->setObjectName(QStringLiteral("sckMain"));
-    connect(sckMain, &Winsock::Connected, this, &Form1::sckMain_Connect);
-    connect(sckMain, &Winsock::DataArrival, this, &Form1::sckMain_DataArrival);
+    connect(sckMain, &HostSocket::Connected, this, &Form1::sckMain_Connect);
+    connect(sckMain, &HostSocket::DataArrival, this, &Form1::sckMain_DataArrival);
 #ifdef SORNA_TEST_HOOKS
-    connect(sckMain, &Winsock::SendComplete, this, [this] {
+    connect(sckMain, &HostSocket::SendComplete, this, [this] {
         if (sckMain->requestWritten())
             SORNA_CRASH_POINT("pay.request.written");
     });
 #endif
-    connect(sckMain, &Winsock::Error, this, &Form1::sckMain_Error);
+    connect(sckMain, &HostSocket::Error, this, &Form1::sckMain_Error);
 
     // The merchant information window has no control on the counter layout:
     // Ctrl+I opens it, and so does the tray icon's menu.

@@ -24,7 +24,7 @@ class QTimer;
 namespace sorna {
 
 class CardInquiryWindow;
-class Winsock;
+class HostSocket;
 
 // The main window: the transaction panel, the result list and the frame
 // around them (tray icon, logout, web page, answer time-out).  It gathers
@@ -159,7 +159,7 @@ private:
     QPushButton* btnJournal = nullptr; // "거래내역"
     QLineEdit* Text1 = nullptr;        // merchant name
     QTimer* timeMain = nullptr;        // answer time-out of sckMain, 10 s
-    Winsock* sckMain = nullptr;        // approval, cancellation, balance inquiry
+    HostSocket* sckMain = nullptr;     // approval, cancellation, balance inquiry
 
     QRadioButton* Option1 = nullptr; // approval
     QRadioButton* Option2 = nullptr; // cancellation

@@ -8,7 +8,7 @@
 #include "foundation/settings.h"
 #include "hostlink/envelope.h"
 #include "hostlink/gui/startconnection.h"
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "receipt/gui/form5.h"

@@ -1,4 +1,4 @@
-#include "hostlink/winsock.h"
+#include "hostlink/hostsocket.h"
 
 #include "foundation/messagelog.h"
 #include "foundation/settings.h"
@@ -21,15 +21,15 @@ constexpr qint64 kReadChunk = 16 * 1024;
 const QString kRemoteClosed = QStringLiteral("The remote host closed the connection");
 } // namespace
 
-Winsock::Winsock(QObject* parent)
+HostSocket::HostSocket(QObject* parent)
     : QObject(parent), m_readable(new QSocketNotifier(QSocketNotifier::Read, this)),
       m_writable(new QSocketNotifier(QSocketNotifier::Write, this)), m_connectTimer(new QTimer(this)),
       m_probe(new QTimer(this))
 {
-    connect(m_readable, &QSocketNotifier::activated, this, &Winsock::onReadable);
-    connect(m_writable, &QSocketNotifier::activated, this, &Winsock::onWritable);
+    connect(m_readable, &QSocketNotifier::activated, this, &HostSocket::onReadable);
+    connect(m_writable, &QSocketNotifier::activated, this, &HostSocket::onWritable);
     m_probe->setInterval(kProbeMs);
-    connect(m_probe, &QTimer::timeout, this, &Winsock::probe);
+    connect(m_probe, &QTimer::timeout, this, &HostSocket::probe);
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
         if (m_phase != Phase::Idle && m_phase != Phase::Connected && !m_done)
@@ -37,12 +37,12 @@ Winsock::Winsock(QObject* parent)
     });
 }
 
-Winsock::~Winsock()
+HostSocket::~HostSocket()
 {
     closeSocket();
 }
 
-void Winsock::Close()
+void HostSocket::Close()
 {
     if (!m_done)
         logUnreadAnswer();
@@ -61,7 +61,7 @@ void Winsock::Close()
     m_remoteClosed = false;
 }
 
-void Winsock::Connect()
+void HostSocket::Connect()
 {
     Close();
     m_connectTimer->start(m_connectTimeoutMs);
@@ -81,7 +81,7 @@ void Winsock::Connect()
                 });
 }
 
-void Winsock::onLookedUp(const QList<tcp::Endpoint>& endpoints, const QString& error)
+void HostSocket::onLookedUp(const QList<tcp::Endpoint>& endpoints, const QString& error)
 {
     if (m_phase != Phase::LookingUp)
         return;
@@ -97,7 +97,7 @@ void Winsock::onLookedUp(const QList<tcp::Endpoint>& endpoints, const QString& e
 // Tries the addresses in turn until one takes the connection; the socket's
 // readiness for writing tells how the attempt ended.  Every address is tried
 // twice: a connection refused or reset at once gets one more chance.
-void Winsock::connectNext()
+void HostSocket::connectNext()
 {
     closeSocket();
     while (!m_addresses.isEmpty()) {
@@ -114,7 +114,7 @@ void Winsock::connectNext()
     fail(tcp::errorText(m_lastError));
 }
 
-void Winsock::onWritable()
+void HostSocket::onWritable()
 {
     if (m_phase == Phase::Connected) {
         if (m_outgoing.isEmpty())
@@ -148,7 +148,7 @@ void Winsock::onWritable()
         closeSocket();
 }
 
-void Winsock::SendData(const QByteArray& frame)
+void HostSocket::SendData(const QByteArray& frame)
 {
     if (m_phase != Phase::Connected)
         return;
@@ -159,7 +159,7 @@ void Winsock::SendData(const QByteArray& frame)
     flush();
 }
 
-void Winsock::flush()
+void HostSocket::flush()
 {
     while (m_outgoingDone < m_outgoing.size()) {
         int error = 0;
@@ -185,7 +185,7 @@ void Winsock::flush()
         closeSocket();
 }
 
-void Winsock::CloseAfterSend()
+void HostSocket::CloseAfterSend()
 {
     if (m_phase == Phase::Connected && m_outgoing.isEmpty())
         closeSocket();
@@ -193,17 +193,17 @@ void Winsock::CloseAfterSend()
         m_closeAfterSend = true;
 }
 
-bool Winsock::isConnected() const
+bool HostSocket::isConnected() const
 {
     return m_phase == Phase::Connected;
 }
 
-bool Winsock::isBusy() const
+bool HostSocket::isBusy() const
 {
     return m_phase != Phase::Idle;
 }
 
-void Winsock::onReadable()
+void HostSocket::onReadable()
 {
     if (m_phase != Phase::Connected)
         return;
@@ -256,7 +256,7 @@ void Winsock::onReadable()
 // fate is known.  While a connection is under way, its outcome is looked at
 // now and then; while part of a frame is held, the connection is peeked at,
 // and an end found there is handled as the announced close would be.
-void Winsock::probe()
+void HostSocket::probe()
 {
     if (m_phase == Phase::Connecting) {
         onWritable();
@@ -271,7 +271,7 @@ void Winsock::probe()
         failOn(error);
 }
 
-void Winsock::logUnreadAnswer()
+void HostSocket::logUnreadAnswer()
 {
     const QByteArray received = m_reader.received();
     if (!received.isEmpty())
@@ -280,7 +280,7 @@ void Winsock::logUnreadAnswer()
 
 // A failed read or write: error 0 or one that tells of the peer's end is the
 // host closing the connection.  Once the answer is whole, nothing is raised.
-void Winsock::failOn(int error)
+void HostSocket::failOn(int error)
 {
     if (m_done) {
         closeSocket();
@@ -300,7 +300,7 @@ void Winsock::failOn(int error)
     fail(kRemoteClosed);
 }
 
-void Winsock::fail(const QString& description)
+void HostSocket::fail(const QString& description)
 {
     logUnreadAnswer();
     m_connectTimer->stop();
@@ -318,7 +318,7 @@ void Winsock::fail(const QString& description)
 }
 
 // Lets go of the socket, if there is one; nothing is raised.
-void Winsock::closeSocket()
+void HostSocket::closeSocket()
 {
     m_readable->setEnabled(false);
     m_writable->setEnabled(false);

@@ -29,12 +29,12 @@ namespace sorna {
 // that is not read as an answer (no frame, a frame cut short by the host or
 // by Close) is written to the day's log as a "[ Resp " line, as received with
 // the blanks around it dropped, so that a maintainer sees what came.
-class Winsock : public QObject
+class HostSocket : public QObject
 {
     Q_OBJECT
 public:
-    explicit Winsock(QObject* parent = nullptr);
-    ~Winsock() override;
+    explicit HostSocket(QObject* parent = nullptr);
+    ~HostSocket() override;
 
     QString RemoteHost;
     int RemotePort = 0;
