@@ -23,7 +23,7 @@
 #include "login/gui/artwork.h"
 #include "login/gui/form3.h"
 #include "login/gui/session.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -88,7 +88,7 @@ src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_jour
 src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ b.therapyUsed = MidBytes(answer, 311, 9); @@ b.therapyUsed = MidBytes(answer, 312, 9); @@ balance cut one byte off
 src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ r[tx::org_auth_date] = in.orgAuthDate.trimmed(); @@ r[tx::org_auth_date] = in.orgAuthDate; @@ the typed date sent with its blanks
 src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_paydesk @@ return reasonIndex == 3 ? otherReason.trimmed() : reasonBoxText; @@ return reasonIndex == 2 ? otherReason.trimmed() : reasonBoxText; @@ the wrong reason takes the typed text
-src/transaction/gui/form1.cpp @@ tst_transaction tst_panel tst_mainwindowshell @@ timeMain->setInterval(10000); @@ timeMain->setInterval(1000); @@ pay answer time-out of 1 s
+src/transaction/gui/mainwindow.cpp @@ tst_transaction tst_panel tst_mainwindowshell @@ timeMain->setInterval(10000); @@ timeMain->setInterval(1000); @@ pay answer time-out of 1 s
 LIST
 
 say() { printf '%s\n' "$*"; }

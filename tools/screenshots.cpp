@@ -30,7 +30,7 @@
 #include "merchant/gui/form4.h"
 #include "receipt/gui/form5.h"
 #include "support/maincontrols.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
@@ -165,7 +165,7 @@ QStringList lines(const QListWidget* list)
 
 // The card-reader window: pictured when asked, then the card swiped into it
 // as the reader types it; returns once the inquiry's answer has closed it.
-void swipe(Form1* w, const QString& card, const QString& picture = {})
+void swipe(MainWindow* w, const QString& card, const QString& picture = {})
 {
     onNextModal<Form6>([card, picture](Form6* reader) {
         if (!picture.isEmpty())
@@ -187,7 +187,7 @@ enum class Receipt
     DoNotPrint
 };
 QStringList g_receiptFields;
-void pay(Form1* w, Receipt receipt, const QString& receiptPicture = {})
+void pay(MainWindow* w, Receipt receipt, const QString& receiptPicture = {})
 {
     g_receiptFields.clear();
     const bool print = receipt == Receipt::Print;
@@ -207,7 +207,7 @@ void pay(Form1* w, Receipt receipt, const QString& receiptPicture = {})
 }
 
 // The journal window, pictured with row `row` chosen (-1: none), then closed.
-void pictureJournal(Form1* w, const QString& name, int row = -1)
+void pictureJournal(MainWindow* w, const QString& name, int row = -1)
 {
     onNextModal<JournalWindow>([name, row](JournalWindow* j) {
         if (row >= 0)
@@ -265,7 +265,7 @@ int main(int argc, char** argv)
     login->btnLogin->click();
     waitFor([] { return session::mainWindow() && session::mainWindow()->isVisible(); },
             QStringLiteral("the main window after login"));
-    Form1* w = session::mainWindow();
+    MainWindow* w = session::mainWindow();
     if (!QTest::qWaitForWindowExposed(w))
         fail(QStringLiteral("the main window was not shown"));
     if (app.arguments().contains(QStringLiteral("--screen"))) {

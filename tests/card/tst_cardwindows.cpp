@@ -20,7 +20,7 @@
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 #include "transaction/transactionmessages.h"
 
 #include <QApplication>
@@ -156,10 +156,10 @@ class TestCardWindows : public QObject
 
     std::unique_ptr<RefHost> m_host;
     std::unique_ptr<TempRoot> m_root;
-    QPointer<Form1> m_main;
+    QPointer<MainWindow> m_main;
     int m_requestsBefore = 0;
 
-    Form1* w() { return m_main.data(); }
+    MainWindow* w() { return m_main.data(); }
 
     // Requests the host has received since the test began.
     QList<QByteArray> newRequests() { return m_host->requests().mid(m_requestsBefore); }
@@ -232,7 +232,7 @@ private slots:
         MessageBox::startRecording();
         MessageStore::clear();
         m_requestsBefore = int(m_host->requests().size());
-        m_main = new Form1;
+        m_main = new MainWindow;
     }
 
     void cleanup()

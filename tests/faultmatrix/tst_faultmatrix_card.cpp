@@ -19,7 +19,7 @@
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -221,7 +221,7 @@ class TestFaultMatrixCard : public QObject
         return root.read(QStringLiteral("Log/") + Clock::dateText() + QStringLiteral(".log"));
     }
 
-    static Form1* logIn(const QString& businessNo, const QString& authNo)
+    static MainWindow* logIn(const QString& businessNo, const QString& authNo)
     {
         Form3* login = session::showLoginWindow();
         if (!QTest::qWaitForWindowExposed(login))
@@ -274,7 +274,7 @@ class TestFaultMatrixCard : public QObject
     // Opens the card window from the main window and runs `drive` in it;
     // returns once the window has gone.  A window the drive leaves open is
     // closed (the test has failed by then).
-    void runWindow(Form1* main, bool manual, const std::function<void(CardInquiryWindow*)>& drive)
+    void runWindow(MainWindow* main, bool manual, const std::function<void(CardInquiryWindow*)>& drive)
     {
         QTimer guard;
         guard.setSingleShot(true);
@@ -371,8 +371,8 @@ private slots:
 
         // Merchant 2 may not inquire typed card numbers.
         const bool secondMerchant = c.manual && c.fault == Fault::Natural;
-        QPointer<Form1> main = logIn(secondMerchant ? demo::kBusinessNo2 : demo::kBusinessNo,
-                                     secondMerchant ? demo::kAuthNo2 : demo::kAuthNo);
+        QPointer<MainWindow> main = logIn(secondMerchant ? demo::kBusinessNo2 : demo::kBusinessNo,
+                                          secondMerchant ? demo::kAuthNo2 : demo::kAuthNo);
         QVERIFY(main);
         QVERIFY(QTest::qWaitForWindowExposed(main));
         const qsizetype logMark = fm::logLineCount(dayLog(root));

@@ -17,7 +17,7 @@
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -229,7 +229,7 @@ private slots:
 
         // What the merchant sees.
         const QStringList messages = MessageBox::recordedTexts();
-        Form1* main = session::mainWindow();
+        MainWindow* main = session::mainWindow();
         for (const QString& m : messages)
             row.sees << QStringLiteral("box: ") + m;
         if (main)

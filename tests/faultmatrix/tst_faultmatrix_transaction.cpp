@@ -24,7 +24,7 @@
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -648,12 +648,12 @@ class TestFaultMatrixTransaction : public QObject
     fm::Matrix m_matrix;
     std::unique_ptr<RefHost> m_host;
     std::unique_ptr<TempRoot> m_root;
-    QPointer<Form1> m_main;
+    QPointer<MainWindow> m_main;
     QTimer m_receiptWatch;
     QStringList m_receipts;         // kinds of the receipt windows shown, in order
     QSet<QString> m_shownApprovals; // approval numbers the merchant was shown as approved
 
-    Form1* w() { return m_main.data(); }
+    MainWindow* w() { return m_main.data(); }
 
     QByteArray dayLog() const
     {
@@ -707,7 +707,7 @@ class TestFaultMatrixTransaction : public QObject
             m_shownApprovals.insert(lines[1].mid(lines[1].indexOf(u':') + 1).trimmed());
     }
 
-    Form1* logIn()
+    MainWindow* logIn()
     {
         Form3* login = session::showLoginWindow();
         if (!QTest::qWaitForWindowExposed(login))

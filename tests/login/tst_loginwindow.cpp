@@ -13,7 +13,7 @@
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -219,7 +219,7 @@ private slots:
         logIn(login, host::demo::kBusinessNo, host::demo::kAuthNo);
 
         QTRY_VERIFY(session::mainWindow());
-        Form1* main = session::mainWindow();
+        MainWindow* main = session::mainWindow();
         QTRY_VERIFY(login.isNull());
         QVERIFY(main->isVisible());
         QCOMPARE(MessageBox::recordedTexts(), QStringList());
@@ -769,7 +769,7 @@ private slots:
 
         logIn(openLogin(), host::demo::kBusinessNo, host::demo::kAuthNo);
         QTRY_VERIFY(session::mainWindow());
-        QPointer<Form1> first = session::mainWindow();
+        QPointer<MainWindow> first = session::mainWindow();
         QVERIFY(QTest::qWaitForWindowExposed(first));
         ui(first).lstResult->addItem(QStringLiteral("승인이 완료되었습니다"));
         first->showMinimized();
@@ -790,7 +790,7 @@ private slots:
 
         logIn(login, host::demo::kBusinessNo2, host::demo::kAuthNo2);
         QTRY_VERIFY(session::mainWindow());
-        Form1* second = session::mainWindow();
+        MainWindow* second = session::mainWindow();
         QCOMPARE(ui(second).lstResult->count(), 1);
         QCOMPARE(ui(second).lstResult->item(0)->text(), kFirstLine);
         QCOMPARE(ui(second).Text1->text(), QStringLiteral("늘봄언어심리치료실"));

@@ -15,7 +15,7 @@
 #include "merchant/gui/form4.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -85,16 +85,16 @@ private:
     std::unique_ptr<FakeHost> m_host; // never answers
     QList<QUrl> m_opened;
 
-    Form1* openMain(const QByteArray& extraKolbrinInfo = {})
+    MainWindow* openMain(const QByteArray& extraKolbrinInfo = {})
     {
         m_root->write(QStringLiteral("Sorna_setting.ini"), settingsText(m_host->port(), extraKolbrinInfo));
-        Form1* main = session::openMainWindow();
+        MainWindow* main = session::openMainWindow();
         return QTest::qWaitForWindowExposed(main) ? main : nullptr;
     }
 
     // A request that the host leaves unanswered, started with the pay button
     // in the mode of `option`.
-    static void payWithoutAnswer(Form1* main, const QString& option)
+    static void payWithoutAnswer(MainWindow* main, const QString& option)
     {
         main->findChild<QRadioButton*>(option)->click();
         ui(main).Card1->setText(QStringLiteral("9410"));
@@ -143,7 +143,7 @@ private slots:
 
     void minimiseAddsOneTrayIcon()
     {
-        Form1* main = openMain();
+        MainWindow* main = openMain();
         QVERIFY(main);
         QVERIFY(!main->trayIconShown());
 
@@ -181,7 +181,7 @@ private slots:
         QFETCH(QSystemTrayIcon::ActivationReason, reason);
         QFETCH(bool, restores);
 
-        Form1* main = openMain();
+        MainWindow* main = openMain();
         QVERIFY(main);
         main->showMinimized();
         QSystemTrayIcon* tray = main->findChild<QSystemTrayIcon*>();
@@ -206,7 +206,7 @@ private slots:
     {
         QFETCH(int, entry);
         QFETCH(QString, window);
-        Form1* main = openMain();
+        MainWindow* main = openMain();
         QVERIFY(main);
         main->showMinimized();
         QMenu* menu = main->findChild<QSystemTrayIcon*>()->contextMenu();
@@ -241,7 +241,7 @@ private slots:
     {
         QFETCH(int, key);
         QFETCH(QString, window);
-        Form1* main = openMain();
+        MainWindow* main = openMain();
         QVERIFY(main);
         main->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(main));
@@ -257,7 +257,7 @@ private slots:
     // The journal button, in the look of the web page and logout buttons.
     void journalButton()
     {
-        Form1* main = openMain();
+        MainWindow* main = openMain();
         QVERIFY(main);
         auto* journal = main->findChild<QPushButton*>(QStringLiteral("btnJournal"));
         auto* web = main->findChild<QPushButton*>(QStringLiteral("Command6"));
@@ -277,7 +277,7 @@ private slots:
     void closeBoxEndsTheProgram()
     {
         QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
-        QPointer<Form1> main = openMain();
+        QPointer<MainWindow> main = openMain();
         QVERIFY(main);
         main->showMinimized();
         QPointer<QSystemTrayIcon> tray = main->findChild<QSystemTrayIcon*>();
@@ -323,7 +323,7 @@ private slots:
         QFETCH(bool, logout);
         QFETCH(int, reversals);
 
-        QPointer<Form1> main = openMain();
+        QPointer<MainWindow> main = openMain();
         QVERIFY(main);
         ui(main).timeMain->setInterval(300);
         payWithoutAnswer(main, option);
@@ -379,9 +379,9 @@ private slots:
         QFETCH(QByteArray, setting);
         QFETCH(QString, url);
 
-        Form1* main = openMain(setting);
+        MainWindow* main = openMain(setting);
         QVERIFY(main);
-        QCOMPARE(Form1::webPageUrl().toString(), url);
+        QCOMPARE(MainWindow::webPageUrl().toString(), url);
         ui(main).Command6->click();
         QCOMPARE(m_opened, QList<QUrl>{QUrl(url)});
         QCOMPARE(MessageBox::recordedTexts(), QStringList());
@@ -409,7 +409,7 @@ private slots:
         QFETCH(QByteArray, msgType);
         QFETCH(bool, reversed);
 
-        Form1* main = openMain();
+        MainWindow* main = openMain();
         QVERIFY(main);
         QVERIFY(!ui(main).timeMain->isActive());
         QCOMPARE(ui(main).timeMain->interval(), 10000);
@@ -495,7 +495,7 @@ private slots:
     // pays, then the result list and the bottom bar.
     void tabFollowsThePanel()
     {
-        Form1* main = openMain();
+        MainWindow* main = openMain();
         QVERIFY(main);
         const QStringList order = {u"Option1"_s,
                                    u"Option2"_s,
@@ -570,7 +570,7 @@ private slots:
         const QPoint place = login->pos();
         m_root->write(QStringLiteral("Sorna_setting.ini"), settingsText(m_host->port()));
         login->hide();
-        Form1* main = session::openMainWindow();
+        MainWindow* main = session::openMainWindow();
         login->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(QTest::qWaitForWindowExposed(main));

@@ -12,7 +12,7 @@
 #include "receipt/gui/form5.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -118,11 +118,11 @@ private slots:
         look::setAvailableAreaForTests(area);
 
         QWidget* w = nullptr;
-        Form1* main = nullptr;
+        MainWindow* main = nullptr;
         if (window == QStringLiteral("login")) {
             w = new Form3;
         } else {
-            main = new Form1;
+            main = new MainWindow;
             main->show();
             QVERIFY(QTest::qWaitForWindowExposed(main));
             w = main;

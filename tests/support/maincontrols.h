@@ -1,7 +1,7 @@
 #pragma once
 
 #include "hostlink/hostsocket.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QCalendarWidget>
 #include <QComboBox>

@@ -22,7 +22,7 @@
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -121,9 +121,9 @@ class TestEndToEnd : public QObject
 
     std::unique_ptr<TempRoot> m_root;
     std::unique_ptr<RefHost> m_host;
-    QPointer<Form1> m_main;
+    QPointer<MainWindow> m_main;
 
-    Form1* w() { return m_main.data(); }
+    MainWindow* w() { return m_main.data(); }
 
     qlonglong usedAtHost(const QString& card) const
     {

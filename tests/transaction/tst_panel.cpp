@@ -15,7 +15,7 @@
 #include "hostlink/record.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -87,9 +87,9 @@ class TestPanel : public QObject
     Q_OBJECT
 
     std::unique_ptr<TempRoot> m_root;
-    QPointer<Form1> m_main;
+    QPointer<MainWindow> m_main;
 
-    Form1* w() { return m_main.data(); }
+    MainWindow* w() { return m_main.data(); }
 
     void checkLook(QLineEdit* box, Look look)
     {
@@ -157,7 +157,7 @@ private slots:
         writeSetting("ComInfo", "Name", QStringLiteral("해솔아동발달센터"));
         MessageBox::startRecording();
         MessageStore::clear();
-        m_main = new Form1;
+        m_main = new MainWindow;
     }
 
     void cleanup()

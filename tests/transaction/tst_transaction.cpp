@@ -22,7 +22,7 @@
 #include "receipt/gui/receiptprinter.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -253,11 +253,11 @@ class TestTransaction : public QObject
 
     std::unique_ptr<TempRoot> m_root;
     std::unique_ptr<TestHost> m_host;
-    QPointer<Form1> m_main;
+    QPointer<MainWindow> m_main;
     QTimer m_receiptWatch;
     ReceiptSeen m_receipt;
 
-    Form1* w() { return m_main.data(); }
+    MainWindow* w() { return m_main.data(); }
 
     QByteArray todaysLog() const { return m_root->read(QStringLiteral("Log/20250305.log")); }
     QList<QByteArray> logLines(const QByteArray& tag) const
@@ -371,7 +371,7 @@ private slots:
         ReversalSender::instance()->setRetryInterval(30000);
         m_receipt = {};
         m_receiptWatch.start();
-        m_main = new Form1;
+        m_main = new MainWindow;
     }
 
     void cleanup()

@@ -1,7 +1,7 @@
 #include "login/gui/session.h"
 
 #include "login/gui/form3.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include "foundation/gui/look.h"
 
@@ -12,7 +12,7 @@
 
 namespace sorna::session {
 namespace {
-QPointer<Form1> g_main;
+QPointer<MainWindow> g_main;
 QPointer<Form3> g_login;
 // Where the merchant left the login window: it comes back there after a
 // logout.
@@ -35,20 +35,20 @@ Form3* showLoginWindow()
     return g_login;
 }
 
-Form1* openMainWindow()
+MainWindow* openMainWindow()
 {
     if (g_login)
         g_loginPlace = g_login->pos();
-    auto* main = new Form1;
+    auto* main = new MainWindow;
     g_main = main;
     main->addResultLine(QStringLiteral("프로그램이 정상적으로 실행되었습니다"));
     main->loginAnswered();
-    QObject::connect(main, &Form1::loggedOut, [] { showLoginWindow(); });
+    QObject::connect(main, &MainWindow::loggedOut, [] { showLoginWindow(); });
     main->show();
     return main;
 }
 
-Form1* mainWindow()
+MainWindow* mainWindow()
 {
     return g_main;
 }

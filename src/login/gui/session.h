@@ -2,7 +2,7 @@
 
 namespace sorna {
 
-class Form1;
+class MainWindow;
 class Form3;
 
 // Which window is up: the login window until a merchant logs in, then the
@@ -10,9 +10,9 @@ class Form3;
 namespace session {
 
 Form3* showLoginWindow();
-Form1* openMainWindow();
+MainWindow* openMainWindow();
 // The window currently open, or null.
-Form1* mainWindow();
+MainWindow* mainWindow();
 Form3* loginWindow();
 
 } // namespace session

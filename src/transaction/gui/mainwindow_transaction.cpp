@@ -12,7 +12,7 @@
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "receipt/gui/form5.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -30,7 +30,7 @@ const QString kSendingReversalFirst = QStringLiteral("이전 승인의 자동취
 
 } // namespace
 
-void Form1::sckMain_Connect()
+void MainWindow::sckMain_Connect()
 {
     // What leaves is what was pressed, whatever the panel shows by now.
     const PanelInput pressed = m_pressed.value_or(panelInput());
@@ -56,7 +56,7 @@ void Form1::sckMain_Connect()
     timeMain->start();
 }
 
-void Form1::sckMain_DataArrival()
+void MainWindow::sckMain_DataArrival()
 {
     SORNA_CRASH_POINT("pay.answer.arrived");
     timeMain->stop();
@@ -84,7 +84,7 @@ void Form1::sckMain_DataArrival()
     Command4->setEnabled(true);
 }
 
-void Form1::sckMain_Error()
+void MainWindow::sckMain_Error()
 {
     if (sckMain->requestSent()) {
         // The request left: the host may have carried it out.
@@ -99,7 +99,7 @@ void Form1::sckMain_Error()
     Command4->setEnabled(true);
 }
 
-void Form1::answerNeverCame(bool tell)
+void MainWindow::answerNeverCame(bool tell)
 {
     // The journal owes the reversal before anything is said, and it reverses
     // the approval as it was sent, whatever the panel shows by now.
@@ -120,7 +120,7 @@ void Form1::answerNeverCame(bool tell)
 
 // ---- reversals owed before a payment, and their trouble
 
-void Form1::payAfterReversals()
+void MainWindow::payAfterReversals()
 {
     // Nothing that moves money leaves while a reversal is owed: the sender
     // tries now, and the payment as pressed follows once nothing is owed.
@@ -137,7 +137,7 @@ void Form1::payAfterReversals()
         sender->tryNext();
 }
 
-void Form1::reversalRoundEnded(bool nothingOwed)
+void MainWindow::reversalRoundEnded(bool nothingOwed)
 {
     if (!m_payWaitsForReversals)
         return;
@@ -160,7 +160,7 @@ void Form1::reversalRoundEnded(bool nothingOwed)
     MessageBox::show(this, PayDesk::reversalFirstMessage(), MessageBox::Icon::Warning);
 }
 
-void Form1::giveUpWait()
+void MainWindow::giveUpWait()
 {
     if (!m_payWaitsForReversals)
         return;
@@ -173,7 +173,7 @@ void Form1::giveUpWait()
     Command4->setEnabled(true);
 }
 
-void Form1::tellReversalTrouble()
+void MainWindow::tellReversalTrouble()
 {
     for (const JournalRow& row : Journal::instance().untoldTakeBacks()) {
         Journal::instance().markTakeBackTold(row.id);

@@ -12,7 +12,7 @@
 #include "hostlink/record.h"
 #include "journal/journal.h"
 #include "login/gui/artwork.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -84,7 +84,7 @@ void closeCombo(QComboBox* c, const QColor& grey)
 
 } // namespace
 
-void Form1::buildPanel()
+void MainWindow::buildPanel()
 {
     auto option = [this](const char* name, int left) {
         auto* o = new QRadioButton(this);
@@ -96,9 +96,9 @@ void Form1::buildPanel()
     Option2 = option("Option2", 4440);
     Option3 = option("Option3", 5640);
     Option1->setChecked(true);
-    connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
-    connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
-    connect(Option3, &QRadioButton::clicked, this, &Form1::Option3_Click);
+    connect(Option1, &QRadioButton::clicked, this, &MainWindow::Option1_Click);
+    connect(Option2, &QRadioButton::clicked, this, &MainWindow::Option2_Click);
+    connect(Option3, &QRadioButton::clicked, this, &MainWindow::Option3_Click);
 
     auto button = [this](const char* name, const QString& caption, int left, int top, int width) {
         auto* b = new QPushButton(caption, this);
@@ -117,11 +117,11 @@ void Form1::buildPanel()
     // Beside the pay button while a payment waits for an owed reversal.
     btnGiveUp = button("btnGiveUp", QStringLiteral("대기 취소"), 8340, 7390, 1155);
     btnGiveUp->hide();
-    connect(btnGiveUp, &QPushButton::clicked, this, &Form1::giveUpWait);
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(btnGiveUp, &QPushButton::clicked, this, &MainWindow::giveUpWait);
+    connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &MainWindow::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
 
     auto box = [this](const char* name, int left, int top, int width, int height) {
         auto* e = new QLineEdit(this);
@@ -141,7 +141,7 @@ void Form1::buildPanel()
     cmbCare1->setFont(look::squareFont(14.25, 800));
     look::place(cmbCare1, 3060, 3450, 2475, 435);
     closeCombo(cmbCare1, look::kInactiveTitle);
-    connect(cmbCare1, &QComboBox::activated, this, &Form1::cmbCare1_Click);
+    connect(cmbCare1, &QComboBox::activated, this, &MainWindow::cmbCare1_Click);
 
     txtTeacher1 = box("txtTeacher1", 3060, 4050, 1500, 420);
     look::setClosed(txtTeacher1, look::kInactiveTitle);
@@ -155,7 +155,7 @@ void Form1::buildPanel()
     Combo1->addItems(changeReasons());
     Combo1->setCurrentIndex(-1);
     closeCombo(Combo1, look::kInactiveTitle);
-    connect(Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
+    connect(Combo1, &QComboBox::activated, this, &MainWindow::Combo1_Click);
 
     txtreson = box("txtreson", 4300, 5640, 5610, 420);
     look::setClosed(txtreson, look::kButtonFace);
@@ -174,7 +174,7 @@ void Form1::buildPanel()
     MonthView1->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     MonthView1->setGeometry(look::twips(3045), look::twips(7350), 280, 190);
     MonthView1->hide();
-    connect(MonthView1, &QCalendarWidget::clicked, this, &Form1::MonthView1_DateClick);
+    connect(MonthView1, &QCalendarWidget::clicked, this, &MainWindow::MonthView1_DateClick);
     // The calendar's focus lives in its grid, not in the calendar itself:
     // it has lost the focus when the focus moves from anything inside it to
     // a control outside it (not when the whole window is deactivated).
@@ -211,7 +211,7 @@ void Form1::buildPanel()
     txtCare_Amount1->setContextMenuPolicy(Qt::NoContextMenu);
 }
 
-void Form1::paintPanel(QPainter& p)
+void MainWindow::paintPanel(QPainter& p)
 {
     const int right = look::designSize(this).width() - 12;
     p.save();
@@ -259,7 +259,7 @@ void Form1::paintPanel(QPainter& p)
 
 // ---- reset and modes
 
-void Form1::ResetPanel(bool clearResultList)
+void MainWindow::ResetPanel(bool clearResultList)
 {
     for (QLineEdit* c : {Card1, Card2, Card3, Card4})
         c->clear();
@@ -284,14 +284,14 @@ void Form1::ResetPanel(bool clearResultList)
     look::setClosed(txtreson, look::kButtonFace);
 }
 
-void Form1::showCardWindow(CardInquiryWindow& window)
+void MainWindow::showCardWindow(CardInquiryWindow& window)
 {
-    connect(&window, &CardInquiryWindow::cardNumberRead, this, &Form1::takeCardNumber);
-    connect(&window, &CardInquiryWindow::answered, this, &Form1::takeCardAnswer);
+    connect(&window, &CardInquiryWindow::cardNumberRead, this, &MainWindow::takeCardNumber);
+    connect(&window, &CardInquiryWindow::answered, this, &MainWindow::takeCardAnswer);
     window.exec();
 }
 
-void Form1::Command1_Click()
+void MainWindow::Command1_Click()
 {
     ResetPanel();
     fillCancelTarget();
@@ -299,7 +299,7 @@ void Form1::Command1_Click()
     showCardWindow(window);
 }
 
-void Form1::Command2_Click()
+void MainWindow::Command2_Click()
 {
     ResetPanel();
     fillCancelTarget();
@@ -307,7 +307,7 @@ void Form1::Command2_Click()
     showCardWindow(window);
 }
 
-void Form1::Option1_Click()
+void MainWindow::Option1_Click()
 {
     m_desk.dropCancelTarget();
     ResetPanel();
@@ -316,7 +316,7 @@ void Form1::Option1_Click()
     look::setClosed(txtOrg_auth_date, look::kButtonFace);
 }
 
-void Form1::Option2_Click()
+void MainWindow::Option2_Click()
 {
     m_desk.dropCancelTarget();
     ResetPanel();
@@ -324,7 +324,7 @@ void Form1::Option2_Click()
     look::setOpen(txtOrg_auth_date);
 }
 
-void Form1::Option3_Click()
+void MainWindow::Option3_Click()
 {
     m_desk.dropCancelTarget();
     ResetPanel();
@@ -332,7 +332,7 @@ void Form1::Option3_Click()
     look::setClosed(txtOrg_auth_date, look::kButtonFace);
 }
 
-TransactionMode Form1::mode() const
+TransactionMode MainWindow::mode() const
 {
     if (Option1->isChecked())
         return TransactionMode::Approval;
@@ -341,12 +341,12 @@ TransactionMode Form1::mode() const
     return TransactionMode::Balance;
 }
 
-QString Form1::cardNumber() const
+QString MainWindow::cardNumber() const
 {
     return Card1->text() + Card2->text() + Card3->text() + Card4->text();
 }
 
-PanelInput Form1::panelInput() const
+PanelInput MainWindow::panelInput() const
 {
     PanelInput p;
     p.mode = mode();
@@ -365,7 +365,7 @@ PanelInput Form1::panelInput() const
 
 // ---- the card windows hand over
 
-void Form1::takeCardNumber(const QStringList& groups, const QString& entryMode)
+void MainWindow::takeCardNumber(const QStringList& groups, const QString& entryMode)
 {
     QLineEdit* boxes[] = {Card1, Card2, Card3, Card4};
     for (int i = 0; i < 4; ++i)
@@ -373,7 +373,7 @@ void Form1::takeCardNumber(const QStringList& groups, const QString& entryMode)
     m_desk.takeCardNumber(groups, entryMode);
 }
 
-void Form1::takeCardAnswer(const CardInquiryAnswer& answer)
+void MainWindow::takeCardAnswer(const CardInquiryAnswer& answer)
 {
     noteExchange(outcome::LastExchange::What::Answered);
     const CardShown shown = m_desk.takeCardAnswer(answer, mode());
@@ -402,7 +402,7 @@ void Form1::takeCardAnswer(const CardInquiryAnswer& answer)
 
 // ---- cancellation from the journal
 
-void Form1::cancelFromJournal(const dayview::CancelTarget& target)
+void MainWindow::cancelFromJournal(const dayview::CancelTarget& target)
 {
     if (m_desk.pending() || m_payWaitsForReversals) {
         MessageBox::show(this, PayDesk::payCheckMessage(PayCheck::Busy));
@@ -417,7 +417,7 @@ void Form1::cancelFromJournal(const dayview::CancelTarget& target)
             .arg(target.approvalNo, target.authDate));
 }
 
-void Form1::fillCancelTarget()
+void MainWindow::fillCancelTarget()
 {
     const auto& target = m_desk.cancelTarget();
     if (!target || mode() != TransactionMode::Cancellation)
@@ -426,7 +426,7 @@ void Form1::fillCancelTarget()
     txtOrg_auth_date->setText(target->authDate);
 }
 
-bool Form1::duplicateConfirmed()
+bool MainWindow::duplicateConfirmed()
 {
     const std::optional<JournalRow> earlier = m_desk.duplicateOf(panelInput());
     return !earlier || MessageBox::ask(this, PayDesk::duplicateQuestion(*earlier));
@@ -434,7 +434,7 @@ bool Form1::duplicateConfirmed()
 
 // ---- item, amount, reason
 
-void Form1::cmbCare1_Click()
+void MainWindow::cmbCare1_Click()
 {
     if (const auto item = m_desk.chooseItem(cmbCare1->currentIndex())) {
         txtTeacher1->setText(item->teacher);
@@ -442,7 +442,7 @@ void Form1::cmbCare1_Click()
     }
 }
 
-void Form1::Command3_Click()
+void MainWindow::Command3_Click()
 {
     txtreson->clear();
     look::setClosed(txtreson, look::kButtonFace);
@@ -455,7 +455,7 @@ void Form1::Command3_Click()
     look::setOpen(txtCare_Amount1);
 }
 
-void Form1::Combo1_Click()
+void MainWindow::Combo1_Click()
 {
     if (Combo1->currentIndex() == 3) {
         look::setOpen(txtreson);
@@ -465,7 +465,7 @@ void Form1::Combo1_Click()
     look::setClosed(txtreson, look::kButtonFace);
 }
 
-bool Form1::txtCare_Amount1_KeyPress(QKeyEvent* event)
+bool MainWindow::txtCare_Amount1_KeyPress(QKeyEvent* event)
 {
     // Keys that type nothing (arrows, Home, Delete) and the Tab that moves
     // on to the next control are no keystrokes of the box; of the rest only
@@ -502,14 +502,14 @@ bool Form1::txtCare_Amount1_KeyPress(QKeyEvent* event)
 
 // ---- earlier approval date
 
-void Form1::txtOrg_auth_date_GotFocus()
+void MainWindow::txtOrg_auth_date_GotFocus()
 {
     MonthView1->setSelectedDate(Clock::now().date());
     MonthView1->show();
     MonthView1->raise();
 }
 
-void Form1::MonthView1_DateClick()
+void MainWindow::MonthView1_DateClick()
 {
     const QString shortDate = MonthView1->selectedDate().toString(QStringLiteral("yyyy-MM-dd"));
     QString digits = shortDate;
@@ -518,7 +518,7 @@ void Form1::MonthView1_DateClick()
     MonthView1->hide();
 }
 
-void Form1::MonthView1_LostFocus()
+void MainWindow::MonthView1_LostFocus()
 {
     // The calendar's own grid and its month menu keep the focus inside it.
     if (partOf(MonthView1, QApplication::focusWidget()))
@@ -528,7 +528,7 @@ void Form1::MonthView1_LostFocus()
 
 // ---- the panel locked while a payment waits
 
-void Form1::keyPressEvent(QKeyEvent* event)
+void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     // Escape anywhere in the window gives a waiting payment up.
     if (event->key() == Qt::Key_Escape && m_payWaitsForReversals) {
@@ -539,7 +539,7 @@ void Form1::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void Form1::lockPanel(bool locked)
+void MainWindow::lockPanel(bool locked)
 {
     if (locked) {
         m_lockedInputs.clear();
@@ -562,7 +562,7 @@ void Form1::lockPanel(bool locked)
 
 // ---- pay
 
-void Form1::Command4_Click()
+void MainWindow::Command4_Click()
 {
     Command4->setEnabled(false);
     const PayCheck check = m_desk.checkPay(panelInput());

@@ -10,7 +10,7 @@
 #include "journal/gui/journalwindow.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -54,7 +54,7 @@ QIcon iconOf(outcome::Tone tone)
 
 } // namespace
 
-void Form1::buildOutcome()
+void MainWindow::buildOutcome()
 {
     // Beside the result heading, over the list: the last exchange and the
     // reversals waiting, read from the journal, never from the host.
@@ -65,10 +65,10 @@ void Form1::buildOutcome()
     look::place(lblStatus, 1650, 7470, 7950, 330);
 
     auto* reprint = new QShortcut(QKeySequence(QStringLiteral("Ctrl+P")), this);
-    connect(reprint, &QShortcut::activated, this, &Form1::reprintLastReceipt);
+    connect(reprint, &QShortcut::activated, this, &MainWindow::reprintLastReceipt);
 
     ReversalSender* sender = ReversalSender::instance();
-    connect(sender, &ReversalSender::settled, this, &Form1::reversalSettled);
+    connect(sender, &ReversalSender::settled, this, &MainWindow::reversalSettled);
     connect(sender, &ReversalSender::idle, this, [this](bool nothingOwed) {
         if (!nothingOwed) {
             noteExchange(outcome::LastExchange::What::NoConnection);
@@ -83,7 +83,7 @@ void Form1::buildOutcome()
     refreshStatus();
 }
 
-void Form1::addToned(const QStringList& lines, outcome::Tone tone)
+void MainWindow::addToned(const QStringList& lines, outcome::Tone tone)
 {
     // Icons of the text's height, whatever the style's list icons are.
     const int height = lstResult->fontMetrics().height();
@@ -100,7 +100,7 @@ void Form1::addToned(const QStringList& lines, outcome::Tone tone)
                             QAbstractItemView::PositionAtTop);
 }
 
-void Form1::showAnswerLines(const QStringList& lines, const TransactionAnswer& answer)
+void MainWindow::showAnswerLines(const QStringList& lines, const TransactionAnswer& answer)
 {
     lstResult->clear();
     const outcome::Tone tone = outcome::ToneOf(answer);
@@ -114,7 +114,7 @@ void Form1::showAnswerLines(const QStringList& lines, const TransactionAnswer& a
     noteExchange(outcome::LastExchange::What::Answered);
 }
 
-void Form1::showNoAnswer(TransactionMode mode, qint64 journalId, bool reversalOwed, bool sending)
+void MainWindow::showNoAnswer(TransactionMode mode, qint64 journalId, bool reversalOwed, bool sending)
 {
     lstResult->clear();
     addToned(outcome::NoAnswerLines(mode, reversalOwed, sending, Clock::now().time()),
@@ -124,7 +124,7 @@ void Form1::showNoAnswer(TransactionMode mode, qint64 journalId, bool reversalOw
     noteExchange(outcome::LastExchange::What::NoAnswer);
 }
 
-void Form1::reversalSettled(qint64 rowId, ReversalState state)
+void MainWindow::reversalSettled(qint64 rowId, ReversalState state)
 {
     noteExchange(outcome::LastExchange::What::Answered);
     if (rowId != 0 && rowId == m_awaitedReversal) {
@@ -137,13 +137,13 @@ void Form1::reversalSettled(qint64 rowId, ReversalState state)
     refreshStatus();
 }
 
-void Form1::noteExchange(outcome::LastExchange::What what)
+void MainWindow::noteExchange(outcome::LastExchange::What what)
 {
     m_lastExchange = {what, Clock::now()};
     refreshStatus();
 }
 
-void Form1::refreshStatus()
+void MainWindow::refreshStatus()
 {
     const int owed = Journal::instance().isOpen() ? Journal::instance().owedReversalCount() : 0;
     lblStatus->setText(outcome::StatusLine(m_lastExchange, owed));
@@ -154,7 +154,7 @@ void Form1::refreshStatus()
     lblStatus->setPalette(pal);
 }
 
-void Form1::reprintLastReceipt()
+void MainWindow::reprintLastReceipt()
 {
     const QList<JournalDayRow> rows =
         Journal::instance().dayRows(Clock::now().date().toString(QStringLiteral("yyyyMMdd")));

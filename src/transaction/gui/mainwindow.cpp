@@ -1,4 +1,4 @@
-#include "transaction/gui/form1.h"
+#include "transaction/gui/mainwindow.h"
 
 #include "foundation/crashpoint.h"
 #include "foundation/gui/look.h"
@@ -41,7 +41,7 @@ const QString kWebPath = QStringLiteral("/tarnove/login/mng/main.qnd");
 constexpr QSize kDesignSize(750, 740);
 } // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent)
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("소르나 승인 시스템"));
@@ -63,25 +63,25 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     // is done, and its trouble is told here.  Trouble from before this
     // window opened (a refusal after the last logout) is told at once.
     ReversalSender* sender = ReversalSender::instance();
-    connect(sender, &ReversalSender::idle, this, &Form1::reversalRoundEnded);
-    connect(sender, &ReversalSender::needsAttention, this, &Form1::tellReversalTrouble);
-    QTimer::singleShot(0, this, &Form1::tellReversalTrouble);
+    connect(sender, &ReversalSender::idle, this, &MainWindow::reversalRoundEnded);
+    connect(sender, &ReversalSender::needsAttention, this, &MainWindow::tellReversalTrouble);
+    QTimer::singleShot(0, this, &MainWindow::tellReversalTrouble);
 
     // Form_Load: the panel in its start state, the merchant name shown.
     Text1->setText(ReadSetting(QStringLiteral("ComInfo"), QStringLiteral("Name"), paths::settingsFile()));
 }
 
-void Form1::addResultLine(const QString& line)
+void MainWindow::addResultLine(const QString& line)
 {
     lstResult->addItem(line);
 }
 
-Form1::~Form1()
+MainWindow::~MainWindow()
 {
     RemoveTrayIcon();
 }
 
-void Form1::buildFrame()
+void MainWindow::buildFrame()
 {
     lstResult = new QListWidget(this);
     lstResult->setObjectName(QStringLiteral("lstResult"));
@@ -92,13 +92,13 @@ void Form1::buildFrame()
     Command6->setObjectName(QStringLiteral("Command6"));
     Command6->setFont(look::uiFont(11.25));
     look::place(Command6, 8340, 10570, 1155, 470);
-    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(Command6, &QPushButton::clicked, this, &MainWindow::Command6_Click);
 
     btnLogout = new QPushButton(QStringLiteral("로그아웃"), this);
     btnLogout->setObjectName(QStringLiteral("btnLogout"));
     btnLogout->setFont(look::uiFont(11.25));
     look::place(btnLogout, 9720, 10570, 1155, 470);
-    connect(btnLogout, &QPushButton::clicked, this, &Form1::btnLogout_Click);
+    connect(btnLogout, &QPushButton::clicked, this, &MainWindow::btnLogout_Click);
 
     // The journal sits in the free space of the bottom bar, beside the web
     // page and logout, in their look.
@@ -107,7 +107,7 @@ void Form1::buildFrame()
     btnJournal->setFont(look::uiFont(11.25));
     look::place(btnJournal, 6960, 10570, 1155, 470);
     btnJournal->setToolTip(QStringLiteral("거래내역 (Ctrl+J)"));
-    connect(btnJournal, &QPushButton::clicked, this, &Form1::ShowJournal);
+    connect(btnJournal, &QPushButton::clicked, this, &MainWindow::ShowJournal);
 
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -123,29 +123,29 @@ void Form1::buildFrame()
     // Ten seconds, not "about ten": a coarse timer may end the wait up to
     // half a second early and cut off an answer that comes in time.
     timeMain->setTimerType(Qt::PreciseTimer);
-    connect(timeMain, &QTimer::timeout, this, &Form1::timeMain_Timer);
+    connect(timeMain, &QTimer::timeout, this, &MainWindow::timeMain_Timer);
 
     sckMain = new HostSocket(this);
     sckMain->setObjectName(QStringLiteral("sckMain"));
-    connect(sckMain, &HostSocket::Connected, this, &Form1::sckMain_Connect);
-    connect(sckMain, &HostSocket::DataArrival, this, &Form1::sckMain_DataArrival);
+    connect(sckMain, &HostSocket::Connected, this, &MainWindow::sckMain_Connect);
+    connect(sckMain, &HostSocket::DataArrival, this, &MainWindow::sckMain_DataArrival);
 #ifdef SORNA_TEST_HOOKS
     connect(sckMain, &HostSocket::SendComplete, this, [this] {
         if (sckMain->requestWritten())
             SORNA_CRASH_POINT("pay.request.written");
     });
 #endif
-    connect(sckMain, &HostSocket::Error, this, &Form1::sckMain_Error);
+    connect(sckMain, &HostSocket::Error, this, &MainWindow::sckMain_Error);
 
     // The merchant information window has no control on the counter layout:
     // Ctrl+I opens it, and so does the tray icon's menu.
     auto* info = new QShortcut(QKeySequence(QStringLiteral("Ctrl+I")), this);
-    connect(info, &QShortcut::activated, this, &Form1::ShowMerchantInfo);
+    connect(info, &QShortcut::activated, this, &MainWindow::ShowMerchantInfo);
     auto* journal = new QShortcut(QKeySequence(QStringLiteral("Ctrl+J")), this);
-    connect(journal, &QShortcut::activated, this, &Form1::ShowJournal);
+    connect(journal, &QShortcut::activated, this, &MainWindow::ShowJournal);
 }
 
-void Form1::paintEvent(QPaintEvent*)
+void MainWindow::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     look::scalePainter(p, this);
@@ -155,12 +155,12 @@ void Form1::paintEvent(QPaintEvent*)
 
 // ---- tray
 
-bool Form1::trayIconShown() const
+bool MainWindow::trayIconShown() const
 {
     return m_tray != nullptr;
 }
 
-void Form1::AddTrayIcon()
+void MainWindow::AddTrayIcon()
 {
     if (m_tray)
         return; // already in the tray: a second minimise changes nothing
@@ -170,7 +170,7 @@ void Form1::AddTrayIcon()
     // The tray's menu: back to the window, or the merchant information.
     auto* menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("trayMenu"));
-    menu->addAction(QStringLiteral("열기"), this, &Form1::RestoreFromTray);
+    menu->addAction(QStringLiteral("열기"), this, &MainWindow::RestoreFromTray);
     // The window comes back first: a modal window over a minimised owner
     // would stay out of sight and block it.
     menu->addAction(QStringLiteral("거래내역"), this, [this] {
@@ -191,13 +191,13 @@ void Form1::AddTrayIcon()
         m_tray->show();
 }
 
-void Form1::RemoveTrayIcon()
+void MainWindow::RemoveTrayIcon()
 {
     delete m_tray;
     m_tray = nullptr;
 }
 
-void Form1::RestoreFromTray()
+void MainWindow::RestoreFromTray()
 {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
@@ -205,7 +205,7 @@ void Form1::RestoreFromTray()
     activateWindow();
 }
 
-void Form1::changeEvent(QEvent* event)
+void MainWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
@@ -214,7 +214,7 @@ void Form1::changeEvent(QEvent* event)
 
 // ---- closing, logout, web page
 
-void Form1::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
     // An answer the merchant was shown is written before the window goes;
     // one kept nowhere else is not dropped without a word.
@@ -240,14 +240,14 @@ void Form1::closeEvent(QCloseEvent* event)
         emit loggedOut();
 }
 
-void Form1::btnLogout_Click()
+void MainWindow::btnLogout_Click()
 {
     RemoveTrayIcon();
     m_loggingOut = true;
     close();
 }
 
-QUrl Form1::webPageUrl()
+QUrl MainWindow::webPageUrl()
 {
     // sorna_Web names the host, with a port where one is needed
     // ("portal.example.kr:8443"); a whole address is taken for its host and
@@ -269,20 +269,20 @@ QUrl Form1::webPageUrl()
     return url;
 }
 
-void Form1::Command6_Click()
+void MainWindow::Command6_Click()
 {
     const QUrl url = webPageUrl();
     if (!QDesktopServices::openUrl(url))
         MessageBox::show(this, QStringLiteral("홈페이지를 열 수 없습니다") + u'\n' + url.toString());
 }
 
-void Form1::ShowMerchantInfo()
+void MainWindow::ShowMerchantInfo()
 {
     Form4 info(this);
     info.exec();
 }
 
-void Form1::ShowJournal()
+void MainWindow::ShowJournal()
 {
     // Deleted when this window goes, even from inside its own loop.
     QPointer<JournalWindow> window = new JournalWindow(this);
@@ -298,14 +298,14 @@ void Form1::ShowJournal()
 
 // ---- answer time-out
 
-void Form1::timeMain_Timer()
+void MainWindow::timeMain_Timer()
 {
     sckMain->Close();
     timeMain->stop();
     answerNeverCame();
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == txtCare_Amount1 && event->type() == QEvent::KeyPress)
         return txtCare_Amount1_KeyPress(static_cast<QKeyEvent*>(event));

@@ -29,16 +29,17 @@ class HostSocket;
 // The main window: the transaction panel, the result list and the frame
 // around them (tray icon, logout, web page, answer time-out).  It gathers
 // what the merchant does and shows what the pay desk decides; its controls
-// carry the names the counter has always used, as object names.
+// carry the names the counter has always used, as object names (the window
+// itself is "Form1").
 //
-// The frame lives in form1.cpp, the panel in form1_panel.cpp, the requests
-// and answers on sckMain in form1_transaction.cpp.
-class Form1 : public QWidget
+// The frame lives in mainwindow.cpp, the panel in mainwindow_panel.cpp, the
+// requests and answers on sckMain in mainwindow_transaction.cpp.
+class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Form1(QWidget* parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     const PayDesk& payDesk() const { return m_desk; }
     // A line in the result list (the first one after login).
@@ -128,7 +129,7 @@ private:
     // Reversals the host refused, or that could not be sent, said once each.
     void tellReversalTrouble();
 
-    // ---- outcomes said (form1_outcome.cpp)
+    // ---- outcomes said (mainwindow_outcome.cpp)
     void buildOutcome();
     // Lines added to the result list in the look of their outcome.
     void addToned(const QStringList& lines, outcome::Tone tone);
