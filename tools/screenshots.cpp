@@ -167,7 +167,7 @@ QStringList lines(const QListWidget* list)
 // as the reader types it; returns once the inquiry's answer has closed it.
 void swipe(MainWindow* w, const QString& card, const QString& picture = {})
 {
-    onNextModal<Form6>([card, picture](Form6* reader) {
+    onNextModal<CardReaderWindow>([card, picture](CardReaderWindow* reader) {
         if (!picture.isEmpty())
             save(reader, picture);
         QTest::keyClicks(reader->Text1, card + QStringLiteral("="));
@@ -271,7 +271,7 @@ int main(int argc, char** argv)
     if (app.arguments().contains(QStringLiteral("--screen"))) {
         // The whole screen at the system scale the run is given: each
         // window fits it, and after an approval its result is in sight.
-        onNextModal<Form6>([](Form6* reader) {
+        onNextModal<CardReaderWindow>([](CardReaderWindow* reader) {
             grabScreen(QStringLiteral("screen-reader.png"));
             QTest::keyClicks(reader->Text1, kCard + QStringLiteral("="));
         });
@@ -307,7 +307,7 @@ int main(int argc, char** argv)
                   QStringLiteral("message-no-card.png"));
 
     // ---- manual entry, and the amount change with a reason of its own
-    onNextModal<Form2>([](Form2* f) {
+    onNextModal<ManualEntryWindow>([](ManualEntryWindow* f) {
         QLineEdit* boxes[] = {f->Card1, f->Card2, f->Card3, f->Card4};
         for (int i = 0; i < 4; ++i)
             QTest::keyClicks(boxes[i], kCardByHand.mid(4 * i, 4));
@@ -356,8 +356,8 @@ int main(int argc, char** argv)
 
     // ---- a card the host refuses
     ui(w).Option1->click();
-    onNextModal<Form6>(
-        [](Form6* reader) { QTest::keyClicks(reader->Text1, kCardStolen + QStringLiteral("=")); });
+    onNextModal<CardReaderWindow>(
+        [](CardReaderWindow* reader) { QTest::keyClicks(reader->Text1, kCardStolen + QStringLiteral("=")); });
     ui(w).Command1->click();
     if (lines(ui(w).lstResult).value(0) != QStringLiteral("카드정보조회가 거절 되었습니다."))
         fail(QStringLiteral("the stolen card was not refused: ") + lines(ui(w).lstResult).join(u'|'));

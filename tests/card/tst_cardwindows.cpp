@@ -1,5 +1,5 @@
-// The card-reader window Form6 and the manual entry window Form2 against the
-// reference host: the card information inquiry they send (byte for byte, as
+// The card-reader window (CardReaderWindow) and the manual entry window
+// (ManualEntryWindow) against the reference host: the card information inquiry they send (byte for byte, as
 // the host received it), what its answer writes into the main window, and
 // how the windows behave on short numbers, cancel and connection failures.
 //
@@ -194,7 +194,7 @@ class TestCardWindows : public QObject
         QVERIFY2(!timedOut, "the capture window did not close");
     }
 
-    static void swipe(Form6* f, const QString& track, bool enter = true)
+    static void swipe(CardReaderWindow* f, const QString& track, bool enter = true)
     {
         QTest::keyClicks(f->Text1, track);
         if (enter)
@@ -202,7 +202,7 @@ class TestCardWindows : public QObject
     }
 
     // Typed key by key; Hangul as the input method delivers it, as text.
-    static void typeCard(Form2* f, const QStringList& boxes)
+    static void typeCard(ManualEntryWindow* f, const QStringList& boxes)
     {
         QLineEdit* b[] = {f->Card1, f->Card2, f->Card3, f->Card4};
         for (int i = 0; i < 4; ++i)
@@ -248,7 +248,7 @@ private slots:
     void readerWindowLayout()
     {
         runWindow(ui(w()).Command1, [](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form6*>(window);
+            auto* f = qobject_cast<CardReaderWindow*>(window);
             QVERIFY(f);
             QCOMPARE(f->size(), QSize(340, 140));
             QCOMPARE(f->windowTitle().trimmed(), QString());
@@ -268,7 +268,7 @@ private slots:
     void manualWindowLayout()
     {
         runWindow(ui(w()).Command2, [](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form2*>(window);
+            auto* f = qobject_cast<ManualEntryWindow*>(window);
             QVERIFY(f);
             QCOMPARE(f->size(), QSize(340, 140));
             QCOMPARE(f->btnOk->text(), QStringLiteral("확인"));
@@ -350,13 +350,13 @@ private slots:
 
         if (manual) {
             runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
-                auto* f = qobject_cast<Form2*>(window);
+                auto* f = qobject_cast<ManualEntryWindow*>(window);
                 typeCard(f, groups);
                 f->btnOk->click();
             });
         } else {
             runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
-                swipe(qobject_cast<Form6*>(window), card + QStringLiteral("=2512101000"));
+                swipe(qobject_cast<CardReaderWindow*>(window), card + QStringLiteral("=2512101000"));
             });
         }
         QVERIFY(MessageBox::recorded().isEmpty());
@@ -429,7 +429,7 @@ private slots:
         m_requestsBefore = int(m_host->requests().size());
 
         runWindow(ui(w()).Command1, [](CardInquiryWindow* window) {
-            swipe(qobject_cast<Form6*>(window), demo::kCardTwoItems + QStringLiteral("=2512"));
+            swipe(qobject_cast<CardReaderWindow*>(window), demo::kCardTwoItems + QStringLiteral("=2512"));
         });
         QCOMPARE(MidBytes(m_host->answers().last(), 186, 9), QStringLiteral("000000000"));
         QCOMPARE(listLines(ui(w()).lstResult),
@@ -460,7 +460,7 @@ private slots:
         const QStringList groups{QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
                                  QStringLiteral("0035")};
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form6*>(window);
+            auto* f = qobject_cast<CardReaderWindow*>(window);
             swipe(f, first, firstEnter);
             QTRY_COMPARE(MessageBox::recordedTexts(),
                          QStringList{QStringLiteral("카드번호를 정확히 입력해주세요")});
@@ -490,7 +490,7 @@ private slots:
         QVERIFY2(impatient.isRunning(), qPrintable(impatient.error()));
         impatient.writeClientSettings(*m_root);
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form6*>(window);
+            auto* f = qobject_cast<CardReaderWindow*>(window);
             swipe(f, QStringLiteral("9410120000"));
             QTRY_COMPARE(MessageBox::recorded().size(), 1);
             QTest::qWait(700);
@@ -504,7 +504,7 @@ private slots:
     void keystrokesAloneNeverConnect()
     {
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form6*>(window);
+            auto* f = qobject_cast<CardReaderWindow*>(window);
             QTest::keyClicks(f->Text1,
                              QStringLiteral("%B9410120000000019^KIM/SEOYEON^2512101?;9410120000000019"));
             QTest::keyClick(f->Text1, Qt::Key_Tab);
@@ -524,7 +524,7 @@ private slots:
     void cancelWhileConnecting()
     {
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form6*>(window);
+            auto* f = qobject_cast<CardReaderWindow*>(window);
             swipe(f, demo::kCardNineItems + QStringLiteral("=2512"));
             QVERIFY(f->Winsock1->isBusy());
             f->Command1->click();
@@ -557,8 +557,8 @@ private slots:
         writeSetting("KolbrinInfo", "sorna_Port", QString::number(deadPort()));
         const QStringList cannot{QStringLiteral("연결할 수 없습니다")};
         runWindow(manual ? ui(w()).Command2 : ui(w()).Command1, [&](CardInquiryWindow* window) {
-            auto* reader = qobject_cast<Form6*>(window);
-            auto* typed = qobject_cast<Form2*>(window);
+            auto* reader = qobject_cast<CardReaderWindow*>(window);
+            auto* typed = qobject_cast<ManualEntryWindow*>(window);
             // The reader's failed swipes are of another card: the one read
             // once the host is back is the one looked up.
             auto attempt = [&](const QString& card) {
@@ -610,7 +610,7 @@ private slots:
         QFETCH(bool, withEnter);
         writeSetting("KolbrinInfo", "sorna_Port", QString::number(deadPort()));
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form6*>(window);
+            auto* f = qobject_cast<CardReaderWindow*>(window);
             QTest::keyClicks(f->Text1, demo::kCardThreeItems + QStringLiteral("="));
             QTRY_VERIFY(!f->Winsock1->isBusy()); // refused while the track still comes
             QVERIFY(MessageBox::recorded().isEmpty());
@@ -663,7 +663,7 @@ private slots:
         QFETCH(bool, byEnter);
         bool closedAfterMessage = false;
         runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form2*>(window);
+            auto* f = qobject_cast<ManualEntryWindow*>(window);
             typeCard(f, boxes);
             if (byEnter) {
                 f->btnOk->setFocus();
@@ -709,7 +709,7 @@ private slots:
     {
         QFETCH(int, key);
         runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form2*>(window);
+            auto* f = qobject_cast<ManualEntryWindow*>(window);
             typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
                          QStringLiteral("0019")});
             f->btnClose->setFocus();
@@ -726,7 +726,7 @@ private slots:
     void manualOkTwice()
     {
         runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form2*>(window);
+            auto* f = qobject_cast<ManualEntryWindow*>(window);
             typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
                          QStringLiteral("0019")});
             f->btnOk->click();
@@ -744,7 +744,7 @@ private slots:
     {
         writeSetting("KolbrinInfo", "sorna_Port", QStringLiteral("91a0"));
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form6*>(window);
+            auto* f = qobject_cast<CardReaderWindow*>(window);
             swipe(f, demo::kCardNineItems + QStringLiteral("=2512"));
             QCOMPARE(MessageBox::recordedTexts(),
                      QStringList(2, QStringLiteral("통신 설정(sorna_Port)이 올바르지 않습니다: 91a0\n") +
@@ -806,12 +806,13 @@ private slots:
         Clock::setFixed(QDateTime(QDate(2025, 3, 20), QTime(9, 5, 7)));
         runWindow(manual ? ui(w()).Command2 : ui(w()).Command1, [&](CardInquiryWindow* window) {
             if (manual) {
-                auto* f = qobject_cast<Form2*>(window);
+                auto* f = qobject_cast<ManualEntryWindow*>(window);
                 typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
                              QStringLiteral("0019")});
                 f->btnOk->click();
             } else {
-                swipe(qobject_cast<Form6*>(window), demo::kCardNineItems + QStringLiteral("=2512101"));
+                swipe(qobject_cast<CardReaderWindow*>(window),
+                      demo::kCardNineItems + QStringLiteral("=2512101"));
             }
         });
         const QList<QByteArray> sent = newRequests();
@@ -839,7 +840,7 @@ private slots:
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             QVERIFY(QTest::qWaitForWindowExposed(window));
             save(window, "form6.png");
-            swipe(qobject_cast<Form6*>(window), demo::kCardNineItems + QStringLiteral("=2512"));
+            swipe(qobject_cast<CardReaderWindow*>(window), demo::kCardNineItems + QStringLiteral("=2512"));
         });
         ui(w()).cmbCare1->setCurrentIndex(3);
         emit ui(w()).cmbCare1->activated(3);
@@ -847,7 +848,7 @@ private slots:
         // The manual window over the main window, boxes filled; then the
         // panel again as it was.
         runWindow(ui(w()).Command2, [&](CardInquiryWindow* window) {
-            auto* f = qobject_cast<Form2*>(window);
+            auto* f = qobject_cast<ManualEntryWindow*>(window);
             QVERIFY(QTest::qWaitForWindowExposed(window));
             typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
                          QStringLiteral("00")});

@@ -1,5 +1,5 @@
 // The fault matrix of the card information inquiry: the real card-reader
-// window (Form6) and manual entry window (Form2), opened from the real main
+// window (CardReaderWindow) and manual entry window (ManualEntryWindow), opened from the real main
 // window after a real login, against the real reference host, one fault
 // per row.  Each row asserts what the merchant is told (the message box or
 // the result lines), whether the card window closed or stays open and
@@ -55,7 +55,7 @@ QStringList refusal(const char* code, const char16_t* text)
 
 struct CardCase
 {
-    bool manual; // Form2 (typed) rather than Form6 (card reader)
+    bool manual; // ManualEntryWindow (typed) rather than CardReaderWindow (card reader)
     Fault fault;
     QString faultText;    // in place of the fault's own name
     QStringList messages; // the message boxes, in order
@@ -240,11 +240,11 @@ class TestFaultMatrixCard : public QObject
     // (its track ends with "=") or the merchant (four boxes, 확인) does.
     static void enterCard(CardInquiryWindow* w, const QString& card)
     {
-        if (auto* reader = qobject_cast<Form6*>(w)) {
+        if (auto* reader = qobject_cast<CardReaderWindow*>(w)) {
             QTest::keyClicks(reader->Text1, card + QStringLiteral("="));
             return;
         }
-        auto* manual = qobject_cast<Form2*>(w);
+        auto* manual = qobject_cast<ManualEntryWindow*>(w);
         QLineEdit* boxes[] = {manual->Card1, manual->Card2, manual->Card3, manual->Card4};
         for (int i = 0; i < 4; ++i)
             QTest::keyClicks(boxes[i], card.mid(i * 4, 4));
@@ -256,19 +256,19 @@ class TestFaultMatrixCard : public QObject
     // typed boxes still hold the number, confirmed again.
     static void tryAgain(CardInquiryWindow* w, const QString& card)
     {
-        if (auto* reader = qobject_cast<Form6*>(w)) {
+        if (auto* reader = qobject_cast<CardReaderWindow*>(w)) {
             QCOMPARE(reader->Text1->text(), QString());
             enterCard(w, card);
         } else {
-            qobject_cast<Form2*>(w)->btnOk->click();
+            qobject_cast<ManualEntryWindow*>(w)->btnOk->click();
         }
     }
 
     static QPushButton* cancelButton(CardInquiryWindow* w)
     {
-        if (auto* reader = qobject_cast<Form6*>(w))
+        if (auto* reader = qobject_cast<CardReaderWindow*>(w))
             return reader->Command1;
-        return qobject_cast<Form2*>(w)->btnClose;
+        return qobject_cast<ManualEntryWindow*>(w)->btnClose;
     }
 
     // Opens the card window from the main window and runs `drive` in it;
@@ -415,7 +415,7 @@ private slots:
             QVERIFY2(outcomeMs >= delay - 10, qPrintable(QString::number(outcomeMs)));
             if (windowWasOpen) {
                 QVERIFY(w->isEnabled());
-                if (auto* manual = qobject_cast<Form2*>(w))
+                if (auto* manual = qobject_cast<ManualEntryWindow*>(w))
                     QVERIFY(manual->btnOk->isEnabled());
                 QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget*>(w));
                 QVERIFY(cancelButton(w)->isEnabled());

@@ -736,7 +736,7 @@ class TestFaultMatrixTransaction : public QObject
             }
         });
         QTimer::singleShot(0, this, [&guard, card] {
-            auto* reader = qobject_cast<Form6*>(QApplication::activeModalWidget());
+            auto* reader = qobject_cast<CardReaderWindow*>(QApplication::activeModalWidget());
             QVERIFY(reader);
             guard.start(10000);
             QTest::keyClicks(reader->Text1, card + QStringLiteral("="));

@@ -129,9 +129,9 @@ private slots:
             if (window == QStringLiteral("journal"))
                 w = new JournalWindow(main);
             else if (window == QStringLiteral("reader"))
-                w = new Form6(main);
+                w = new CardReaderWindow(main);
             else if (window == QStringLiteral("typed"))
-                w = new Form2(main);
+                w = new ManualEntryWindow(main);
             else if (window == QStringLiteral("merchant"))
                 w = new Form4(main);
             else if (window == QStringLiteral("receipt"))

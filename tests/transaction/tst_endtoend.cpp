@@ -161,7 +161,7 @@ class TestEndToEnd : public QObject
             }
         });
         QTimer::singleShot(0, this, [&guard, card] {
-            auto* reader = qobject_cast<Form6*>(QApplication::activeModalWidget());
+            auto* reader = qobject_cast<CardReaderWindow*>(QApplication::activeModalWidget());
             QVERIFY(reader);
             guard.start(8000);
             QTest::keyClicks(reader->Text1, card + QStringLiteral("="));

@@ -117,9 +117,10 @@ void CardInquiryWindow::Winsock1_DataArrival()
     accept();
 }
 
-// ---- Form6, the card-reader window
+// ---- CardReaderWindow, the card-reader window ("Form6")
 
-Form6::Form6(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드를 읽혀주세요"))
+CardReaderWindow::CardReaderWindow(QWidget* parent)
+    : CardInquiryWindow(parent, QStringLiteral("카드를 읽혀주세요"))
 {
     setObjectName(QStringLiteral("Form6"));
     Text1 = new QLineEdit(this);
@@ -133,16 +134,16 @@ Form6::Form6(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드
     // The button never takes the focus from Text1: a swipe after a stray Tab
     // would otherwise go to the button and be lost.  A click or Esc cancels.
     Command1->setFocusPolicy(Qt::NoFocus);
-    connect(Command1, &QPushButton::clicked, this, &Form6::Command1_Click);
+    connect(Command1, &QPushButton::clicked, this, &CardReaderWindow::Command1_Click);
     Text1->setFocus();
 
     m_quiet = new QTimer(this);
     m_quiet->setSingleShot(true);
     m_quiet->setInterval(kSwipeQuietMs);
-    connect(m_quiet, &QTimer::timeout, this, &Form6::swipeEnded);
+    connect(m_quiet, &QTimer::timeout, this, &CardReaderWindow::swipeEnded);
 }
 
-bool Form6::eventFilter(QObject* watched, QEvent* event)
+bool CardReaderWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Text1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
@@ -169,7 +170,7 @@ bool Form6::eventFilter(QObject* watched, QEvent* event)
     return CardInquiryWindow::eventFilter(watched, event);
 }
 
-void Form6::readFailed(const QString& message)
+void CardReaderWindow::readFailed(const QString& message)
 {
     Text1->clear();
     m_failure = message;
@@ -179,7 +180,7 @@ void Form6::readFailed(const QString& message)
         swipeEnded();
 }
 
-void Form6::swipeEnded()
+void CardReaderWindow::swipeEnded()
 {
     m_quiet->stop();
     m_inSwipe = false;
@@ -189,7 +190,7 @@ void Form6::swipeEnded()
         MessageBox::show(this, message);
 }
 
-void Form6::Command1_Click()
+void CardReaderWindow::Command1_Click()
 {
     m_quiet->stop();
     m_failure.clear();
@@ -197,37 +198,38 @@ void Form6::Command1_Click()
     QDialog::reject();
 }
 
-void Form6::reject()
+void CardReaderWindow::reject()
 {
     Command1_Click();
 }
 
-QString Form6::inquiryCardNumber() const
+QString CardReaderWindow::inquiryCardNumber() const
 {
     return LeftBytes(Text1->text(), 16);
 }
-bool Form6::acceptsCardNumber(const QString& number) const
+bool CardReaderWindow::acceptsCardNumber(const QString& number) const
 {
     return number.size() > 15;
 }
-QString Form6::issueCode() const
+QString CardReaderWindow::issueCode() const
 {
     return ReadSetting(QStringLiteral("KolbrinInfo"), QStringLiteral("sorna_Issue_code"),
                        paths::settingsFile());
 }
-QString Form6::entryMode() const
+QString CardReaderWindow::entryMode() const
 {
     return kEntryReader;
 }
-QStringList Form6::cardGroups() const
+QStringList CardReaderWindow::cardGroups() const
 {
     const QString t = Text1->text();
     return {MidBytes(t, 1, 4), MidBytes(t, 5, 4), MidBytes(t, 9, 4), MidBytes(t, 13, 4)};
 }
 
-// ---- Form2, the manual card-entry window
+// ---- ManualEntryWindow, the manual card-entry window ("Form2")
 
-Form2::Form2(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드번호를 입력해 주세요"))
+ManualEntryWindow::ManualEntryWindow(QWidget* parent)
+    : CardInquiryWindow(parent, QStringLiteral("카드번호를 입력해 주세요"))
 {
     setObjectName(QStringLiteral("Form2"));
     auto box = [this](const char* name, int left, int height) {
@@ -249,8 +251,8 @@ Form2::Form2(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드
     btnClose = makeButton(this, "btnClose", QStringLiteral("취소"), 2760, 1380, 1100, 465);
     for (QPushButton* b : {btnOk, btnClose})
         look::setBackColor(b, kMenuColour);
-    connect(btnOk, &QPushButton::clicked, this, &Form2::btnOk_Click);
-    connect(btnClose, &QPushButton::clicked, this, &Form2::btnClose_Click);
+    connect(btnOk, &QPushButton::clicked, this, &ManualEntryWindow::btnOk_Click);
+    connect(btnClose, &QPushButton::clicked, this, &ManualEntryWindow::btnClose_Click);
     setTabOrder(Card1, Card2);
     setTabOrder(Card2, Card3);
     setTabOrder(Card3, Card4);
@@ -259,7 +261,7 @@ Form2::Form2(QWidget* parent) : CardInquiryWindow(parent, QStringLiteral("카드
     Card1->setFocus();
 }
 
-void Form2::paintEvent(QPaintEvent* event)
+void ManualEntryWindow::paintEvent(QPaintEvent* event)
 {
     CardInquiryWindow::paintEvent(event);
     QPainter p(this);
@@ -271,7 +273,7 @@ void Form2::paintEvent(QPaintEvent* event)
     }
 }
 
-void Form2::keyPressEvent(QKeyEvent* event)
+void ManualEntryWindow::keyPressEvent(QKeyEvent* event)
 {
     // Neither button is the default or the cancel button: Enter and Esc in
     // a box press nothing.  Enter on a button that has the focus presses it.
@@ -285,7 +287,7 @@ void Form2::keyPressEvent(QKeyEvent* event)
     CardInquiryWindow::keyPressEvent(event);
 }
 
-void Form2::btnOk_Click()
+void ManualEntryWindow::btnOk_Click()
 {
     if (inquiryCardNumber().size() > 15) {
         StartInquiryConnection();
@@ -295,29 +297,29 @@ void Form2::btnOk_Click()
     QDialog::reject();
 }
 
-void Form2::btnClose_Click()
+void ManualEntryWindow::btnClose_Click()
 {
     Winsock1->Close();
     QDialog::reject();
 }
 
-QString Form2::inquiryCardNumber() const
+QString ManualEntryWindow::inquiryCardNumber() const
 {
     return Card1->text() + Card2->text() + Card3->text() + Card4->text();
 }
-bool Form2::acceptsCardNumber(const QString&) const
+bool ManualEntryWindow::acceptsCardNumber(const QString&) const
 {
     return true;
 }
-QString Form2::issueCode() const
+QString ManualEntryWindow::issueCode() const
 {
     return kManualIssueCode;
 }
-QString Form2::entryMode() const
+QString ManualEntryWindow::entryMode() const
 {
     return kEntryManual;
 }
-QStringList Form2::cardGroups() const
+QStringList ManualEntryWindow::cardGroups() const
 {
     return {Card1->text(), Card2->text(), Card3->text(), Card4->text()};
 }

@@ -55,13 +55,13 @@ protected:
     QString m_instruction;
 };
 
-// Form6: the card-reader window.  The reader types the track data into a
+// The card-reader window ("Form6").  The reader types the track data into a
 // box the user never sees; "=" or Enter starts the inquiry.
-class Form6 : public CardInquiryWindow
+class CardReaderWindow : public CardInquiryWindow
 {
     Q_OBJECT
 public:
-    explicit Form6(QWidget* parent = nullptr);
+    explicit CardReaderWindow(QWidget* parent = nullptr);
 
     QLineEdit* Text1 = nullptr;
     QPushButton* Command1 = nullptr; // "취소"
@@ -89,12 +89,12 @@ private:
     QTimer* m_quiet = nullptr; // a swipe without Enter ends when the reader goes quiet
 };
 
-// Form2: the manual card-entry window, four boxes of four characters.
-class Form2 : public CardInquiryWindow
+// The manual card-entry window ("Form2"), four boxes of four characters.
+class ManualEntryWindow : public CardInquiryWindow
 {
     Q_OBJECT
 public:
-    explicit Form2(QWidget* parent = nullptr);
+    explicit ManualEntryWindow(QWidget* parent = nullptr);
 
     QLineEdit* Card1 = nullptr;
     QLineEdit* Card2 = nullptr;

@@ -295,7 +295,7 @@ void MainWindow::Command1_Click()
 {
     ResetPanel();
     fillCancelTarget();
-    Form6 window(this);
+    CardReaderWindow window(this);
     showCardWindow(window);
 }
 
@@ -303,7 +303,7 @@ void MainWindow::Command2_Click()
 {
     ResetPanel();
     fillCancelTarget();
-    Form2 window(this);
+    ManualEntryWindow window(this);
     showCardWindow(window);
 }
 
