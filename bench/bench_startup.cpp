@@ -7,7 +7,7 @@
 //    display), the xcb platform.
 //  - BM_MemoryAfterLogin: this program opens the login window the way the
 //    client does (same libraries, same start-up calls), logs the demo
-//    merchant in against the reference host through Form3's own button, and
+//    merchant in against the reference host through LoginWindow's own button, and
 //    reads VmRSS from /proc/self/status once the main window is up.
 //
 //   bench_startup [--benchmark_...]
@@ -21,7 +21,7 @@
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "login/gui/artwork.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "transaction/gui/mainwindow.h"
 
@@ -242,7 +242,7 @@ void BM_MemoryAfterLogin(benchmark::State& state)
     bool loggedIn = false;
     for (auto _ : state) {
         beforeKb = statusKb("VmRSS");
-        Form3* login = session::showLoginWindow();
+        LoginWindow* login = session::showLoginWindow();
         ReversalSender::instance()->start();
         if (!QTest::qWaitForWindowExposed(login, 10000))
             break;

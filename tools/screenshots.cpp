@@ -25,7 +25,7 @@
 #include "foundation/settings.h"
 #include "journal/gui/journalwindow.h"
 #include "login/gui/artwork.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "merchant/gui/form4.h"
 #include "receipt/gui/form5.h"
@@ -110,7 +110,7 @@ void grabScreen(const QString& name)
 bool noDialog()
 {
     QWidget* m = QApplication::activeModalWidget();
-    return !m || qobject_cast<Form3*>(m);
+    return !m || qobject_cast<LoginWindow*>(m);
 }
 
 void waitFor(const std::function<bool()>& condition, const QString& what, int ms = 15000)
@@ -245,7 +245,7 @@ int main(int argc, char** argv)
         fail(QStringLiteral("SORNA_RECEIPT_PDF names no file: the receipt would go to a printer"));
 
     // ---- login window, its two messages, the login
-    Form3* login = session::showLoginWindow();
+    LoginWindow* login = session::showLoginWindow();
     if (!QTest::qWaitForWindowExposed(login))
         fail(QStringLiteral("the login window was not shown"));
     QTest::keyClicks(login->Text1, kBusinessNo);

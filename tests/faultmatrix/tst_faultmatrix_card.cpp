@@ -14,7 +14,7 @@
 #include "hostsim/demodata.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "support/maincontrols.h"
 #include "support/refhost.h"
@@ -223,7 +223,7 @@ class TestFaultMatrixCard : public QObject
 
     static MainWindow* logIn(const QString& businessNo, const QString& authNo)
     {
-        Form3* login = session::showLoginWindow();
+        LoginWindow* login = session::showLoginWindow();
         if (!QTest::qWaitForWindowExposed(login))
             return nullptr;
         QTest::keyClicks(login->Text1, businessNo);

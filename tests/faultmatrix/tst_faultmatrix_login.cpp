@@ -12,7 +12,7 @@
 #include "hostsim/demodata.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "support/maincontrols.h"
 #include "support/refhost.h"
@@ -211,7 +211,7 @@ private slots:
             m_matrix.recordRow(c.tag(), row);
         });
 
-        QPointer<Form3> login = session::showLoginWindow();
+        QPointer<LoginWindow> login = session::showLoginWindow();
         QVERIFY(QTest::qWaitForWindowExposed(login));
         QTest::keyClicks(login->Text1, demo::kBusinessNo);
         QTest::keyClicks(login->Text4, c.fault == Fault::Natural ? QStringLiteral("000000") : demo::kAuthNo);

@@ -18,7 +18,7 @@
 #include "hostsim/demodata.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "receipt/gui/form5.h"
 #include "support/maincontrols.h"
@@ -709,7 +709,7 @@ class TestFaultMatrixTransaction : public QObject
 
     MainWindow* logIn()
     {
-        Form3* login = session::showLoginWindow();
+        LoginWindow* login = session::showLoginWindow();
         if (!QTest::qWaitForWindowExposed(login))
             return nullptr;
         QTest::keyClicks(login->Text1, demo::kBusinessNo);

@@ -8,7 +8,7 @@
 #include "foundation/gui/messagebox.h"
 #include "foundation/messagelog.h"
 #include "hostlink/hostsocket.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "support/maincontrols.h"
 #include "support/refhost.h"
@@ -129,16 +129,16 @@ class TestLoginWindow : public QObject
 private:
     std::unique_ptr<TempRoot> m_root;
 
-    Form3* openLogin()
+    LoginWindow* openLogin()
     {
-        Form3* login = session::showLoginWindow();
+        LoginWindow* login = session::showLoginWindow();
         if (!QTest::qWaitForWindowExposed(login))
             return nullptr;
         return login;
     }
 
     // Types the numbers and presses the login button.
-    static void logIn(Form3* login, const QString& businessNumber, const QString& authNumber)
+    static void logIn(LoginWindow* login, const QString& businessNumber, const QString& authNumber)
     {
         login->Text1->setText(businessNumber);
         login->Text4->setText(authNumber);
@@ -214,7 +214,7 @@ private slots:
         if (!updateBefore.isEmpty())
             m_root->write(QStringLiteral("Update/UpdateServiceClient.ini"), updateBefore);
 
-        QPointer<Form3> login = openLogin();
+        QPointer<LoginWindow> login = openLogin();
         QVERIFY(login);
         logIn(login, host::demo::kBusinessNo, host::demo::kAuthNo);
 
@@ -261,7 +261,7 @@ private slots:
         if (!updateBefore.isEmpty())
             m_root->write(QStringLiteral("Update/UpdateServiceClient.ini"), updateBefore);
 
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         logIn(login, businessNumber, authNumber);
 
@@ -311,7 +311,7 @@ private slots:
         const QByteArray settingsBefore = settingsText(host.port(), kOlderComInfo);
         m_root->write(QStringLiteral("Sorna_setting.ini"), settingsBefore);
 
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         logIn(login, QStringLiteral("2148712345"), QStringLiteral("482915"));
 
@@ -345,7 +345,7 @@ private slots:
             QDir().mkpath(settings);
         };
 
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         logIn(login, QStringLiteral("2148712345"), QStringLiteral("482915"));
 
@@ -392,7 +392,7 @@ private slots:
 
         FakeHost host; // never answers
         m_root->write(QStringLiteral("Sorna_setting.ini"), settingsText(host.port()));
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         login->Text1->setText(QStringLiteral("2148712345"));
         login->Text4->setText(authNumber);
@@ -462,7 +462,7 @@ private slots:
                                                           QStringLiteral("\r\n")));
         Clock::setFixed(QDateTime(QDate(2026, 12, 6), QTime(10, 20, 30)));
 
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         login->Text1->setText(QStringLiteral("2148712345"));
         login->Text4->setText(authNumber);
@@ -505,7 +505,7 @@ private slots:
         const QByteArray settingsBefore = settingsText(port, kOlderComInfo);
         m_root->write(QStringLiteral("Sorna_setting.ini"), settingsBefore);
 
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         login->timeLogin->setInterval(400);
         logIn(login, host::demo::kBusinessNo, host::demo::kAuthNo);
@@ -555,7 +555,7 @@ private slots:
 
         m_root->write(QStringLiteral("Sorna_setting.ini"),
                       "[KolbrinInfo]\r\nsorna_Ip=127.0.0.1\r\n" + portLine + "sorna_Issue_code=3901\r\n");
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         login->Text1->setText(QStringLiteral("2148712345"));
         login->Text4->setText(QStringLiteral("482915"));
@@ -597,7 +597,7 @@ private slots:
                                              ? QString()
                                              : QStringLiteral("[KolbrinInfo]\r\nsorna_Support=") + setting +
                                                    QStringLiteral("\r\n")));
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         QVERIFY(login->lblSupport);
         QCOMPARE(login->lblSupport->isVisible(), !shown.isEmpty());
@@ -622,7 +622,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, kept);
 
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         type(login->Text1, typed);
         QCOMPARE(login->Text1->text(), kept);
@@ -646,7 +646,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, shown);
 
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         type(login->Text4, typed);
         QCOMPARE(login->Text4->text(), typed);
@@ -668,7 +668,7 @@ private slots:
         m_root->write(QStringLiteral("Log"), "a file where the log folder belongs");
         Clock::setRunningFrom(QDateTime(QDate(2026, 12, 6), QTime(10, 20, 30)));
 
-        Form3* login = openLogin();
+        LoginWindow* login = openLogin();
         QVERIFY(login);
         logIn(login, host::demo::kBusinessNo, host::demo::kAuthNo);
 
@@ -694,7 +694,7 @@ private slots:
         m_root->write(QStringLiteral("Log"), "a file where the log folder belongs");
         Clock::setRunningFrom(QDateTime(QDate(2026, 12, 6), QTime(10, 20, 30)));
 
-        QPointer<Form3> login = openLogin();
+        QPointer<LoginWindow> login = openLogin();
         QVERIFY(login);
         QApplication::setActiveWindow(login);
         QVERIFY(QTest::qWaitForWindowActive(login));
@@ -781,7 +781,7 @@ private slots:
         ui(first).btnLogout->click();
         QVERIFY(tray.isNull());
         QTRY_VERIFY(first.isNull());
-        Form3* login = session::loginWindow();
+        LoginWindow* login = session::loginWindow();
         QVERIFY(login);
         QVERIFY(login->isVisible());
         QCOMPARE(login->windowModality(), Qt::ApplicationModal);

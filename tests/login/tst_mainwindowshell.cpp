@@ -10,7 +10,7 @@
 #include "journal/gui/journalwindow.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "merchant/gui/form4.h"
 #include "support/maincontrols.h"
@@ -564,7 +564,7 @@ private slots:
     // After a logout the login window comes back where the merchant left it.
     void loginComesBackWhereItWas()
     {
-        Form3* login = session::showLoginWindow();
+        LoginWindow* login = session::showLoginWindow();
         login->move(210, 130);
         QVERIFY(QTest::qWaitForWindowExposed(login));
         const QPoint place = login->pos();

@@ -7,7 +7,7 @@
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "journal/gui/journalwindow.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "merchant/gui/form4.h"
 #include "receipt/gui/form5.h"
 #include "support/maincontrols.h"
@@ -120,7 +120,7 @@ private slots:
         QWidget* w = nullptr;
         MainWindow* main = nullptr;
         if (window == QStringLiteral("login")) {
-            w = new Form3;
+            w = new LoginWindow;
         } else {
             main = new MainWindow;
             main->show();

@@ -15,7 +15,7 @@
 #include "journal/gui/journalwindow.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "receipt/gui/form5.h"
 #include "receipt/gui/receiptprinter.h"
@@ -137,7 +137,7 @@ class TestEndToEnd : public QObject
 
     void logIn()
     {
-        Form3* login = session::showLoginWindow();
+        LoginWindow* login = session::showLoginWindow();
         QVERIFY(QTest::qWaitForWindowExposed(login));
         QTest::keyClicks(login->Text1, demo::kBusinessNo);
         QTest::keyClicks(login->Text4, demo::kAuthNo);

@@ -13,7 +13,7 @@
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "login/gui/artwork.h"
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 
 #include <QApplication>
@@ -106,7 +106,7 @@ int RunClient(int argc, char** argv)
     }
 
     installLogFailureReport();
-    Form3* login = session::showLoginWindow();
+    LoginWindow* login = session::showLoginWindow();
     // The journal is opened once the login window has been painted: nothing
     // can be paid before the login, and the window comes up sooner.  It says
     // which reversals are owed (also those of an approval that was waiting

@@ -1,6 +1,6 @@
 #include "login/gui/session.h"
 
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 #include "transaction/gui/mainwindow.h"
 
 #include "foundation/gui/look.h"
@@ -13,16 +13,16 @@
 namespace sorna::session {
 namespace {
 QPointer<MainWindow> g_main;
-QPointer<Form3> g_login;
+QPointer<LoginWindow> g_login;
 // Where the merchant left the login window: it comes back there after a
 // logout.
 std::optional<QPoint> g_loginPlace;
 } // namespace
 
-Form3* showLoginWindow()
+LoginWindow* showLoginWindow()
 {
     if (!g_login) {
-        g_login = new Form3;
+        g_login = new LoginWindow;
         if (g_loginPlace) {
             g_login->move(*g_loginPlace);
             look::keepInside(g_login);
@@ -52,7 +52,7 @@ MainWindow* mainWindow()
 {
     return g_main;
 }
-Form3* loginWindow()
+LoginWindow* loginWindow()
 {
     return g_login;
 }

@@ -3,17 +3,17 @@
 namespace sorna {
 
 class MainWindow;
-class Form3;
+class LoginWindow;
 
 // Which window is up: the login window until a merchant logs in, then the
 // main window until logout brings the login window back.
 namespace session {
 
-Form3* showLoginWindow();
+LoginWindow* showLoginWindow();
 MainWindow* openMainWindow();
 // The window currently open, or null.
 MainWindow* mainWindow();
-Form3* loginWindow();
+LoginWindow* loginWindow();
 
 } // namespace session
 } // namespace sorna

@@ -1,4 +1,4 @@
-#include "login/gui/form3.h"
+#include "login/gui/loginwindow.h"
 
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
@@ -42,7 +42,7 @@ const QString kComInfo = QStringLiteral("ComInfo");
 
 } // namespace
 
-Form3::Form3(QWidget* parent) : QWidget(parent)
+LoginWindow::LoginWindow(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("소르나 승인 시스템"));
@@ -75,7 +75,7 @@ Form3::Form3(QWidget* parent) : QWidget(parent)
     btnLogin->setObjectName(QStringLiteral("btnLogin"));
     btnLogin->setFont(look::uiFont(12, 400));
     look::place(btnLogin, 7440, 3960, 1170, 1170);
-    connect(btnLogin, &QPushButton::clicked, this, &Form3::btnLogin_Click);
+    connect(btnLogin, &QPushButton::clicked, this, &LoginWindow::btnLogin_Click);
 
     Text2 = new QLineEdit(QStringLiteral("Version: 44"), this);
     Text2->setObjectName(QStringLiteral("Text2"));
@@ -109,9 +109,9 @@ Form3::Form3(QWidget* parent) : QWidget(parent)
 
     Winsock1 = new HostSocket(this);
     Winsock1->setObjectName(QStringLiteral("Winsock1"));
-    connect(Winsock1, &HostSocket::Connected, this, &Form3::Winsock1_Connect);
-    connect(Winsock1, &HostSocket::DataArrival, this, &Form3::Winsock1_DataArrival);
-    connect(Winsock1, &HostSocket::Error, this, &Form3::Winsock1_Error);
+    connect(Winsock1, &HostSocket::Connected, this, &LoginWindow::Winsock1_Connect);
+    connect(Winsock1, &HostSocket::DataArrival, this, &LoginWindow::Winsock1_DataArrival);
+    connect(Winsock1, &HostSocket::Error, this, &LoginWindow::Winsock1_Error);
 
     timeLogin = new QTimer(this);
     timeLogin->setObjectName(QStringLiteral("timeLogin"));
@@ -120,21 +120,21 @@ Form3::Form3(QWidget* parent) : QWidget(parent)
     // Ten seconds, not "about ten": a coarse timer may end the wait up to
     // half a second early and cut off an answer that comes in time.
     timeLogin->setTimerType(Qt::PreciseTimer);
-    connect(timeLogin, &QTimer::timeout, this, &Form3::timeLogin_Timer);
+    connect(timeLogin, &QTimer::timeout, this, &LoginWindow::timeLogin_Timer);
 
     Text1->setFocus();
     look::fitWindow(this, QSize(750, 700));
     look::keepInside(this);
 }
 
-void Form3::paintEvent(QPaintEvent*)
+void LoginWindow::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     look::scalePainter(p, this);
     artwork::paintLoginBackground(p, look::designSize(this));
 }
 
-bool Form3::eventFilter(QObject* watched, QEvent* event)
+bool LoginWindow::eventFilter(QObject* watched, QEvent* event)
 {
     // Enter in the authentication box logs in at once, without the empty
     // check of the button.
@@ -148,7 +148,7 @@ bool Form3::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Form3::btnLogin_Click()
+void LoginWindow::btnLogin_Click()
 {
     btnLogin->setEnabled(false);
     if (Text4->text().isEmpty()) {
@@ -159,7 +159,7 @@ void Form3::btnLogin_Click()
     startLogin();
 }
 
-void Form3::startLogin()
+void LoginWindow::startLogin()
 {
     timeLogin->stop();
     if (!StartConnection(this, Winsock1)) {
@@ -171,7 +171,7 @@ void Form3::startLogin()
     timeLogin->start();
 }
 
-void Form3::Winsock1_Connect()
+void LoginWindow::Winsock1_Connect()
 {
     const QString settings = paths::settingsFile();
     const LoginRequest request = BuildLoginRequest(
@@ -182,7 +182,7 @@ void Form3::Winsock1_Connect()
     timeLogin->start();
 }
 
-void Form3::connectionFailed()
+void LoginWindow::connectionFailed()
 {
     timeLogin->stop();
     Winsock1->Close();
@@ -190,17 +190,17 @@ void Form3::connectionFailed()
     btnLogin->setEnabled(true);
 }
 
-void Form3::Winsock1_Error()
+void LoginWindow::Winsock1_Error()
 {
     connectionFailed();
 }
 
-void Form3::timeLogin_Timer()
+void LoginWindow::timeLogin_Timer()
 {
     connectionFailed();
 }
 
-void Form3::Winsock1_DataArrival()
+void LoginWindow::Winsock1_DataArrival()
 {
     timeLogin->stop();
     const LoginAnswer answer = CutLoginAnswer(EnvelopeOpen(Winsock1->GetData()));

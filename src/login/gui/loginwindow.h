@@ -11,13 +11,13 @@ namespace sorna {
 
 class HostSocket;
 
-// The login window: business number, authentication number, login button.
+// The login window ("Form3"): business number, authentication number, login button.
 // The login exchange "0100" runs on its own socket.
-class Form3 : public QWidget
+class LoginWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Form3(QWidget* parent = nullptr);
+    explicit LoginWindow(QWidget* parent = nullptr);
 
     QLineEdit* Text1 = nullptr;      // business number, at most 10 characters
     QLineEdit* Text4 = nullptr;      // authentication number, shown as "*"
