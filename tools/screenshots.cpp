@@ -27,7 +27,7 @@
 #include "login/gui/artwork.h"
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
-#include "merchant/gui/form4.h"
+#include "merchant/gui/merchantwindow.h"
 #include "receipt/gui/form5.h"
 #include "support/maincontrols.h"
 #include "transaction/gui/mainwindow.h"
@@ -446,7 +446,7 @@ int main(int argc, char** argv)
             QStringLiteral("ComInfo"), QString::fromLatin1(key),
             ReadSetting(QStringLiteral("ComInfo"), QString::fromLatin1(key), paths::settingsFile()).trimmed(),
             paths::merchantInfoFile());
-    onNextModal<Form4>([](Form4* f) {
+    onNextModal<MerchantWindow>([](MerchantWindow* f) {
         save(f, QStringLiteral("merchant.png"));
         f->reject();
     });

@@ -12,7 +12,7 @@
 #include "journal/reversalsender.h"
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
-#include "merchant/gui/form4.h"
+#include "merchant/gui/merchantwindow.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
 #include "transaction/gui/mainwindow.h"

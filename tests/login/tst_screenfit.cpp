@@ -8,7 +8,7 @@
 #include "foundation/gui/messagebox.h"
 #include "journal/gui/journalwindow.h"
 #include "login/gui/loginwindow.h"
-#include "merchant/gui/form4.h"
+#include "merchant/gui/merchantwindow.h"
 #include "receipt/gui/form5.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
@@ -133,7 +133,7 @@ private slots:
             else if (window == QStringLiteral("typed"))
                 w = new ManualEntryWindow(main);
             else if (window == QStringLiteral("merchant"))
-                w = new Form4(main);
+                w = new MerchantWindow(main);
             else if (window == QStringLiteral("receipt"))
                 w = new Form5(main);
         }

@@ -2,7 +2,7 @@
 // Ctrl+S (SaveMerchantInfo) records there.
 
 #include "foundation/gui/messagebox.h"
-#include "merchant/gui/form4.h"
+#include "merchant/gui/merchantwindow.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -36,7 +36,7 @@ private:
     std::unique_ptr<TempRoot> m_root;
 
     // Shows the window as the user has it and presses Ctrl+S.
-    static bool pressSave(Form4& info)
+    static bool pressSave(MerchantWindow& info)
     {
         info.show();
         info.activateWindow();
@@ -97,7 +97,7 @@ private slots:
         if (!kolbrin.isEmpty())
             m_root->write(QStringLiteral("Kolbrin.ini"), kolbrin);
 
-        Form4 info;
+        MerchantWindow info;
         QCOMPARE(info.txtName->text(), shown.at(0));
         QCOMPARE(info.txtNumber->text(), shown.at(1));
         QCOMPARE(info.txtTelephone->text(), shown.at(2));
@@ -139,7 +139,7 @@ private slots:
             m_root->write(QStringLiteral("Kolbrin.ini"), kolbrinBefore);
         const QByteArray sornaBefore = m_root->read(QStringLiteral("Sorna_setting.ini"));
 
-        Form4 info;
+        MerchantWindow info;
         QVERIFY(pressSave(info));
 
         QCOMPARE(m_root->read(QStringLiteral("Kolbrin.ini")), kolbrinAfter);
@@ -155,7 +155,7 @@ private slots:
     {
         QDir().mkpath(m_root->file(QStringLiteral("Kolbrin.ini")));
 
-        Form4 info;
+        MerchantWindow info;
         QVERIFY(info.txtName->text().isEmpty());
         QVERIFY(pressSave(info));
 

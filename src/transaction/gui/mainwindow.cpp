@@ -10,7 +10,7 @@
 #include "journal/gui/journalwindow.h"
 #include "journal/reversalsender.h"
 #include "login/gui/artwork.h"
-#include "merchant/gui/form4.h"
+#include "merchant/gui/merchantwindow.h"
 
 #include <QCalendarWidget>
 #include <QCloseEvent>
@@ -278,7 +278,7 @@ void MainWindow::Command6_Click()
 
 void MainWindow::ShowMerchantInfo()
 {
-    Form4 info(this);
+    MerchantWindow info(this);
     info.exec();
 }
 

@@ -8,13 +8,13 @@ class QPlainTextEdit;
 
 namespace sorna {
 
-// The merchant information window: name, number, telephone and address as
-// kept in Kolbrin.ini.  Ctrl+S saves the print flag there.
-class Form4 : public QDialog
+// The merchant information window ("Form4"): name, number, telephone and
+// address as kept in Kolbrin.ini.  Ctrl+S saves the print flag there.
+class MerchantWindow : public QDialog
 {
     Q_OBJECT
 public:
-    explicit Form4(QWidget* parent = nullptr);
+    explicit MerchantWindow(QWidget* parent = nullptr);
 
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;

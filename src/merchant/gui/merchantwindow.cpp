@@ -1,4 +1,4 @@
-#include "merchant/gui/form4.h"
+#include "merchant/gui/merchantwindow.h"
 
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
@@ -12,7 +12,7 @@
 
 namespace sorna {
 
-Form4::Form4(QWidget* parent) : QDialog(parent)
+MerchantWindow::MerchantWindow(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QString(u' '));
@@ -53,17 +53,17 @@ Form4::Form4(QWidget* parent) : QDialog(parent)
     txtAddress->setPlainText(ReadSetting(section, QStringLiteral("Address"), file));
 
     auto* save = new QShortcut(QKeySequence::Save, this);
-    connect(save, &QShortcut::activated, this, &Form4::SaveMerchantInfo);
+    connect(save, &QShortcut::activated, this, &MerchantWindow::SaveMerchantInfo);
 }
 
-QString Form4::printFlag()
+QString MerchantWindow::printFlag()
 {
     const QString flag =
         ReadSetting(QStringLiteral("ComInfo"), QStringLiteral("Print"), paths::settingsFile());
     return flag.isEmpty() ? QStringLiteral("1") : flag;
 }
 
-void Form4::SaveMerchantInfo()
+void MerchantWindow::SaveMerchantInfo()
 {
     const QString caption = QStringLiteral("루벤타카드 승인 시스템");
     const QString file = paths::merchantInfoFile();
