@@ -28,7 +28,7 @@
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "merchant/gui/merchantwindow.h"
-#include "receipt/gui/form5.h"
+#include "receipt/gui/receiptquestion.h"
 #include "support/maincontrols.h"
 #include "transaction/gui/mainwindow.h"
 
@@ -191,7 +191,7 @@ void pay(MainWindow* w, Receipt receipt, const QString& receiptPicture = {})
 {
     g_receiptFields.clear();
     const bool print = receipt == Receipt::Print;
-    QPointer<QTimer> watch = onNextModal<Form5>([print, receiptPicture](Form5* f) {
+    QPointer<QTimer> watch = onNextModal<ReceiptQuestion>([print, receiptPicture](ReceiptQuestion* f) {
         for (QLineEdit* t : {f->Text1, f->Text2, f->Text3, f->Text4, f->Text5, f->Text6, f->Text7, f->Text8})
             g_receiptFields.append(t->text());
         if (!receiptPicture.isEmpty())

@@ -20,7 +20,7 @@
 #include "journal/reversalsender.h"
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
-#include "receipt/gui/form5.h"
+#include "receipt/gui/receiptquestion.h"
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
@@ -833,7 +833,7 @@ private slots:
         m_receiptWatch.setInterval(10);
         m_receiptWatch.disconnect();
         connect(&m_receiptWatch, &QTimer::timeout, this, [this] {
-            if (auto* receipt = qobject_cast<Form5*>(QApplication::activeModalWidget())) {
+            if (auto* receipt = qobject_cast<ReceiptQuestion*>(QApplication::activeModalWidget())) {
                 m_receipts << receipt->Text1->text();
                 receipt->Command2->click(); // 아니요: no printing
             }
@@ -968,7 +968,7 @@ private slots:
         // The main window afterwards.
         const bool usable =
             ui(w()).Command4->isEnabled() && ui(w()).Command1->isEnabled() && ui(w()).Command2->isEnabled() &&
-            QApplication::activeModalWidget() == nullptr && w()->findChildren<Form5*>().isEmpty() &&
+            QApplication::activeModalWidget() == nullptr && w()->findChildren<ReceiptQuestion*>().isEmpty() &&
             fm::visibleWindows() == QStringList{QStringLiteral("Form1")} && !ui(w()).sckMain->isBusy();
         row.window =
             usable ? QStringLiteral("main window usable: 결제하기 enabled, no modal or receipt window left")

@@ -9,7 +9,7 @@
 #include "journal/gui/journalwindow.h"
 #include "login/gui/loginwindow.h"
 #include "merchant/gui/merchantwindow.h"
-#include "receipt/gui/form5.h"
+#include "receipt/gui/receiptquestion.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
 #include "transaction/gui/mainwindow.h"
@@ -135,7 +135,7 @@ private slots:
             else if (window == QStringLiteral("merchant"))
                 w = new MerchantWindow(main);
             else if (window == QStringLiteral("receipt"))
-                w = new Form5(main);
+                w = new ReceiptQuestion(main);
         }
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));

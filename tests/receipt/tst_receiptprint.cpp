@@ -1,7 +1,7 @@
 #include "foundation/cp949.h"
 #include "foundation/gui/messagebox.h"
-#include "receipt/gui/form5.h"
 #include "receipt/gui/receiptprinter.h"
+#include "receipt/gui/receiptquestion.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -378,7 +378,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, caption);
         QFETCH(QRect, geometry);
-        Form5 form;
+        ReceiptQuestion form;
         QCOMPARE(form.size(), QSize(340, 140));
         QWidget* w = form.findChild<QWidget*>(name);
         QVERIFY(w);
@@ -406,7 +406,7 @@ private slots:
     {
         QFETCH(QString, how);
         const int finished = receipt::FinishedPrintJobs();
-        Form5 form;
+        ReceiptQuestion form;
         form.setReceipt(demoReceipt());
         QTimer::singleShot(0, &form, [&] {
             if (how == u"no")
@@ -435,7 +435,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, kindLine);
         const int finished = receipt::FinishedPrintJobs();
-        Form5 form;
+        ReceiptQuestion form;
         form.setReceipt(demoReceipt(kind));
         QTimer::singleShot(0, &form, [&] { QTest::mouseClick(form.Command1, Qt::LeftButton); });
         QCOMPARE(form.exec(), int(QDialog::Accepted));
@@ -460,7 +460,7 @@ private slots:
     void printErrorStillCloses()
     {
         receipt::FailNextPrintJob(QStringLiteral("프린터가 응답하지 않습니다"));
-        Form5 form;
+        ReceiptQuestion form;
         form.setReceipt(demoReceipt());
         QTimer::singleShot(0, &form, [&] { QTest::mouseClick(form.Command1, Qt::LeftButton); });
         form.exec();

@@ -17,8 +17,8 @@
 #include "journal/reversalsender.h"
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
-#include "receipt/gui/form5.h"
 #include "receipt/gui/receiptprinter.h"
+#include "receipt/gui/receiptquestion.h"
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
@@ -207,7 +207,7 @@ class TestEndToEnd : public QObject
         QTimer watch;
         watch.setInterval(10);
         connect(&watch, &QTimer::timeout, this, [&seen, print] {
-            auto* f = qobject_cast<Form5*>(QApplication::activeModalWidget());
+            auto* f = qobject_cast<ReceiptQuestion*>(QApplication::activeModalWidget());
             if (!f)
                 return;
             for (QLineEdit* t :

@@ -18,8 +18,8 @@
 #include "hostlink/zseed.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "receipt/gui/form5.h"
 #include "receipt/gui/receiptprinter.h"
+#include "receipt/gui/receiptquestion.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
 #include "transaction/gui/mainwindow.h"
@@ -339,7 +339,7 @@ private slots:
         // what it showed and how the panel stood meanwhile.
         m_receiptWatch.setInterval(10);
         connect(&m_receiptWatch, &QTimer::timeout, this, [this] {
-            auto* f = qobject_cast<Form5*>(QApplication::activeModalWidget());
+            auto* f = qobject_cast<ReceiptQuestion*>(QApplication::activeModalWidget());
             if (!f || !m_main)
                 return;
             ++m_receipt.shown;
@@ -716,7 +716,7 @@ private slots:
         QTimer yes;
         yes.setInterval(10);
         connect(&yes, &QTimer::timeout, this, [&shown] {
-            if (auto* f = qobject_cast<Form5*>(QApplication::activeModalWidget())) {
+            if (auto* f = qobject_cast<ReceiptQuestion*>(QApplication::activeModalWidget())) {
                 ++shown;
                 f->Command1->click();
             }

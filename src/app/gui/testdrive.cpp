@@ -171,13 +171,13 @@ private:
 
     void noteReceiptWindow()
     {
-        QWidget* form5 = visibleWindow("Form5");
-        if (!form5 || m_shown == form5)
+        QWidget* question = visibleWindow("Form5");
+        if (!question || m_shown == question)
             return;
-        m_shown = form5;
+        m_shown = question;
         QStringList fields;
         for (const char* name : {"Text1", "Text2", "Text3", "Text4", "Text5"})
-            if (auto* e = child<QLineEdit>(form5, name))
+            if (auto* e = child<QLineEdit>(question, name))
                 fields << QString::fromLatin1(name) + u'=' + e->text().simplified().remove(u' ');
         write(QStringLiteral("SHOWN ") + fields.join(u' '));
     }
@@ -299,8 +299,8 @@ private:
                 finish(QStringLiteral("not asked: still waiting"));
             }
         } else if (n == u"receipt") {
-            if (QWidget* form5 = visibleWindow("Form5"); form5 && !openBox()) {
-                clickLater(form5, a.args[0] == u"yes" ? "Command1" : "Command2");
+            if (QWidget* question = visibleWindow("Form5"); question && !openBox()) {
+                clickLater(question, a.args[0] == u"yes" ? "Command1" : "Command2");
                 write(QStringLiteral("RECEIPT ") + a.args[0]);
                 finish(QStringLiteral("answered ") + a.args[0]);
             } else if (age > 700 && quiet(main)) {

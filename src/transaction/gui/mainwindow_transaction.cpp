@@ -11,7 +11,7 @@
 #include "hostlink/hostsocket.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "receipt/gui/form5.h"
+#include "receipt/gui/receiptquestion.h"
 #include "transaction/gui/mainwindow.h"
 
 #include <QListWidget>
@@ -71,7 +71,7 @@ void MainWindow::sckMain_DataArrival()
     if (!meaning.journalError.isEmpty())
         MessageBox::show(this, PayDesk::unsavedAnswerMessage(meaning), MessageBox::Icon::Warning);
     if (meaning.receipt) {
-        Form5 receipt(this);
+        ReceiptQuestion receipt(this);
         receipt.setReceipt(*meaning.receipt);
 #ifdef SORNA_TEST_HOOKS
         // Inside the receipt window's own loop, once it is up.

@@ -10,18 +10,18 @@ class QPushButton;
 
 namespace sorna {
 
-// The receipt window: after an accepted approval or cancellation it asks
-// whether the card receipt is to be printed.  "예" prints both copies and
-// closes, "아니요" (or the window's close box) closes without printing.
+// The receipt question ("Form5"): after an accepted approval or cancellation
+// it asks whether the card receipt is to be printed.  "예" prints both copies
+// and closes, "아니요" (or the window's close box) closes without printing.
 //
 // Text1…Text8 are the window's data fields, laid out below the visible area:
 // the answer handling fills them before the window is shown and the receipt
 // is printed from them.
-class Form5 : public QDialog
+class ReceiptQuestion : public QDialog
 {
     Q_OBJECT
 public:
-    explicit Form5(QWidget* parent = nullptr);
+    explicit ReceiptQuestion(QWidget* parent = nullptr);
 
     QPushButton* Command1 = nullptr; // "예"
     QPushButton* Command2 = nullptr; // "아니요"

@@ -1,4 +1,4 @@
-#include "receipt/gui/form5.h"
+#include "receipt/gui/receiptquestion.h"
 
 #include "receipt/gui/receiptprinter.h"
 
@@ -29,7 +29,7 @@ const QColor kQuestionText(34, 48, 68);
 
 } // namespace
 
-Form5::Form5(QWidget* parent) : QDialog(parent)
+ReceiptQuestion::ReceiptQuestion(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("영수증 출력"));
@@ -80,12 +80,12 @@ Form5::Form5(QWidget* parent) : QDialog(parent)
         top += 420;
     }
 
-    connect(Command1, &QPushButton::clicked, this, &Form5::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form5::Command2_Click);
+    connect(Command1, &QPushButton::clicked, this, &ReceiptQuestion::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &ReceiptQuestion::Command2_Click);
     Command1->setFocus();
 }
 
-void Form5::setReceipt(const ReceiptData& data)
+void ReceiptQuestion::setReceipt(const ReceiptData& data)
 {
     Text1->setText(data.kind);
     Text2->setText(data.cardNumber);
@@ -97,18 +97,18 @@ void Form5::setReceipt(const ReceiptData& data)
     Text8->setText(data.teacher);
 }
 
-ReceiptData Form5::receipt() const
+ReceiptData ReceiptQuestion::receipt() const
 {
     return ReceiptData{Text1->text(), Text2->text(), Text3->text(), Text4->text(),
                        Text5->text(), Text6->text(), Text7->text(), Text8->text()};
 }
 
-bool Form5::PrintReceipt()
+bool ReceiptQuestion::PrintReceipt()
 {
     return receipt::PrintReceipt(this, receipt());
 }
 
-void Form5::Command1_Click()
+void ReceiptQuestion::Command1_Click()
 {
     // A second click while the first one is still printing (or telling its
     // error) must not print a second receipt.
@@ -119,18 +119,18 @@ void Form5::Command1_Click()
     accept();
 }
 
-void Form5::Command2_Click()
+void ReceiptQuestion::Command2_Click()
 {
     reject();
 }
 
-void Form5::showEvent(QShowEvent* event)
+void ReceiptQuestion::showEvent(QShowEvent* event)
 {
     m_printed = false;
     QDialog::showEvent(event);
 }
 
-void Form5::paintEvent(QPaintEvent* event)
+void ReceiptQuestion::paintEvent(QPaintEvent* event)
 {
     Q_UNUSED(event);
     QPainter painter(this);
