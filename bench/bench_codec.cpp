@@ -9,7 +9,7 @@
 #include "foundation/cp949.h"
 #include "hostlink/envelope.h"
 #include "hostlink/zseed.h"
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include <benchmark/benchmark.h>
 

@@ -23,7 +23,7 @@
 #include "foundation/messagelog.h"
 #include "hostlink/envelope.h"
 #include "hostlink/hostsocket.h"
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include "hostsim/demodata.h"
 

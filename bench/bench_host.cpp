@@ -21,7 +21,7 @@
 #include "foundation/cp949.h"
 #include "hostlink/envelope.h"
 #include "hostlink/hostsocket.h"
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include "hostsim/demodata.h"
 

@@ -19,7 +19,7 @@
 #include "foundation/paths.h"
 #include "journal/dayview.h"
 #include "journal/journal.h"
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -9,7 +9,7 @@
 #include "hostlink/record.h"
 #include "hostlink/responsecodes.h"
 #include "login/loginmessage.h"
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 namespace sorna::fuzz {
 

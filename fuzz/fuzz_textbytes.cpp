@@ -15,7 +15,7 @@
 #include "hostlink/envelope.h"
 #include "hostlink/record.h"
 #include "login/loginmessage.h"
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include <QStringList>
 

@@ -17,7 +17,7 @@
 #include "hostsim/demodata.h"
 #include "hostsim/hostlogic.h"
 #include "login/loginmessage.h"
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -83,11 +83,11 @@ src/foundation/settings.cpp @@ tst_settings @@ if (value.size() >= 2 && (value.f
 src/foundation/settings.cpp @@ tst_settings @@ constexpr qsizetype kMaxValueBytes = 1023; @@ constexpr qsizetype kMaxValueBytes = 1024; @@ values read one byte too long
 src/foundation/settings.cpp @@ tst_settings @@ oneLine.replace('\r', ' ').replace('\n', ' '); @@ oneLine.replace('\r', ' '); @@ a line break in a value written
 src/foundation/settings.cpp @@ tst_settings @@             if (inSection)¶                break; @@             (void)0; @@ a key added in a later section
-src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ cancelKind = in.mode == TransactionMode::Cancellation ? QStringLiteral("7") : QStringLiteral("2"); @@ cancelKind = QStringLiteral("2"); @@ reversal in cancellation mode marked 2
-src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ r[tx::trans_code] = QStringLiteral("11"); @@ r[tx::trans_code] = QStringLiteral("10"); @@ wrong transaction code
-src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ b.therapyUsed = MidBytes(answer, 311, 9); @@ b.therapyUsed = MidBytes(answer, 312, 9); @@ balance cut one byte off
-src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ r[tx::org_auth_date] = in.orgAuthDate.trimmed(); @@ r[tx::org_auth_date] = in.orgAuthDate; @@ the typed date sent with its blanks
-src/transaction/transactionmessages.cpp @@ tst_transaction tst_messages tst_paydesk @@ return reasonIndex == 3 ? otherReason.trimmed() : reasonBoxText; @@ return reasonIndex == 2 ? otherReason.trimmed() : reasonBoxText; @@ the wrong reason takes the typed text
+src/payment/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ cancelKind = in.mode == TransactionMode::Cancellation ? QStringLiteral("7") : QStringLiteral("2"); @@ cancelKind = QStringLiteral("2"); @@ reversal in cancellation mode marked 2
+src/payment/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ r[tx::trans_code] = QStringLiteral("11"); @@ r[tx::trans_code] = QStringLiteral("10"); @@ wrong transaction code
+src/payment/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ b.therapyUsed = MidBytes(answer, 311, 9); @@ b.therapyUsed = MidBytes(answer, 312, 9); @@ balance cut one byte off
+src/payment/transactionmessages.cpp @@ tst_transaction tst_messages tst_journal @@ r[tx::org_auth_date] = in.orgAuthDate.trimmed(); @@ r[tx::org_auth_date] = in.orgAuthDate; @@ the typed date sent with its blanks
+src/payment/transactionmessages.cpp @@ tst_transaction tst_messages tst_paydesk @@ return reasonIndex == 3 ? otherReason.trimmed() : reasonBoxText; @@ return reasonIndex == 2 ? otherReason.trimmed() : reasonBoxText; @@ the wrong reason takes the typed text
 src/transaction/gui/mainwindow.cpp @@ tst_transaction tst_panel tst_mainwindowshell @@ timeMain->setInterval(10000); @@ timeMain->setInterval(1000); @@ pay answer time-out of 1 s
 LIST
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "journal/journal.h"
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include <QDateTime>
 #include <QString>

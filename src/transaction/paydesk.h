@@ -2,7 +2,7 @@
 
 #include "card/cardinquiry.h"
 #include "journal/dayview.h"
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include <QByteArray>
 #include <QList>

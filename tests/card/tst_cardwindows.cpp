@@ -17,11 +17,11 @@
 #include "foundation/textbytes.h"
 #include "hostlink/hostsocket.h"
 #include "hostlink/record.h"
+#include "payment/transactionmessages.h"
 #include "support/maincontrols.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
 #include "transaction/gui/mainwindow.h"
-#include "transaction/transactionmessages.h"
 
 #include <QApplication>
 #include <QComboBox>

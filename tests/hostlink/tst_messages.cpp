@@ -11,8 +11,8 @@
 #include "hostlink/record.h"
 #include "hostlink/zseed.h"
 #include "login/loginmessage.h"
+#include "payment/transactionmessages.h"
 #include "support/testsupport.h"
-#include "transaction/transactionmessages.h"
 
 #include <QPointer>
 #include <QSignalSpy>

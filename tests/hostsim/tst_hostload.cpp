@@ -5,9 +5,9 @@
 #include "foundation/cp949.h"
 #include "hostlink/envelope.h"
 #include "hostlink/hostsocket.h"
+#include "payment/transactionmessages.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
-#include "transaction/transactionmessages.h"
 
 #include <QSet>
 #include <QTest>

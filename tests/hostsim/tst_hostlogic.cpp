@@ -12,8 +12,8 @@
 #include "hostsim/demodata.h"
 #include "hostsim/hostlogic.h"
 #include "login/loginmessage.h"
+#include "payment/transactionmessages.h"
 #include "support/testsupport.h"
-#include "transaction/transactionmessages.h"
 
 #include <QFile>
 #include <QSet>

@@ -10,9 +10,9 @@
 #include "hostlink/envelope.h"
 #include "hostlink/frame.h"
 #include "login/loginmessage.h"
+#include "payment/transactionmessages.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
-#include "transaction/transactionmessages.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>

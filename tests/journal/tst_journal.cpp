@@ -11,8 +11,8 @@
 #include "journal/dayview.h"
 #include "journal/cardcipher.h"
 #include "journal/journal.h"
+#include "payment/transactionmessages.h"
 #include "support/testsupport.h"
-#include "transaction/transactionmessages.h"
 
 #include <QDir>
 #include <QFile>

@@ -12,9 +12,9 @@
 #include "hostlink/hostsocket.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
+#include "payment/transactionmessages.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
-#include "transaction/transactionmessages.h"
 
 #include <QDir>
 #include <QSignalSpy>

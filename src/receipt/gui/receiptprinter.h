@@ -1,8 +1,8 @@
 #pragma once
 
 #include "journal/dayview.h"
+#include "payment/transactionmessages.h"
 #include "receipt/receiptlayout.h"
-#include "transaction/transactionmessages.h"
 
 #include <QPageLayout>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include <QDialog>
 

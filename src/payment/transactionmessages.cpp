@@ -1,4 +1,4 @@
-#include "transaction/transactionmessages.h"
+#include "payment/transactionmessages.h"
 
 #include "foundation/amount.h"
 #include "foundation/clock.h"
