@@ -2,7 +2,6 @@
 
 #include "foundation/amount.h"
 #include "hostlink/responsecodes.h"
-#include "receipt/receiptlayout.h"
 
 #include <QMap>
 
@@ -47,7 +46,7 @@ QString refusalText(const JournalRow& r)
 QString cardShown(const QString& masked)
 {
     if (masked.size() != 16)
-        return receipt::MaskCardNumber(masked);
+        return MaskCardNumber(masked);
     return masked.left(4) + u'-' + masked.mid(4, 4) + QStringLiteral("-****-") + masked.mid(12, 4);
 }
 

@@ -2,6 +2,7 @@
 
 #include "foundation/amount.h"
 #include "foundation/clock.h"
+#include "foundation/textbytes.h"
 #include "hostlink/responsecodes.h"
 
 namespace sorna {
@@ -149,6 +150,18 @@ ReceiptData ReceiptFromAnswer(TransactionMode mode, const TransactionAnswer& a, 
     d.item = itemText.trimmed();
     d.teacher = teacherText.trimmed();
     return d;
+}
+
+QString MaskCardNumber(const QString& cardNumber)
+{
+    const QString m = LeftBytes(cardNumber, 8) + QStringLiteral("****") + RightBytes(cardNumber, 4);
+    QString out;
+    for (qsizetype i = 1; i <= m.size(); ++i) {
+        out += m[i - 1];
+        if (i % 4 == 0 && i != m.size())
+            out += u'-';
+    }
+    return out;
 }
 
 } // namespace sorna

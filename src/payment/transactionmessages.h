@@ -70,4 +70,9 @@ ReceiptData ReceiptFromAnswer(TransactionMode mode, const TransactionAnswer& ans
 // 000530 -> 0:05:30).
 QString ReceiptDateTime(const QString& transDate, const QString& transTime);
 
+// The card number as receipts and the day view show it: the first 8 bytes,
+// "****", the last 4 bytes, with "-" after every fourth character but the
+// last (1234567812345678 -> 1234-5678-****-5678).
+QString MaskCardNumber(const QString& cardNumber);
+
 } // namespace sorna

@@ -3,7 +3,6 @@
 #include "foundation/amount.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
-#include "foundation/textbytes.h"
 
 #include <QFontMetricsF>
 #include <QImage>
@@ -185,18 +184,6 @@ double AlignedX(Align align, double width)
         break;
     }
     return 5.0;
-}
-
-QString MaskCardNumber(const QString& cardNumber)
-{
-    const QString m = LeftBytes(cardNumber, 8) + QStringLiteral("****") + RightBytes(cardNumber, 4);
-    QString out;
-    for (qsizetype i = 1; i <= m.size(); ++i) {
-        out += m[i - 1];
-        if (i % 4 == 0 && i != m.size())
-            out += u'-';
-    }
-    return out;
 }
 
 ReceiptLayout LayoutReceipt(const ReceiptData& fields, const TextWidthMm& width,

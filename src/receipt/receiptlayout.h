@@ -70,10 +70,6 @@ TextWidthMm DefaultTextWidthMm();
 // right 70 - width, centred (65 - width) / 2 + 5.
 double AlignedX(Align align, double width);
 
-// The first 8 bytes, "****", the last 4 bytes, with "-" after every fourth
-// character but the last (1234567812345678 -> 1234-5678-****-5678).
-QString MaskCardNumber(const QString& cardNumber);
-
 // The original receipt, or one printed again from the journal: then both
 // copies' title lines say so.
 enum class Copy

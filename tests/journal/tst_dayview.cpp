@@ -149,7 +149,7 @@ private slots:
         d.answerAmount = u"45000"_s;
         const ReceiptData r = ReceiptOf(d);
         QCOMPARE(r.kind, u"카드 취소"_s);
-        QCOMPARE(receipt::MaskCardNumber(r.cardNumber), u"9410-1200-****-0019"_s);
+        QCOMPARE(MaskCardNumber(r.cardNumber), u"9410-1200-****-0019"_s);
         QCOMPARE(r.dateTime, u"20261207  9:30:25"_s);
         QCOMPARE(r.approvalNo, u"10000042"_s);
         QCOMPARE(r.amount, u"45,000"_s);
