@@ -14,13 +14,13 @@
 
 #include "hostprocess.h"
 
+#include "foundation/gui/artwork.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "login/gui/artwork.h"
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "transaction/gui/mainwindow.h"

@@ -20,11 +20,11 @@
 
 #include "card/gui/cardwindows.h"
 #include "foundation/clock.h"
+#include "foundation/gui/artwork.h"
 #include "foundation/gui/look.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "journal/gui/journalwindow.h"
-#include "login/gui/artwork.h"
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "merchant/gui/merchantwindow.h"

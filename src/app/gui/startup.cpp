@@ -4,6 +4,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/cp949.h"
+#include "foundation/gui/artwork.h"
 #include "foundation/gui/logreport.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
@@ -12,7 +13,6 @@
 #include "hostlink/zseed.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "login/gui/artwork.h"
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 

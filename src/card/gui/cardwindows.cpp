@@ -2,6 +2,7 @@
 
 #include "card/cardinquiry.h"
 #include "foundation/amount.h"
+#include "foundation/gui/artwork.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/messagelog.h"
@@ -10,7 +11,6 @@
 #include "hostlink/envelope.h"
 #include "hostlink/gui/startconnection.h"
 #include "hostlink/hostsocket.h"
-#include "login/gui/artwork.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

@@ -2,11 +2,11 @@
 
 #include "foundation/amount.h"
 #include "foundation/clock.h"
+#include "foundation/gui/artwork.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "login/gui/artwork.h"
 #include "receipt/gui/receiptprinter.h"
 
 #include <QAbstractTableModel>

@@ -1,5 +1,6 @@
 #include "login/gui/loginwindow.h"
 
+#include "foundation/gui/artwork.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/messagelog.h"
@@ -8,7 +9,6 @@
 #include "hostlink/envelope.h"
 #include "hostlink/gui/startconnection.h"
 #include "hostlink/hostsocket.h"
-#include "login/gui/artwork.h"
 #include "login/gui/session.h"
 #include "login/loginmessage.h"
 

@@ -1,6 +1,7 @@
 #include "transaction/gui/mainwindow.h"
 
 #include "foundation/crashpoint.h"
+#include "foundation/gui/artwork.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "foundation/paths.h"
@@ -9,7 +10,6 @@
 #include "hostlink/hostsocket.h"
 #include "journal/gui/journalwindow.h"
 #include "journal/reversalsender.h"
-#include "login/gui/artwork.h"
 #include "merchant/gui/merchantwindow.h"
 
 #include <QCalendarWidget>

@@ -5,13 +5,13 @@
 #include "card/gui/cardwindows.h"
 #include "foundation/amount.h"
 #include "foundation/clock.h"
+#include "foundation/gui/artwork.h"
 #include "foundation/gui/look.h"
 #include "foundation/gui/messagebox.h"
 #include "hostlink/gui/startconnection.h"
 #include "hostlink/hostsocket.h"
 #include "hostlink/record.h"
 #include "journal/journal.h"
-#include "login/gui/artwork.h"
 #include "transaction/gui/mainwindow.h"
 
 #include <QAbstractItemView>

@@ -1,4 +1,4 @@
-#include "login/gui/artwork.h"
+#include "foundation/gui/artwork.h"
 
 #include "foundation/gui/look.h"
 
