@@ -13,6 +13,7 @@
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "merchant/gui/merchantwindow.h"
+#include "receipt/gui/receiptprinter.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
 #include "transaction/gui/mainwindow.h"
@@ -472,7 +473,7 @@ private slots:
             QVERIFY(w);
             if (window == QStringLiteral("journal")) {
                 JournalWindow::setNextSavePath(m_root->file(QStringLiteral("rows.csv")));
-                w = new JournalWindow(w);
+                w = new JournalWindow(receipt::JournalPrinting(), w);
                 w->show();
             }
         }

@@ -9,6 +9,7 @@
 #include "journal/gui/journalwindow.h"
 #include "login/gui/loginwindow.h"
 #include "merchant/gui/merchantwindow.h"
+#include "receipt/gui/receiptprinter.h"
 #include "receipt/gui/receiptquestion.h"
 #include "support/maincontrols.h"
 #include "support/testsupport.h"
@@ -127,7 +128,7 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(main));
             w = main;
             if (window == QStringLiteral("journal"))
-                w = new JournalWindow(main);
+                w = new JournalWindow(receipt::JournalPrinting(), main);
             else if (window == QStringLiteral("reader"))
                 w = new CardReaderWindow(main);
             else if (window == QStringLiteral("typed"))

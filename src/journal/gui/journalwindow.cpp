@@ -7,7 +7,6 @@
 #include "foundation/gui/messagebox.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
-#include "receipt/gui/receiptprinter.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -157,7 +156,8 @@ private:
     QList<dayview::ShownRow> m_rows;
 };
 
-JournalWindow::JournalWindow(QWidget* parent) : QDialog(parent)
+JournalWindow::JournalWindow(JournalPrinter printer, QWidget* parent)
+    : QDialog(parent), m_printer(std::move(printer))
 {
     setObjectName(QStringLiteral("JournalWindow"));
     setWindowTitle(QStringLiteral("거래내역"));
@@ -512,15 +512,15 @@ void JournalWindow::reprintSelected()
     if (row < 0 || !m_model->shown(row).mayReprint)
         return;
     const qint64 id = m_rows[row].row.id;
-    if (!reprint(this, m_rows[row]))
+    if (!reprint(this, m_rows[row], m_printer))
         return;
     reload();
     selectRowWithId(id);
 }
 
-bool JournalWindow::reprint(QWidget* parent, const JournalDayRow& r)
+bool JournalWindow::reprint(QWidget* parent, const JournalDayRow& r, const JournalPrinter& printer)
 {
-    if (!receipt::PrintReceipt(parent, dayview::ReceiptOf(r), receipt::Copy::Reprint))
+    if (!printer.reprint(parent, dayview::ReceiptOf(r)))
         return false; // told by the printing
     QString error;
     if (!Journal::instance().recordReprint(r.row.id, &error))
@@ -540,7 +540,7 @@ void JournalWindow::cancelSelected()
 
 void JournalWindow::printTotals()
 {
-    receipt::PrintDayTotals(this, m_totals);
+    m_printer.totals(this, m_totals);
 }
 
 void JournalWindow::setNextSavePath(const QString& path)

@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QDialog>
 
+#include <functional>
 #include <optional>
 
 class QDateEdit;
@@ -18,6 +19,16 @@ namespace sorna {
 
 class DayModel;
 
+// How the journal window prints, handed in by whoever opens it: a row's
+// receipt again (both copies marked as a reprint) and the day's totals.
+// Each returns true when the whole job went to the printer; when it did
+// not, the printing has told the merchant why.
+struct JournalPrinter
+{
+    std::function<bool(QWidget* parent, const ReceiptData& receipt)> reprint;
+    std::function<bool(QWidget* parent, const dayview::DayTotals& totals)> totals;
+};
+
 // The journal window (거래내역): one day's approvals and cancellations,
 // newest first, in plain words; rows needing the merchant stand out.  A
 // receipt can be printed again, an approval cancelled (the main window then
@@ -28,7 +39,7 @@ class JournalWindow : public QDialog
 {
     Q_OBJECT
 public:
-    explicit JournalWindow(QWidget* parent = nullptr);
+    explicit JournalWindow(JournalPrinter printer, QWidget* parent = nullptr);
     ~JournalWindow() override;
 
     void showDay(const QDate& date);
@@ -40,7 +51,7 @@ public:
 
     // Prints the row's receipt again, marked as a reprint, and records it;
     // false when it was not printed (the printing told why).
-    static bool reprint(QWidget* parent, const JournalDayRow& row);
+    static bool reprint(QWidget* parent, const JournalDayRow& row, const JournalPrinter& printer);
 
     // Writes the totals' CSV; a failure is told to the merchant.
     bool saveTotals(const QString& path);
@@ -89,6 +100,7 @@ private:
     QPushButton* btnSaveCsv = nullptr;
     QPushButton* btnClose = nullptr;
 
+    JournalPrinter m_printer;
     DayModel* m_model = nullptr;
     QList<JournalDayRow> m_rows;
     dayview::DayTotals m_totals;

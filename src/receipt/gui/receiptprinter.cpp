@@ -2,6 +2,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/gui/messagebox.h"
+#include "journal/gui/journalwindow.h"
 #include "receipt/daytotalslayout.h"
 #include "receipt/receiptlayout.h"
 
@@ -178,6 +179,14 @@ bool PrintDayTotals(QWidget* parent, const dayview::DayTotals& totals)
     const QDateTime now = Clock::now();
     return PrintLayout(parent, QStringLiteral("일계표"),
                        [&](const TextWidthMm& width) { return LayoutDayTotals(totals, width, now); });
+}
+
+JournalPrinter JournalPrinting()
+{
+    return {[](QWidget* parent, const ReceiptData& fields) {
+                return PrintReceipt(parent, fields, Copy::Reprint);
+            },
+            [](QWidget* parent, const dayview::DayTotals& totals) { return PrintDayTotals(parent, totals); }};
 }
 
 void FailNextPrintJob(const QString& description)

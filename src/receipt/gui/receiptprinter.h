@@ -9,6 +9,10 @@
 
 class QWidget;
 
+namespace sorna {
+struct JournalPrinter;
+}
+
 namespace sorna::receipt {
 
 // When this environment variable names a file, receipts are printed into
@@ -32,6 +36,10 @@ bool PrintReceipt(QWidget* parent, const ReceiptData& fields, Copy copy = Copy::
 
 // The day's totals through the same path, on the receipt's page and font.
 bool PrintDayTotals(QWidget* parent, const dayview::DayTotals& totals);
+
+// This printer as the journal window prints through it: a row's receipt
+// again, marked as a reprint, and the day's totals.
+JournalPrinter JournalPrinting();
 
 // Test seams.  The next job fails once half built, as a printer that
 // reports an error in the middle of the page, with this description.

@@ -11,6 +11,7 @@
 #include "journal/gui/journalwindow.h"
 #include "journal/reversalsender.h"
 #include "merchant/gui/merchantwindow.h"
+#include "receipt/gui/receiptprinter.h"
 
 #include <QCalendarWidget>
 #include <QCloseEvent>
@@ -285,7 +286,7 @@ void MainWindow::ShowMerchantInfo()
 void MainWindow::ShowJournal()
 {
     // Deleted when this window goes, even from inside its own loop.
-    QPointer<JournalWindow> window = new JournalWindow(this);
+    QPointer<JournalWindow> window = new JournalWindow(receipt::JournalPrinting(), this);
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     const int result = window->exec();
     if (!window)

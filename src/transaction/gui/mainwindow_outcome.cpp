@@ -10,6 +10,7 @@
 #include "journal/gui/journalwindow.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
+#include "receipt/gui/receiptprinter.h"
 #include "transaction/gui/mainwindow.h"
 
 #include <QApplication>
@@ -164,7 +165,7 @@ void MainWindow::reprintLastReceipt()
                          MessageBox::Icon::Information);
         return;
     }
-    JournalWindow::reprint(this, rows[last]);
+    JournalWindow::reprint(this, rows[last], receipt::JournalPrinting());
 }
 
 } // namespace sorna
