@@ -839,7 +839,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w()));
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             QVERIFY(QTest::qWaitForWindowExposed(window));
-            save(window, "form6.png");
+            save(window, "card-reader.png");
             swipe(qobject_cast<CardReaderWindow*>(window), demo::kCardNineItems + QStringLiteral("=2512"));
         });
         ui(w()).cmbCare1->setCurrentIndex(3);
@@ -852,7 +852,7 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(window));
             typeCard(f, {QStringLiteral("9410"), QStringLiteral("1200"), QStringLiteral("0000"),
                          QStringLiteral("00")});
-            save(window, "form2.png");
+            save(window, "manual-entry.png");
             f->btnClose->click();
         });
         w()->hide();
