@@ -1,5 +1,6 @@
 #include "foundation/cp949.h"
 #include "foundation/gui/messagebox.h"
+#include "journal/gui/journalwindow.h"
 #include "receipt/gui/receiptprinter.h"
 #include "receipt/gui/receiptquestion.h"
 #include "support/testsupport.h"
@@ -455,6 +456,38 @@ private slots:
             QCOMPARE(lineAt(pages[0], 53 + base) ? lineAt(pages[0], 53 + base)->text() : QString(),
                      QStringLiteral("잔여금액 : 250,000"));
         }
+    }
+
+    // The printer the main window hands the journal window: a row's receipt
+    // again, marked as a reprint on both copies, and the day's totals, each
+    // as one job on the receipt's page.
+    void journalPrinting_data()
+    {
+        QTest::addColumn<bool>("totals");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("copies");
+        QTest::newRow("reprint") << false << QStringLiteral("특수교육지원 카드영수증 (재출력)") << 2;
+        QTest::newRow("day totals") << true << QStringLiteral("특수교육지원 카드 일계표") << 1;
+    }
+    void journalPrinting()
+    {
+        QFETCH(bool, totals);
+        QFETCH(QString, title);
+        QFETCH(int, copies);
+        const JournalPrinter printer = receipt::JournalPrinting();
+        const int before = receipt::FinishedPrintJobs();
+        dayview::DayTotals day;
+        day.date = QStringLiteral("20250305");
+        QVERIFY(totals ? printer.totals(nullptr, day) : printer.reprint(nullptr, demoReceipt()));
+        QCOMPARE(receipt::FinishedPrintJobs(), before + 1);
+        QVERIFY(MessageBox::recorded().isEmpty());
+        if (!m_havePdfToText)
+            QSKIP("pdftotext (poppler-utils) is not installed: the printed PDF cannot be read back");
+        const QList<PdfPage> pages = readPdf(m_pdf);
+        QCOMPARE(pages.size(), 1);
+        const auto titled = std::count_if(pages[0].lines.begin(), pages[0].lines.end(),
+                                          [&](const Line& l) { return l.text() == title; });
+        QCOMPARE(int(titled), copies);
     }
 
     void printErrorStillCloses()
