@@ -170,7 +170,8 @@ void readEverything(Journal& j, const QList<qint64>& ids)
         FUZZ_CHECK(!dayview::Show(d).state.isEmpty());
     fuzz::checkTotalsCsv(dayview::Totals(kDay, rows));
     for (const JournalRow& r : j.unreportedReversals()) {
-        FUZZ_CHECK(r.reversal == ReversalState::Refused || r.reversal == ReversalState::Rejected);
+        FUZZ_CHECK(r.reversal == ReversalState::Refused || r.reversal == ReversalState::Rejected ||
+                   (r.reversal == ReversalState::Delivered && !ReversalConfirmed(r.reversalRespCode)));
         (void)j.markReversalReported(r.id);
     }
     (void)j.recentApproval(QStringLiteral("9410120000000019"), QStringLiteral("101"), QStringLiteral("50000"),

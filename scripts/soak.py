@@ -15,6 +15,7 @@ Standard library only.  Run through scripts/soak.sh.
 """
 
 import argparse
+import concurrent.futures
 import os
 import random
 import shutil
@@ -310,7 +311,8 @@ class Day:
     def journal(self):
         return query(os.path.join(self.root, "Journal", "sorna.db"),
                      "SELECT id, kind, state, reversal, trace_no, date, approval_no, amount, "
-                     "org_approval_no, card_masked FROM journal ORDER BY id")
+                     "org_approval_no, card_masked, COALESCE(reversal_resp_code, ''), reversal_reported "
+                     "FROM journal ORDER BY id")
 
     @staticmethod
     def match_rows(ledger, journal):
@@ -431,7 +433,10 @@ class Day:
                 raise Violation(1, self.step, f"the host's approval {e[1]} is not in the journal")
             stands = e[5] == "approved"
             shown = (row[2] == STATE_APPROVED and row[3] != REV_DELIVERED and e[1] not in cancelled_nos)
-            attention = row[3] in (REV_REFUSED, REV_REJECTED)
+            # Refused, never sent, or sent without the host's word (it may have refused it
+            # without one): marked for attention, and told.
+            attention = (row[3] in (REV_REFUSED, REV_REJECTED) or (row[3] == REV_DELIVERED and not row[10])) \
+                and row[11] == 1
             if stands != shown and not attention:
                 raise Violation(1, self.step, f"approval {e[1]}: the host has it "
                                               f"{'standing' if stands else 'taken back'}, the journal shows "
@@ -490,6 +495,7 @@ def main():
     ap.add_argument("--seed", type=int, help="replay this seed alone")
     ap.add_argument("--minutes", type=float, default=0, help="start no seed after this many minutes")
     ap.add_argument("--actions", type=int, default=40, help="operator actions per day (at least)")
+    ap.add_argument("--jobs", type=int, default=1, help="days run side by side")
     ap.add_argument("--build", default="build")
     ap.add_argument("--doc", help="write the results as markdown here")
     ap.add_argument("--keep", action="store_true", help="keep each day's folder")
@@ -506,9 +512,11 @@ def main():
     totals = {"seeds": 0, "actions": 0, "payments": 0, "requests": 0, "kills": 0, "crash_points": 0,
               "journal_full": 0, "sessions": 0, "host_faults": {}}
     violations = []
-    for seed in seeds:
+
+    def run_day(seed):
+        """One seed's day in its own folder, with its own host and port; None when the time is up."""
         if args.minutes and time.monotonic() - started > args.minutes * 60:
-            break
+            return None
         work = tempfile.mkdtemp(prefix=f"soak-{seed}-")
         day = Day(seed, args, work)
         t0 = time.monotonic()
@@ -516,6 +524,15 @@ def main():
             day.run()
         except Exception as e:  # the harness itself failed: said plainly, counted as a broken day
             day.record(Violation(6, day.step, f"the soak could not go on: {e!r}"))
+        return seed, day, work, time.monotonic() - t0
+
+    # Days mostly wait (answer time-outs, retries, restarts): several run side by side, each
+    # with its own folders, host and port; a day's outcome is the same whichever runs beside it.
+    pool = concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs))
+    for done in concurrent.futures.as_completed([pool.submit(run_day, s) for s in seeds]):
+        if done.result() is None:
+            continue
+        seed, day, work, took = done.result()
         for inv in sorted(day.violations):
             v = day.violations[inv]
             violations.append((seed, v))
@@ -534,9 +551,11 @@ def main():
                 totals[k] += v
         print(f"seed {seed}: {outcome}; {day.stats['actions']} actions, {day.stats['payments']} payments, "
               f"{day.stats['kills']} kills, {day.stats['crash_points']} crash points, "
-              f"{day.stats['journal_full']} full-disk writes, {time.monotonic() - t0:.0f} s", flush=True)
+              f"{day.stats['journal_full']} full-disk writes, {took:.0f} s", flush=True)
         if outcome == "ok" and not args.keep:
             shutil.rmtree(work, ignore_errors=True)
+    pool.shutdown()
+    violations.sort(key=lambda sv: sv[0])
     elapsed = time.monotonic() - started
     if args.doc:
         write_doc(args, totals, violations, elapsed, known)
@@ -569,7 +588,8 @@ def write_doc(args, totals, violations, elapsed, known):
         "5. no full card number in clear in any file under the root;",
         "6. no crash, no action stuck, a settled state reached after the last fault.",
         "",
-        f"Run: seeds {args.first}–{args.first + totals['seeds'] - 1}, at least {args.actions} actions a day.",
+        f"Run: seeds {args.first}–{args.first + totals['seeds'] - 1}, at least {args.actions} actions a day, "
+        f"{max(1, args.jobs)} {'days' if args.jobs > 1 else 'day'} at a time.",
         "",
         "| | |",
         "|---|---|",

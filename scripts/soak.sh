@@ -3,7 +3,7 @@
 # on the real client and reference host, with host faults, kills, restarts
 # and full-disk journal writes, the money checked after every step.
 #
-#   scripts/soak.sh [--seeds N] [--minutes M] [--first F] [--actions A] [--build DIR]
+#   scripts/soak.sh [--seeds N] [--minutes M] [--first F] [--actions A] [--jobs J] [--build DIR]
 #   scripts/soak.sh --seed S [--actions A]      replays one seed's day
 #
 # A run of several seeds writes docs/soak.md (not a replay).  Needs a build

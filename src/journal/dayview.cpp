@@ -135,8 +135,15 @@ ShownRow Show(const JournalDayRow& day)
         }
         switch (r.reversal) {
         case ReversalState::Delivered:
-            s.state = QStringLiteral("자동취소 완료");
-            s.look = Look::Settled;
+            if (ReversalConfirmed(r.reversalRespCode)) {
+                s.state = QStringLiteral("자동취소 완료");
+                s.look = Look::Settled;
+                break;
+            }
+            s.state = QStringLiteral("자동취소 보냄 – 결과 미확인");
+            s.look = Look::Attention;
+            s.advice = QStringLiteral("자동취소를 보냈지만 승인 서버가 취소되었다고 알려주지 않았습니다. ") +
+                       kAskHost;
             break;
         case ReversalState::Refused:
             s.state = QStringLiteral("자동취소 거절 ") + r.reversalRespCode;
@@ -215,7 +222,8 @@ DayTotals Totals(const QString& date, const QList<JournalDayRow>& rows)
             continue;
         }
         if (r.state == JournalState::Pending ||
-            (r.state == JournalState::Unknown && r.reversal != ReversalState::Delivered)) {
+            (r.state == JournalState::Unknown &&
+             (r.reversal != ReversalState::Delivered || !ReversalConfirmed(r.reversalRespCode)))) {
             ++t.unknown;
             continue;
         }

@@ -37,11 +37,20 @@ enum class JournalState
 enum class ReversalState
 {
     None = 0,
-    Owed = 1,      // must reach the host before any new payment leaves
-    Delivered = 2, // the host answered "00", or closed in order / stayed silent after the whole request
-    Refused = 3,   // the host refused it (reversalRespCode)
-    Rejected = 4   // the row failed its integrity check: never sent
+    Owed = 1, // must reach the host before any new payment leaves
+    // The host answered "00", or closed in order / stayed silent after the
+    // whole request (unconfirmed: see ReversalConfirmed).
+    Delivered = 2,
+    Refused = 3, // the host refused it (reversalRespCode)
+    Rejected = 4 // the row failed its integrity check: never sent
 };
+
+// Whether the host answered a delivered reversal: "00", or "22"/"23" after
+// an earlier attempt that may have reached it.  A host that closed or stayed
+// silent after the whole request may still hold the approval: a reversal
+// that comes after the host's window is refused, and a host that answers
+// nothing says so to no one.
+bool ReversalConfirmed(const QString& reversalRespCode);
 
 struct JournalRow
 {
@@ -146,7 +155,8 @@ public:
     bool markReversalWriting(qint64 id);
     // Delivered, Refused or Rejected; the full card number is wiped.
     bool settleReversal(qint64 id, ReversalState outcome, const QString& respCode = {});
-    // Refused or rejected reversals the merchant has not been told of yet.
+    // Refused, rejected or unconfirmed reversals the merchant has not been
+    // told of yet.
     QList<JournalRow> unreportedReversals();
     bool markReversalReported(qint64 id);
 
@@ -156,6 +166,10 @@ public:
     // standing (not the reversal's own, never answered), a take-back row
     // cancels it; returns that row, to be told to the merchant.
     std::optional<JournalRow> recordHostTakeBack(qint64 reversalId, const TransactionRecord& answer);
+    // The approval numbered `approvalNo` of `authDate` (the host's date or
+    // the request's), other than row `except`, whatever became of it.
+    std::optional<JournalRow> approvalNamed(const QString& approvalNo, const QString& authDate,
+                                            qint64 except);
     // Take-backs the merchant has not been told of yet, oldest first.
     QList<JournalRow> untoldTakeBacks();
     bool markTakeBackTold(qint64 id);

@@ -474,12 +474,13 @@ QList<JournalRow> Journal::unreportedReversals()
     if (!isOpen())
         return out;
     QSqlQuery q(d->db());
-    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE reversal IN (?, ?) AND reversal_reported = 0 "
-                             "ORDER BY id")
+    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE reversal_reported = 0 AND (reversal IN (?, ?) OR "
+                             "(reversal = ? AND COALESCE(reversal_resp_code, '') = '')) ORDER BY id")
                   .arg(kColumns));
     q.addBindValue(int(ReversalState::Refused));
     q.addBindValue(int(ReversalState::Rejected));
-    if (d->exec(q, QStringLiteral("reading refused reversals")))
+    q.addBindValue(int(ReversalState::Delivered));
+    if (d->exec(q, QStringLiteral("reading reversals to tell")))
         while (q.next())
             out.append(rowFrom(q));
     return out;
@@ -489,8 +490,8 @@ bool Journal::markReversalReported(qint64 id)
 {
     if (!isOpen())
         return d ? d->notOpen(nullptr) : false;
-    return d->update(id, QStringLiteral("reversal_reported = 1"), {}, QStringLiteral("reversal IN (?, ?)"),
-                     {int(ReversalState::Refused), int(ReversalState::Rejected)},
+    return d->update(id, QStringLiteral("reversal_reported = 1"), {}, QStringLiteral("reversal IN (?, ?, ?)"),
+                     {int(ReversalState::Refused), int(ReversalState::Rejected), int(ReversalState::Delivered)},
                      QStringLiteral("marking a reversal reported"), nullptr);
 }
 
@@ -666,6 +667,29 @@ QString standingApproval()
 }
 
 } // namespace
+
+bool ReversalConfirmed(const QString& reversalRespCode)
+{
+    // The same rule as unreportedReversals' query.
+    return !reversalRespCode.isEmpty();
+}
+
+std::optional<JournalRow> Journal::approvalNamed(const QString& approvalNo, const QString& authDate,
+                                                 qint64 except)
+{
+    if (!isOpen() || approvalNo.trimmed().isEmpty())
+        return std::nullopt;
+    QSqlQuery q(d->db());
+    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE kind = ? AND approval_no = ? AND (trans_date = ? OR "
+                             "date = ?) AND id != ? ORDER BY id DESC LIMIT 1")
+                  .arg(kColumns));
+    for (const QVariant& v : {QVariant(int(JournalKind::Approval)), QVariant(approvalNo.trimmed()),
+                              QVariant(authDate.trimmed()), QVariant(authDate.trimmed()), QVariant(except)})
+        q.addBindValue(v);
+    if (!d->exec(q, QStringLiteral("reading an approval the host named")) || !q.next())
+        return std::nullopt;
+    return rowFrom(q);
+}
 
 std::optional<JournalRow> Journal::recordHostTakeBack(qint64 reversalId, const TransactionRecord& answer)
 {

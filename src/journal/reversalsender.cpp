@@ -203,13 +203,30 @@ void ReversalSender::onAnswer()
     const QByteArray plain = EnvelopeOpen(st.socket->GetData());
     const bool earlierMayHaveReached = st.current->earlierWritten;
     const ReversalVerdict verdict = JudgeReversalAnswer(plain, earlierMayHaveReached);
-    const qint64 rowId = st.current->rowId;
+    const OwedReversal r = *st.current;
+    const qint64 rowId = r.rowId;
     finish(verdict.outcome, verdict.code, verdict.what);
     // The host names the approval it took back: when that is another,
     // answered approval of the journal, the merchant must know.
-    if (verdict.outcome == ReversalState::Delivered && verdict.code == u"00" &&
-        Journal::instance().recordHostTakeBack(rowId, TransactionRecord::cut(plain)))
+    if (verdict.outcome != ReversalState::Delivered || verdict.code != u"00")
+        return;
+    const TransactionRecord answer = TransactionRecord::cut(plain);
+    Journal& journal = Journal::instance();
+    if (journal.recordHostTakeBack(rowId, answer)) {
         emit needsAttention();
+        return;
+    }
+    // An approval of this journal that is no longer standing here: the
+    // host's word and the journal's disagree.  Neither is changed; the
+    // merchant is told.
+    if (const std::optional<JournalRow> named =
+            journal.approvalNamed(answer[tx::org_approval_no], answer[tx::org_auth_date], rowId)) {
+        logReversal(r, QStringLiteral("the host says it took back approval %1 (row %2), which the journal "
+                                      "does not hold as standing; left as it is, told")
+                           .arg(named->approvalNo)
+                           .arg(named->id));
+        emit hostContradicts(*named);
+    }
 }
 
 ReversalVerdict JudgeReversalAnswer(const QByteArray& plain, bool earlierMayHaveReached)
@@ -298,7 +315,8 @@ void ReversalSender::finish(ReversalState outcome, const QString& code, const QS
                                   .arg(journal.lastError()));
     }
     emit settled(r.rowId, outcome);
-    if (outcome == ReversalState::Refused)
+    if (outcome == ReversalState::Refused ||
+        (outcome == ReversalState::Delivered && !ReversalConfirmed(code)))
         emit needsAttention();
     // Others owed go right after.
     QTimer::singleShot(0, this, &ReversalSender::tryNext);

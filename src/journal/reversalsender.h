@@ -35,7 +35,8 @@ ReversalVerdict JudgeReversalAnswer(const QByteArray& plain, bool earlierMayHave
 //  - no answer, but the host closed the connection in order (read as the
 //    end of its stream), or stayed silent for the answer time-out, after the
 //    whole request was written: Delivered (a host that never answers
-//    reversals keeps working);
+//    reversals keeps working), unconfirmed and told like a refusal: the host
+//    may have refused it without a word (see ReversalConfirmed);
 //  - a refused connection, a reset, a close that cannot be told from a
 //    reset, or any other error: stays Owed, tried again every retry
 //    interval (30 s) and at the next start.
@@ -63,6 +64,10 @@ signals:
     void idle(bool nothingOwed);
     // A reversal was refused or rejected: tell the merchant.
     void needsAttention();
+    // The host's answer names an approval the journal does not hold as
+    // standing (cancelled already, refused, never answered): told, nothing
+    // changed.
+    void hostContradicts(const sorna::JournalRow& approval);
 
 private:
     ReversalSender();

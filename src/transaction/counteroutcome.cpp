@@ -44,6 +44,9 @@ QString ReversalSettledLine(ReversalState outcome, const QString& respCode, cons
 {
     switch (outcome) {
     case ReversalState::Delivered:
+        if (!ReversalConfirmed(respCode))
+            return QStringLiteral("자동취소를 보냈지만 승인 서버의 확인이 없었습니다 (") + hms(at) +
+                   QStringLiteral("). 거래내역을 확인하세요");
         return QStringLiteral("자동취소가 전달되었습니다 (") + hms(at) +
                QStringLiteral("). 결제되지 않았습니다");
     case ReversalState::Refused:

@@ -470,6 +470,20 @@ QString TakeBackMessage(const JournalRow& takeBack)
            QStringLiteral("\n\n그 서비스를 제공했다면 카드를 다시 읽혀 승인해 주세요.");
 }
 
+QString ContradictedTakeBackMessage(const JournalRow& approval)
+{
+    const QDate authDate = QDate::fromString(
+        approval.transDate.isEmpty() ? approval.date : approval.transDate, QStringLiteral("yyyyMMdd"));
+    return QStringLiteral("승인 서버가 응답 없이 끝난 결제의 자동취소로 아래 승인을 취소했다고 "
+                          "알려왔습니다.\n"
+                          "거래내역에는 이 승인이 이미 취소되었거나 승인되지 않은 것으로 되어 있어 그대로 "
+                          "두었습니다.\n\n") +
+           QStringLiteral("승인번호 : ") + approval.approvalNo + QStringLiteral("\n승인일자 : ") +
+           authDate.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("\n카드번호 : ") +
+           approval.cardMasked + QStringLiteral("\n금액     : ") + FormatAmount(approval.amount) +
+           QStringLiteral("원\n\n승인 서버(고객센터)에 이 카드의 승인과 취소가 맞는지 확인해 주세요.");
+}
+
 QString ReversalTroubleMessage(const JournalRow& row)
 {
     const QDateTime at = QDateTime::fromString(row.date + row.time, QStringLiteral("yyyyMMddHHmmss"));
@@ -483,6 +497,17 @@ QString ReversalTroubleMessage(const JournalRow& row)
                details +
                QStringLiteral("\n승인 서버(고객센터)에 이 승인이 처리되었는지 문의하고, 처리되었다면 "
                               "취소해 주세요.");
+    if (row.reversal == ReversalState::Delivered)
+        return QStringLiteral("응답 없이 끝난 승인의 자동취소를 보냈지만, 승인 서버가 취소되었다고 "
+                              "알려주지 않았습니다.\n"
+                              "승인 서버의 취소 가능 시간이 지났다면 이 승인이 남아 있을 수 있습니다.\n\n") +
+               details +
+               (row.reversalRespCode.isEmpty()
+                    ? QString()
+                    : QStringLiteral("응답코드 : ") + row.reversalRespCode + u'\n') +
+               QStringLiteral(
+                   "\n잔액조회나 승인 서버(고객센터)로 확인하고, 승인이 남아 있다면 결제하기의 취소 "
+                   "거래로 직접 취소해 주세요.");
     const QString text = LookUpResponse(row.reversalRespCode);
     return QStringLiteral("응답 없이 끝난 승인의 자동취소가 승인 서버에서 거절되었습니다.\n\n") + details +
            QStringLiteral("거절코드 : ") + row.reversalRespCode + (text.isEmpty() ? QString() : u' ' + text) +

@@ -202,6 +202,9 @@ struct JournalRow;
 // What the merchant is told of a reversal the host refused, or one that
 // could not be sent: when, which card, how much, why, and what to do.
 QString ReversalTroubleMessage(const JournalRow& row);
+// The host says an automatic cancellation took back an approval the journal
+// holds as cancelled already (or never standing): left as it is, told.
+QString ContradictedTakeBackMessage(const JournalRow& approval);
 // What the merchant is told, once, of an approval the host took back in
 // answer to an automatic cancellation.
 QString TakeBackMessage(const JournalRow& takeBack);

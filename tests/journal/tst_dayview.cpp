@@ -79,11 +79,15 @@ private slots:
         QTest::newRow("unknown, reversal owed")
             << A << int(JournalState::Unknown) << int(ReversalState::Owed) << QString() << false
             << u"결과 미확인 – 자동취소 대기"_s << attention << true << false << false;
+        // Unanswered approvals: the code is the reversal's answer.
         QTest::newRow("reversal delivered")
-            << A << int(JournalState::Unknown) << int(ReversalState::Delivered) << QString() << false
+            << A << int(JournalState::Unknown) << int(ReversalState::Delivered) << u"00"_s << false
             << u"자동취소 완료"_s << settled << false << false << false;
+        QTest::newRow("reversal delivered, the host never answered it")
+            << A << int(JournalState::Unknown) << int(ReversalState::Delivered) << QString() << false
+            << u"자동취소 보냄 – 결과 미확인"_s << attention << true << false << false;
         QTest::newRow("reversal refused")
-            << A << int(JournalState::Unknown) << int(ReversalState::Refused) << QString() << false
+            << A << int(JournalState::Unknown) << int(ReversalState::Refused) << u"22"_s << false
             << u"자동취소 거절 22"_s << attention << true << false << false;
         QTest::newRow("reversal never sent")
             << A << int(JournalState::Unknown) << int(ReversalState::Rejected) << QString() << false
@@ -125,7 +129,7 @@ private slots:
             d.row.respCode = respCode;
             d.row.hostMessage = u"원거래 없음"_s;
         }
-        d.row.reversalRespCode = u"22"_s;
+        d.row.reversalRespCode = state == int(JournalState::Unknown) ? respCode : u"22"_s;
         const ShownRow s = Show(d);
         QCOMPARE(s.state, shown);
         QTEST(int(s.look), "look");
@@ -199,10 +203,13 @@ private slots:
         add(JournalKind::Approval, JournalState::Refused, u"언어치료"_s, u"50000"_s);
         add(JournalKind::Cancellation, JournalState::Refused, u"언어치료"_s, u"50000"_s);
         // Reversed, or never sent: nowhere.
+        add(JournalKind::Approval, JournalState::Unknown, u"언어치료"_s, u"50000"_s, ReversalState::Delivered)
+            ->row.reversalRespCode = u"00"_s;
+        add(JournalKind::Approval, JournalState::NotSent, u"언어치료"_s, u"50000"_s);
+        // Outcome still unknown: five (a reversal the host never answered
+        // among them).
         add(JournalKind::Approval, JournalState::Unknown, u"언어치료"_s, u"50000"_s,
             ReversalState::Delivered);
-        add(JournalKind::Approval, JournalState::NotSent, u"언어치료"_s, u"50000"_s);
-        // Outcome still unknown: four.
         add(JournalKind::Approval, JournalState::Unknown, u"언어치료"_s, u"50000"_s, ReversalState::Owed);
         add(JournalKind::Approval, JournalState::Unknown, u"언어치료"_s, u"50000"_s, ReversalState::Refused);
         add(JournalKind::Cancellation, JournalState::Unknown, u"언어치료"_s, u"50000"_s);
@@ -230,7 +237,7 @@ private slots:
         QCOMPARE(t.all.netCount(), 1);
         QCOMPARE(t.all.net(), 50000);
         QCOMPARE(t.refused, 2);
-        QCOMPARE(t.unknown, 4);
+        QCOMPARE(t.unknown, 5);
 
         // The CSV: a byte order mark, the totals, and an item name that a
         // spreadsheet would take for a formula shown as text.
@@ -246,7 +253,7 @@ private slots:
         QCOMPARE(lines.value(4), u"언어치료,0,0,1,40000,-1,-40000"_s);
         QCOMPARE(lines.value(5), u"합계,3,135000,2,85000,1,50000"_s);
         QCOMPARE(lines.value(6), u"거절 건수,2"_s);
-        QCOMPARE(lines.value(7), u"결과 미확인 건수,4"_s);
+        QCOMPARE(lines.value(7), u"결과 미확인 건수,5"_s);
         QCOMPARE(lines.value(8), QString()); // ends with a line end
         QCOMPARE(lines.size(), 9);
     }

@@ -8,8 +8,8 @@
 #include "foundation/cp949.h"
 #include "foundation/paths.h"
 #include "foundation/textbytes.h"
-#include "journal/dayview.h"
 #include "journal/cardcipher.h"
+#include "journal/dayview.h"
 #include "journal/journal.h"
 #include "payment/transactionmessages.h"
 #include "support/testsupport.h"
@@ -381,13 +381,18 @@ private slots:
                  request);
     }
 
-    // Settled once, the card number goes; a refusal waits until the
-    // merchant has been told.
+    // Settled once, the card number goes; a refusal, and a delivery the host
+    // never answered, wait until the merchant has been told.
     void settling()
     {
         const qint64 delivered = record(input(TransactionMode::Approval));
         const qint64 refused = record(input(TransactionMode::Approval, u"9410120000000027"_s));
-        QVERIFY(journal().recordNoAnswer(delivered) && journal().recordNoAnswer(refused));
+        const qint64 unanswered = record(input(TransactionMode::Approval, u"9410120000000035"_s));
+        QVERIFY(journal().recordNoAnswer(delivered) && journal().recordNoAnswer(refused) &&
+                journal().recordNoAnswer(unanswered));
+        QVERIFY(journal().settleReversal(unanswered, ReversalState::Delivered));
+        QCOMPARE(journal().unreportedReversals().value(0).id, unanswered);
+        QVERIFY(journal().markReversalReported(unanswered));
         QCOMPARE(journal().owedReversals(10).size(), 2);
         QVERIFY(journal().countReversalAttempt(delivered));
         QCOMPARE(journal().owedReversals(1).value(0).attempts, 1);
@@ -810,6 +815,13 @@ private slots:
         const std::optional<JournalRow> back = journal().recordHostTakeBack(a2, answerRecord);
         QCOMPARE(bool(back), taken);
         QCOMPARE(journal().untoldTakeBacks().size(), taken ? 1 : 0);
+        // One the journal holds, no longer standing: the host's word is
+        // told, not recorded.
+        const std::optional<JournalRow> told =
+            taken ? std::nullopt
+                  : journal().approvalNamed(answerRecord[tx::org_approval_no],
+                                            answerRecord[tx::org_auth_date], a2);
+        QCOMPARE(told ? told->id : 0, named == u"cancelled" ? a1 : 0);
         const QList<JournalDayRow> rows = journal().dayRows(u"20261207"_s);
         const auto a1Row =
             std::find_if(rows.begin(), rows.end(), [a1](const JournalDayRow& r) { return r.row.id == a1; });
@@ -1346,7 +1358,8 @@ private slots:
             else
                 QVERIFY(journal().recordNoAnswer(id));
         }
-        QVERIFY(journal().settleReversal(journal().owedReversals(1).value(0).rowId, ReversalState::Delivered));
+        QVERIFY(
+            journal().settleReversal(journal().owedReversals(1).value(0).rowId, ReversalState::Delivered));
         const auto clean = [&](const char* when) {
             const QHash<QString, QByteArray> files = snapshot();
             QVERIFY(files.contains(u""_s));

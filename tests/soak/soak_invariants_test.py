@@ -23,8 +23,9 @@ def ledger_row(i, no, kind, card, amount, state, original=None, trace="101500012
     return (i, no, kind, card, amount, state, original, trace, "20261208")
 
 
-def journal_row(i, kind, state, reversal, no="", amount="50000", org="", card=MASK_A, trace="101500012345"):
-    return (i, kind, state, reversal, trace, "20261208", no, amount, org, card)
+def journal_row(i, kind, state, reversal, no="", amount="50000", org="", card=MASK_A, trace="101500012345",
+                code="00", told=1):
+    return (i, kind, state, reversal, trace, "20261208", no, amount, org, card, code, told)
 
 
 class Args:
@@ -43,8 +44,8 @@ def make_day(ledger, journal, operator, files=None):
     con.close()
     con = sqlite3.connect(os.path.join(day.root, "Journal", "sorna.db"))
     con.execute("CREATE TABLE journal (id, kind, state, reversal, trace_no, date, approval_no, amount, "
-                "org_approval_no, card_masked)")
-    con.executemany("INSERT INTO journal VALUES (?,?,?,?,?,?,?,?,?,?)", journal)
+                "org_approval_no, card_masked, reversal_resp_code, reversal_reported)")
+    con.executemany("INSERT INTO journal VALUES (?,?,?,?,?,?,?,?,?,?,?,?)", journal)
     con.commit()
     con.close()
     with open(day.oplog, "w") as f:
@@ -91,6 +92,12 @@ CASES = [
     ("host holds it, journal says reversed",
      [ledger_row(1, "10000001", "approval", A, 50000, "approved")],
      [journal_row(1, 1, 4, 2)], [PRESS_A], None, {1}),
+    ("host holds it, reversal sent without the host's word, told",
+     [ledger_row(1, "10000001", "approval", A, 50000, "approved")],
+     [journal_row(1, 1, 4, 2, code="")], [PRESS_A], None, set()),
+    ("host holds it, reversal sent without the host's word, never told",
+     [ledger_row(1, "10000001", "approval", A, 50000, "approved")],
+     [journal_row(1, 1, 4, 2, code="", told=0)], [PRESS_A], None, {1}),
     ("host holds it, reversal refused and told",
      [ledger_row(1, "10000001", "approval", A, 50000, "approved")],
      [journal_row(1, 1, 4, 3)], [PRESS_A], None, set()),

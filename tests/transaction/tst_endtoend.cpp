@@ -997,15 +997,44 @@ private slots:
     // again, A2, meets a reset, and its reversal reaches a host that never
     // had A2: the host takes back A1, the only match, and names it.  The
     // journal follows the host (A1 cancelled, out of the totals, no more
-    // cancellation offered) and the merchant is told once.
+    // cancellation offered) and the merchant is told once.  Where the
+    // journal already holds A1 cancelled (the host's word contradicts it),
+    // nothing is changed and the merchant is told so.
+    void reversalTakesBackAnEarlierApproval_data()
+    {
+        QTest::addColumn<bool>("cancelledHere");
+        QTest::newRow("A1 standing in the journal") << false;
+        QTest::newRow("A1 cancelled in the journal only") << true;
+    }
     void reversalTakesBackAnEarlierApproval()
     {
+        QFETCH(bool, cancelledHere);
         const PdfReceipts printed;
         logIn();
         swipe(demo::kCardNineItems);
         const QStringList first = pay(true);
         const QString a1 = first.value(3).trimmed();
         QVERIFY(!a1.isEmpty());
+        if (cancelledHere) {
+            // A cancellation of A1 the journal holds as answered, which the
+            // host never had.
+            const JournalRow shown =
+                Journal::instance().dayRows(Clock::now().toString(u"yyyyMMdd"_s)).first().row;
+            TransactionInput in;
+            in.mode = TransactionMode::Cancellation;
+            in.cardNumber = demo::kCardNineItems;
+            in.amountShown = shown.amount;
+            in.careCode = shown.itemCode;
+            in.orgApprovalNo = a1;
+            in.orgAuthDate = shown.transDate;
+            const qint64 c = Journal::instance().recordRequest(
+                in, TransactionRequestRecord(in, shown.issueCode, u"0000000000"_s), shown.itemName);
+            TransactionAnswer answer;
+            answer.record[tx::resp_code] = u"00"_s;
+            answer.record[tx::approval_no] = u"20000001"_s;
+            QVERIFY2(c > 0 && Journal::instance().recordAnswer(c, answer),
+                     qPrintable(Journal::instance().lastError()));
+        }
         QTest::qWait(1100); // one approval a second
         swipe(demo::kCardNineItems);
         leaveAReversalOwed();
@@ -1018,6 +1047,16 @@ private slots:
         const QString told = MessageBox::recordedTexts().first();
         QVERIFY2(told.contains(QStringLiteral("승인번호 : ") + a1), qPrintable(told));
         QVERIFY2(told.contains(QStringLiteral("50,000원")), qPrintable(told));
+        if (cancelledHere) {
+            QVERIFY2(told.contains(QStringLiteral("이미 취소되었거나")), qPrintable(told));
+            inJournal([&](JournalWindow* window) {
+                const QList<JournalDayRow> rows = window->rows();
+                QCOMPARE(rows.size(), 3); // A2, the cancellation, A1: nothing added
+                QCOMPARE(dayview::Show(rows.at(0)).state, QStringLiteral("자동취소 완료"));
+                QCOMPARE(window->totals().all.net(), 0);
+            });
+            return;
+        }
         QVERIFY2(told.contains(QStringLiteral("다시 읽혀 승인해 주세요")), qPrintable(told));
 
         inJournal([&](JournalWindow* window) {

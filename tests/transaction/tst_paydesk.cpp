@@ -701,8 +701,11 @@ private slots:
     void reversalAndStatusLines()
     {
         const QTime at(9, 5, 0);
-        QCOMPARE(outcome::ReversalSettledLine(ReversalState::Delivered, QString(), at),
+        QCOMPARE(outcome::ReversalSettledLine(ReversalState::Delivered, QStringLiteral("00"), at),
                  QStringLiteral("자동취소가 전달되었습니다 (09:05:00). 결제되지 않았습니다"));
+        QCOMPARE(outcome::ReversalSettledLine(ReversalState::Delivered, QString(), at),
+                 QStringLiteral("자동취소를 보냈지만 승인 서버의 확인이 없었습니다 (09:05:00). 거래내역을 "
+                                "확인하세요"));
         QCOMPARE(outcome::ReversalSettledLine(ReversalState::Refused, QStringLiteral("23"), at),
                  QStringLiteral("자동취소가 거절되었습니다 (응답코드 23). 거래내역을 확인하세요"));
         QCOMPARE(outcome::ReversalSettledLine(ReversalState::Rejected, QString(), at),

@@ -66,6 +66,9 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     ReversalSender* sender = ReversalSender::instance();
     connect(sender, &ReversalSender::idle, this, &MainWindow::reversalRoundEnded);
     connect(sender, &ReversalSender::needsAttention, this, &MainWindow::tellReversalTrouble);
+    connect(sender, &ReversalSender::hostContradicts, this, [this](const JournalRow& approval) {
+        MessageBox::show(this, ContradictedTakeBackMessage(approval), MessageBox::Icon::Warning);
+    });
     QTimer::singleShot(0, this, &MainWindow::tellReversalTrouble);
 
     // Form_Load: the panel in its start state, the merchant name shown.

@@ -133,7 +133,9 @@ void MainWindow::reversalSettled(qint64 rowId, ReversalState state)
         const std::optional<JournalRow> row = Journal::instance().row(rowId);
         addToned({outcome::ReversalSettledLine(state, row ? row->reversalRespCode : QString(),
                                                Clock::now().time())},
-                 state == ReversalState::Delivered ? outcome::Tone::Plain : outcome::Tone::Refused);
+                 state != ReversalState::Delivered                            ? outcome::Tone::Refused
+                 : ReversalConfirmed(row ? row->reversalRespCode : QString()) ? outcome::Tone::Plain
+                                                                              : outcome::Tone::Unknown);
     }
     refreshStatus();
 }
