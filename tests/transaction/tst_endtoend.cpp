@@ -457,6 +457,17 @@ private slots:
 
     // Finding a payment in the journal window by the card's last four
     // digits, and the rows found saved as CSV.
+    // The main window closed while the journal window runs its loop (the
+    // session ending, say): the journal window goes first, the main window
+    // after it, and nothing is used after it was deleted.
+    void closedWhileTheJournalIsOpen()
+    {
+        logIn();
+        inJournal([&](JournalWindow*) { w()->close(); });
+        QTRY_VERIFY(!m_main);
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
     void findAndSaveRows()
     {
         logIn();

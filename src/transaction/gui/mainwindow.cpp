@@ -13,10 +13,12 @@
 #include "merchant/gui/merchantwindow.h"
 #include "receipt/gui/receiptprinter.h"
 
+#include <QApplication>
 #include <QCalendarWidget>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -28,6 +30,7 @@
 #include <QRadioButton>
 #include <QShortcut>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -45,6 +48,7 @@ constexpr QSize kDesignSize(750, 740);
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
+    m_madeAtLoopLevel = QThread::currentThread()->loopLevel();
     setWindowTitle(QStringLiteral("소르나 승인 시스템"));
     setWindowIcon(artwork::appIcon());
     setFixedSize(kDesignSize);
@@ -220,6 +224,19 @@ void MainWindow::changeEvent(QEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // Closed while a window of its own runs its loop (the journal, a
+    // question, a card window; the session ending, say): those windows are
+    // closed first, and this one once their loops have returned.  Deleted
+    // under them, it would pull the ground from under the code that opened
+    // them.
+    if (QThread::currentThread()->loopLevel() > m_madeAtLoopLevel) {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
+                dialog->reject();
+        event->ignore();
+        QTimer::singleShot(50, this, &QWidget::close);
+        return;
+    }
     // An answer the merchant was shown is written before the window goes;
     // one kept nowhere else is not dropped without a word.
     if (!m_desk.pending() && m_desk.saveOutcomes() == PayDesk::Unsaved::Lost &&

@@ -148,6 +148,9 @@ private:
     PayDesk m_desk;
     QSystemTrayIcon* m_tray = nullptr;
     bool m_loggingOut = false;
+    // The depth of event loops this window was made in: deeper at close,
+    // a window of its own is still running its loop.
+    int m_madeAtLoopLevel = 0;
     bool m_payWaitsForReversals = false;
     // The panel as it was when the pay button was pressed: what leaves,
     // whatever the panel shows by the time the connection is up.
