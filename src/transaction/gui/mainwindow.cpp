@@ -48,7 +48,6 @@ constexpr QSize kDesignSize(750, 740);
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
-    m_madeAtLoopLevel = QThread::currentThread()->loopLevel();
     setWindowTitle(QStringLiteral("소르나 승인 시스템"));
     setWindowIcon(artwork::appIcon());
     setFixedSize(kDesignSize);
@@ -228,15 +227,25 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // question, a card window; the session ending, say): those windows are
     // closed first, and this one once their loops have returned.  Deleted
     // under them, it would pull the ground from under the code that opened
-    // them.
-    if (QThread::currentThread()->loopLevel() > m_madeAtLoopLevel) {
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
-                dialog->reject();
+    // them.  A window that will not go holds the close up for two seconds
+    // at most.
+    const int level = QThread::currentThread()->loopLevel();
+    QList<QDialog*> open;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible() && dialog->isModal())
+            open.append(dialog);
+    if ((!open.isEmpty() || (m_closeWaitsBelow != 0 && level >= m_closeWaitsBelow)) &&
+        m_closeRetries++ < 40) {
+        for (QDialog* dialog : open)
+            dialog->reject();
+        if (!open.isEmpty())
+            m_closeWaitsBelow = level;
         event->ignore();
         QTimer::singleShot(50, this, &QWidget::close);
         return;
     }
+    m_closeRetries = 0;
+    m_closeWaitsBelow = 0;
     // An answer the merchant was shown is written before the window goes;
     // one kept nowhere else is not dropped without a word.
     if (!m_desk.pending() && m_desk.saveOutcomes() == PayDesk::Unsaved::Lost &&

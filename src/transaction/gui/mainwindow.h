@@ -148,9 +148,10 @@ private:
     PayDesk m_desk;
     QSystemTrayIcon* m_tray = nullptr;
     bool m_loggingOut = false;
-    // The depth of event loops this window was made in: deeper at close,
-    // a window of its own is still running its loop.
-    int m_madeAtLoopLevel = 0;
+    // A close waiting for windows of its own to end their loops: the loop
+    // depth it came from (0: none), and how often it looked again.
+    int m_closeWaitsBelow = 0;
+    int m_closeRetries = 0;
     bool m_payWaitsForReversals = false;
     // The panel as it was when the pay button was pressed: what leaves,
     // whatever the panel shows by the time the connection is up.
