@@ -138,6 +138,11 @@ say "== copying the working tree to $tree"
     cp "$root/$f" "$tree/$f"
   fi
 done
+# Files the working tree no longer has (moved or renamed since the last run)
+# go too: a header left behind would be compiled beside its successor.
+(cd "$tree" && find src tests hostsim fuzz bench tools -type f 2>/dev/null) | while IFS= read -r f; do
+  [ -e "$root/$f" ] || rm -f "$tree/$f"
+done
 # A fault left in by a run that was stopped: its file is rebuilt.
 if [ -f "$scratch/current" ]; then
   touch "$tree/$(cat "$scratch/current")"
