@@ -6,6 +6,9 @@
 # dist/sorna-windows-x64.zip and packed as the installer dist/sorna-<version>-x64.msi.
 #   SORNA_WINSDK     the SDK (default ~/.cache/sorna-winsdk)
 #   SORNA_WINBUILD   the build folder (default build-windows)
+#   SORNA_WINDIST    the folder for the zip and the installer (default dist)
+#   SORNA_WIN_TEST_HOOKS=ON  builds the test hooks in (the programs the test
+#                    suite drives under Wine; never for merchants)
 # Extra arguments are build targets to build as well (the Wine test names the
 # test programs it runs).
 set -euo pipefail
@@ -13,6 +16,8 @@ cd "$(dirname "$0")/../.."
 root="$PWD"
 SDK="${SORNA_WINSDK:-$HOME/.cache/sorna-winsdk}"
 dir="${SORNA_WINBUILD:-build-windows}"
+dist="${SORNA_WINDIST:-dist}"
+hooks="${SORNA_WIN_TEST_HOOKS:-OFF}"
 JOBS="${SORNA_JOBS:-2}"
 TARGET=x86_64-w64-mingw32
 if [ ! -f "$SDK/.complete" ]; then
@@ -21,15 +26,15 @@ if [ ! -f "$SDK/.complete" ]; then
 fi
 low() { nice -n 19 ionice -c3 "$@"; }
 
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORNA_WERROR=ON -DSORNA_BENCH=OFF \
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORNA_WERROR=ON -DSORNA_BENCH=OFF -DSORNA_TEST_HOOKS="$hooks" \
   -DCMAKE_TOOLCHAIN_FILE="$root/scripts/windows/mingw-w64.cmake" -DSORNA_WINSDK="$SDK" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
 low cmake --build "$dir" --parallel "$JOBS" --target sorna sorna-host "$@"
 
 # --- The folder, file by file as folder.txt lists it (the installer carries
 # the same list: scripts/windows/check-installer.py).
-out="dist/sorna-windows-x64"
-rm -rf "$out" "dist/sorna-windows-x64.zip" dist/sorna-*-x64.msi
+out="$dist/sorna-windows-x64"
+rm -rf "$out" "$dist/sorna-windows-x64.zip" "$dist"/sorna-*-x64.msi
 mkdir -p "$out"
 BUILD="$dir" FONTS=/usr/share/fonts/truetype
 while read -r file source; do
@@ -75,13 +80,13 @@ sorna-host.exe is the reference host for trying the program out:
 More in docs/windows.md of the source.
 TXT
 python3 scripts/windows/check-installer.py --folder "$out"
-(cd dist && rm -f sorna-windows-x64.zip && cmake -E tar cf sorna-windows-x64.zip --format=zip sorna-windows-x64)
+(cd "$dist" && rm -f sorna-windows-x64.zip && cmake -E tar cf sorna-windows-x64.zip --format=zip sorna-windows-x64)
 # --- The installer, of the version the CMake project gives.
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")"
 for p in wixl msitools; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
     { echo "$p is missing: scripts/install-deps.sh installs it" >&2; exit 1; }
 done
-scripts/windows/make-msi.sh "$out" "$version" "dist/sorna-$version-x64.msi" >/dev/null
-echo "$(du -sh "$out" | cut -f1) in $out; $(du -h dist/sorna-windows-x64.zip | cut -f1) dist/sorna-windows-x64.zip;" \
-  "$(du -h "dist/sorna-$version-x64.msi" | cut -f1) dist/sorna-$version-x64.msi"
+scripts/windows/make-msi.sh "$out" "$version" "$dist/sorna-$version-x64.msi" >/dev/null
+echo "$(du -sh "$out" | cut -f1) in $out; $(du -h "$dist/sorna-windows-x64.zip" | cut -f1) $dist/sorna-windows-x64.zip;" \
+  "$(du -h "$dist/sorna-$version-x64.msi" | cut -f1) $dist/sorna-$version-x64.msi"

@@ -10,6 +10,7 @@
 #include "foundation/textbytes.h"
 #include "hostlink/envelope.h"
 #include "hostlink/winsock.h"
+#include "hostsim/server.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "support/refhost.h"
@@ -26,9 +27,6 @@
 #include <QTimer>
 
 #include <memory>
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace sorna;
 using namespace sorna::test;
@@ -69,7 +67,7 @@ public:
             while (QTcpSocket* s = nextPendingConnection()) {
                 ++connections;
                 if (m_does == Does::ResetAtOnce) {
-                    reset(s);
+                    host::resetConnection(s);
                     continue;
                 }
                 // The whole request comes in one piece on this machine; what
@@ -86,19 +84,13 @@ public:
                     QTimer::singleShot(100, s, [this, s] {
                         received += s->readAll();
                         if (m_does == Does::ResetAfterRead)
-                            reset(s);
+                            host::resetConnection(s);
                         else
                             s->disconnectFromHost();
                     });
                 });
             }
         });
-    }
-    static void reset(QTcpSocket* s)
-    {
-        const linger hard{1, 0};
-        ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        s->abort();
     }
     // A deciphered answer refusing with "51".
     static QByteArray refusal()

@@ -1,0 +1,31 @@
+#include "support/portable.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace sorna::test {
+
+bool mayMount()
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    return ::geteuid() == 0;
+#endif
+}
+
+bool underWine()
+{
+#ifdef Q_OS_WIN
+    // Wine's ntdll exports its version; Windows' does not.
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+} // namespace sorna::test
