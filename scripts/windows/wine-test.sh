@@ -147,7 +147,7 @@ if [ "${SORNA_WINE_SKIP_SUITE:-0}" != 1 ]; then
     set -e
     totals="$(grep -a '^Totals:' "$work/$t.txt" 2>/dev/null | tr -d '\r' || true)"
     printf '%-30s %s\n' "$t" "${totals:-no totals (exit $rc)}"
-    grep -a -E '^SKIP' -A1 "$work/$t.txt" | tr -d '\r' | grep -a -v '^--' | sed 's/^/    /' | head -12 || true
+    grep -a -E '^SKIP' "$work/$t.txt" | tr -d '\r' | sed 's/^SKIP *: /    skip: /' | cut -c1-200 | head -12 || true
     if [ "$rc" -ne 0 ] || [ -z "$totals" ]; then
       suite_failed+=("$t")
       grep -a -E '^(FAIL!|QWARN|QFATAL|   Loc:)' "$work/$t.txt" | head -20 || true
@@ -169,7 +169,6 @@ fi
 # --- The reference host, natively, on a free port; C:\Quendal pointed at it.
 quendal="$WINEPREFIX/drive_c/Quendal"
 programs="$WINEPREFIX/drive_c/Program Files/sorna"
-menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
 title="소르나 승인 시스템"
 start_host() {
   stop_host
@@ -195,8 +194,16 @@ msiexec() { # the installer's own log into $work/msi-<what>.log
   shift
   wine msiexec "$@" /qn /l*v "$(winpath "$work")\\msi-$what.log" > /dev/null 2>&1
 }
+# The products registered by this installer (Wine's reg prints the Korean
+# name as question marks: by the publisher).
 products() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
-  tr -d '\r' | grep -c "DisplayName.*$title" || true; }
+  tr -d '\r' | grep -c 'Publisher *REG_SZ *sorna$' || true; }
+# The Start-menu and start-up shortcuts.  Wine puts the shortcuts of a
+# per-machine installation into the user's Start menu, Windows into
+# ProgramData's: either place is taken.
+shortcut() { find "$WINEPREFIX/drive_c" -path "*/Start Menu/Programs/$1" 2>/dev/null | head -1; }
+menu_link="$title.lnk"
+startup_link="StartUp/$title.lnk"
 installed_program() { # ENV...: the installed sorna.exe with nothing else on its path
   (cd "$programs" && env -u QUENDAL_ROOT -u QT_PLUGIN_PATH -u OPENSSL_MODULES -u QT_QPA_PLATFORM -u WINEPATH "$@" \
     wine "C:\\Program Files\\sorna\\sorna.exe" > "$work/sorna.out" 2>&1) &
@@ -215,11 +222,11 @@ done
 [ "$(find "$programs" -type f | wc -l)" -eq "$(grep -c -v -E '^(#|$)' scripts/windows/folder.txt)" ] ||
   { echo "Program Files\\sorna holds $(find "$programs" -type f | wc -l) files"; install_ok=0; }
 cmp -s "$programs/sorna.exe" dist/sorna-windows-x64/sorna.exe || { echo "sorna.exe is not the release build"; install_ok=0; }
-[ -f "$menu/$title.lnk" ] || { echo "no Start-menu shortcut \"$title.lnk\":"; ls "$menu"; install_ok=0; }
-[ ! -e "$menu/Startup/$title.lnk" ] || { echo "started with Windows without being asked to"; install_ok=0; }
+[ -n "$(shortcut "$menu_link")" ] || { echo "no Start-menu shortcut \"$title.lnk\""; install_ok=0; }
+[ -z "$(shortcut "$startup_link")" ] || { echo "started with Windows without being asked to"; install_ok=0; }
 [ -d "$quendal" ] || { echo "no C:\\Quendal"; install_ok=0; }
 [ "$(products)" -eq 1 ] || { echo "products registered: $(products)"; install_ok=0; }
-echo "installed in ${t_install} s: $(find "$programs" -type f | wc -l) files; Start menu: $(ls "$menu" | grep -a sorna -i || ls "$menu" | grep "$title")"
+echo "installed in ${t_install} s: $(find "$programs" -type f | wc -l) files; $(shortcut "$menu_link")"
 
 # --- 2. The installed program logs in, by keyboard.
 rm -rf "$work/host.db"
@@ -327,14 +334,14 @@ echo "=== $msi over it with STARTWITHWINDOWS=1, then removed"
 msiexec upgrade-release /i "$(winpath "$msi")" STARTWITHWINDOWS=1 || true
 again_ok=1
 cmp -s "$programs/sorna.exe" dist/sorna-windows-x64/sorna.exe || { echo "sorna.exe is not the release build again"; again_ok=0; }
-[ -f "$menu/Startup/$title.lnk" ] || { echo "no start with Windows"; again_ok=0; }
+[ -n "$(shortcut "$startup_link")" ] || { echo "no start with Windows"; again_ok=0; }
 [ "$(products)" -eq 1 ] || { echo "products registered: $(products)"; again_ok=0; }
 t0=$SECONDS
 msiexec remove /x "$(winpath "$msi")" || true
 t_remove=$((SECONDS - t0))
 removed_ok=1
 [ ! -e "$programs" ] || { echo "left in Program Files\\sorna:"; find "$programs" | head; removed_ok=0; }
-[ ! -e "$menu/$title.lnk" ] && [ ! -e "$menu/Startup/$title.lnk" ] || { echo "shortcuts left"; removed_ok=0; }
+[ -z "$(shortcut "$menu_link")" ] && [ -z "$(shortcut "$startup_link")" ] || { echo "shortcuts left"; removed_ok=0; }
 [ "$(products)" -eq 0 ] || { echo "still registered"; removed_ok=0; }
 kept=1
 for f in Journal/sorna.db Journal/journal.key Sorna_setting.ini "Log/$(date +%Y%m%d).log"; do

@@ -125,6 +125,17 @@ class Package(unittest.TestCase):
         self.assertEqual(quendal_components, {"c_quendal"})
         self.assertFalse([r for r in self.table("File") if r[1] == "c_quendal"])
         self.assertFalse(self.table("RemoveFile"))
+        # The merchant's account may change it: icacls run by the installer
+        # itself (deferred, not impersonated: 50 + 1024 + 2048), a failure
+        # not fatal (+ 64), never on removal.
+        actions = {r[0]: r[1:] for r in self.table("CustomAction")}
+        self.assertEqual(actions["QuendalWritable"][:3],
+                         ["3186", "ICACLS", '"[QUENDAL]." /grant *S-1-5-32-545:(OI)(CI)M'])
+        self.assertEqual(actions["FindIcacls"][1:3], ["ICACLS", "[System64Folder]icacls.exe"])
+        sequence = {r[0]: (r[1], int(r[2])) for r in self.table("InstallExecuteSequence")}
+        self.assertEqual(sequence["QuendalWritable"][0], 'NOT REMOVE~="ALL"')
+        self.assertLess(sequence["CreateFolders"][1], sequence["QuendalWritable"][1])
+        self.assertLess(sequence["QuendalWritable"][1], sequence["InstallFinalize"][1])
 
     def test_upgrade_and_start_with_windows(self):
         upgrade = sorted((r[1], r[2], r[4], r[6]) for r in self.table("Upgrade"))
