@@ -103,8 +103,13 @@ fi
 # --- The builds: the merchants' program and installer (dist/), and the
 # whole test suite with the test hooks, with an installer of its own
 # (dist/test-hooks/) for the scripted operator of part 3.
-all_tests=()
-for src in tests/*/tst_*.cpp; do all_tests+=("$(basename "$src" .cpp)"); done
+# The money tests first, then every other test program.
+all_tests=(tst_journal tst_reversalsender tst_paydesk tst_panel tst_cardwindows tst_transaction tst_endtoend
+  tst_killed tst_crashsweep)
+for src in tests/*/tst_*.cpp; do
+  t="$(basename "$src" .cpp)"
+  case " ${all_tests[*]} " in *" $t "*) ;; *) all_tests+=("$t") ;; esac
+done
 read -r -a wanted <<< "${SORNA_WINE_TESTS:-${all_tests[*]}}"
 t0=$SECONDS
 scripts/windows/build.sh
