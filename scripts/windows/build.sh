@@ -72,7 +72,9 @@ done < <(find "$out" -iname '*.exe' -o -iname '*.dll')
 cat > "$out/README.txt" <<'TXT'
 sorna for Windows x64
 
-Copy this folder anywhere (for example C:\Program Files\sorna) and start sorna.exe.
+The installer sorna-<version>-x64.msi puts this folder into C:\Program Files\sorna
+with a Start-menu shortcut; without it, copy this folder anywhere (for example
+C:\Program Files\sorna) and start sorna.exe.
 Everything the program keeps is under C:\Quendal (settings Sorna_setting.ini, Log\,
 Pending\); the environment variable QUENDAL_ROOT names another folder.
 sorna-host.exe is the reference host for trying the program out:

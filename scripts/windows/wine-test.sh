@@ -290,7 +290,7 @@ card=9410120000000019
 script="$work/pay.txt"
 printf '1 login 2148712345 482915\n2 reader %s\n3 pay\n4 receipt yes\n5 settle 5000\n6 close\n' "$card" > "$script"
 installed_program SORNA_TEST_SCRIPT="$(winpath "$script")" SORNA_RECEIPT_PDF='C:\Quendal\receipt.pdf'
-paid() { [ "$(requests 0500)" -ge 1 ] && [ -s "$quendal/receipt.pdf" ] && grep -q 'close' "$script.log" 2>/dev/null; }
+paid() { [ "$(requests 0500)" -ge 1 ] && [ -s "$quendal/receipt.pdf" ] && grep -q 'CLOSE' "$script.log" 2>/dev/null; }
 pay_ok=0
 wait_for 120 paid && pay_ok=1
 wait_for 30 sh -c '! pgrep -f "sorna.exe" > /dev/null' || true
