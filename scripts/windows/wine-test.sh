@@ -164,6 +164,9 @@ if [ "${SORNA_WINE_SKIP_SUITE:-0}" != 1 ]; then
     suite_skipped=$((suite_skipped + ${n:-0}))
   done
   t_suite=$((SECONDS - t0))
+  # A test program that failed may leave a child behind (a host it started).
+  wineserver -k 2>/dev/null || true
+  wineserver -w || true
   if [ "${#suite_failed[@]}" -eq 0 ]; then
     say "PASS: $suite_passed test programs under Wine in ${t_suite} s ($suite_skipped cases skipped, each named above)"
   else

@@ -11,6 +11,7 @@
 #include "journal/dayview.h"
 #include "journal/cardcipher.h"
 #include "journal/journal.h"
+#include "journal/keyprotect.h"
 #include "support/portable.h"
 #include "support/testsupport.h"
 #include "transaction/transactionmessages.h"
@@ -75,10 +76,15 @@ QVariant column(qint64 id, const QString& name)
     return out;
 }
 
+// The journal's key, opened as the journal opens it: on Windows the file
+// holds it protected for the user account.
 QByteArray journalKey()
 {
     QFile f(paths::journalFolder() + u"/journal.key"_s);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    std::string key;
+    if (!f.open(QIODevice::ReadOnly) || !keyprotect::unprotect(f.readAll().toStdString(), &key))
+        return {};
+    return QByteArray::fromStdString(key);
 }
 
 // The card number a row keeps, opened with the journal's key.
@@ -315,6 +321,8 @@ private slots:
     // The folder, the file and the key are the merchant's account's alone.
     void ownerOnly()
     {
+        SORNA_SKIP_ON_WINDOWS(
+            "file modes: Windows keeps access in the folder's access list, which Qt does not show");
         QCOMPARE(QFile::permissions(paths::journalFolder()) & 0x0077, QFileDevice::Permissions());
         QCOMPARE(QFile::permissions(paths::journalFile()) & 0x0077, QFileDevice::Permissions());
         QCOMPARE(QFile::permissions(paths::journalFolder() + u"/journal.key"_s) & 0x0077,

@@ -13,6 +13,7 @@
 #include "hostsim/server.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
+#include "support/portable.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
 #include "transaction/transactionmessages.h"
@@ -251,6 +252,9 @@ private slots:
         QFETCH(QString, peer);
         QFETCH(int, outcome);
         QFETCH(int, attention);
+        if (peer == u"reset after read")
+            SORNA_SKIP_UNDER_WINE("a connection reset by the peer reads as an orderly end (recv gives 0, not "
+                                  "WSAECONNRESET), so the reversal reads as delivered");
 
         std::unique_ptr<RefHost> host;
         std::unique_ptr<Peer> fake;
@@ -350,6 +354,9 @@ private slots:
         QFETCH(int, does);
         QFETCH(bool, watch);
         QFETCH(int, how);
+        if (how == int(PeerClose::Reset))
+            SORNA_SKIP_UNDER_WINE("a connection reset by the peer reads as an orderly end (recv gives 0, not "
+                                  "WSAECONNRESET)");
         Peer peer{Peer::Does(does)};
         Winsock socket;
         socket.setWatchPeerClose(watch);
