@@ -144,10 +144,12 @@ if [ "${SORNA_WINE_SKIP_SUITE:-0}" != 1 ]; then
       continue
     fi
     set +e
+    # -platform as well: under Wine the test programs did not take
+    # QT_QPA_PLATFORM and made real windows ("CreateWindowEx failed").
     WINEPATH="$(winpath "$SDK/qt/bin");$(winpath "$SDK/icu/bin");$(winpath "$SDK/openssl/bin");$(winpath "$SDK/sqlite/bin");$(winpath "$SDK/mingw/bin")" \
       QT_PLUGIN_PATH="$(winpath "$SDK/qt/plugins")" QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
       OPENSSL_MODULES="$(winpath "$SDK/openssl/lib/ossl-modules")" \
-      low timeout 1200 wine "$tests_build/tests/$t.exe" -o "$(winpath "$work/$t.txt"),txt" > "$work/$t.out" 2>&1
+      low timeout 1200 wine "$tests_build/tests/$t.exe" -platform offscreen -o "$(winpath "$work/$t.txt"),txt" > "$work/$t.out" 2>&1
     rc=$?
     set -e
     totals="$(grep -a '^Totals:' "$work/$t.txt" 2>/dev/null | tr -d '\r' || true)"
@@ -328,6 +330,10 @@ if wait_for 120 waiting; then
   wineserver -w || true
 else
   echo "the approval did not reach the host"
+  tr -d '\r' < "$work/kill.txt.log" 2>/dev/null | grep -v 'SEND \[' | sed 's/^/    /' | head -20
+  head -20 "$work/sorna.out"
+  wine taskkill /f /im sorna.exe > /dev/null 2>&1 || true
+  wineserver -w || true
 fi
 stop_host
 if [ "$upgrade_ok" -eq 1 ] && [ "$pay_ok" -eq 1 ] && [ "$kill_ok" -eq 1 ]; then
