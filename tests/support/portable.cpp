@@ -1,5 +1,7 @@
 #include "support/portable.h"
 
+#include <QProcess>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
@@ -25,6 +27,15 @@ bool underWine()
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 #else
     return false;
+#endif
+}
+
+bool killedItself(const QProcess& p)
+{
+#ifdef Q_OS_WIN
+    return p.exitStatus() == QProcess::CrashExit || p.exitCode() == 9;
+#else
+    return p.exitStatus() == QProcess::CrashExit;
 #endif
 }
 

@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+class QProcess;
+
 namespace sorna::test {
 
 // Whether this process may mount file systems (root on Linux), for the cases
@@ -17,6 +19,11 @@ bool mayMount();
 // that meets a known difference of Wine skips there and names it; the same
 // case proves the behaviour on Linux (and on a real Windows PC).
 bool underWine();
+
+// Whether a program ended by killing itself at a crash point: SIGKILL on
+// Linux (a crash to QProcess); TerminateProcess with exit code 9 on Windows,
+// which QProcess reports as a normal exit.
+bool killedItself(const QProcess& p);
 
 } // namespace sorna::test
 
