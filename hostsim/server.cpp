@@ -34,8 +34,8 @@ QString excerpt(const QByteArray& bytes)
     return bytes.size() > head.size() ? out + QStringLiteral("...") : out;
 }
 
-// Closes with a reset rather than an orderly close, as a line or a host that
-// gives up does.
+} // namespace
+
 void resetConnection(QTcpSocket* socket)
 {
     const qintptr fd = socket->socketDescriptor();
@@ -49,8 +49,6 @@ void resetConnection(QTcpSocket* socket)
     }
     socket->abort();
 }
-
-} // namespace
 
 HostConnection::HostConnection(quint64 id, QTcpSocket* socket, HostLogic& logic, HostLog& log,
                                int idleTimeoutMs, QObject* parent)

@@ -18,6 +18,10 @@ namespace sorna::host {
 class HostLog;
 class HostLogic;
 
+// Closes with a reset rather than an orderly close, as a line or a host that
+// gives up does.
+void resetConnection(QTcpSocket* socket);
+
 // One client connection: one request, one answer, then the host closes it.
 // Every connection has its own frame reader and timers, so clients never see
 // each other's answers; a connection that does not speak the protocol is

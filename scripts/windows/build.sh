@@ -2,9 +2,13 @@
 # Cross-builds sorna.exe and sorna-host.exe for Windows x64 against the SDK of
 # scripts/windows/build-sdk.sh and lays out the folder a counter PC runs, with
 # every DLL, plugin, the OpenSSL legacy provider, the ICU data and the fonts
-# the windows use, zipped as dist/sorna-windows-x64.zip.
+# the windows use (scripts/windows/folder.txt), zipped as
+# dist/sorna-windows-x64.zip and packed as the installer dist/sorna-<version>-x64.msi.
 #   SORNA_WINSDK     the SDK (default ~/.cache/sorna-winsdk)
 #   SORNA_WINBUILD   the build folder (default build-windows)
+#   SORNA_WINDIST    the folder for the zip and the installer (default dist)
+#   SORNA_WIN_TEST_HOOKS=ON  builds the test hooks in (the programs the test
+#                    suite drives under Wine; never for merchants)
 # Extra arguments are build targets to build as well (the Wine test names the
 # test programs it runs).
 set -euo pipefail
@@ -12,6 +16,8 @@ cd "$(dirname "$0")/../.."
 root="$PWD"
 SDK="${SORNA_WINSDK:-$HOME/.cache/sorna-winsdk}"
 dir="${SORNA_WINBUILD:-build-windows}"
+dist="${SORNA_WINDIST:-dist}"
+hooks="${SORNA_WIN_TEST_HOOKS:-OFF}"
 JOBS="${SORNA_JOBS:-2}"
 TARGET=x86_64-w64-mingw32
 if [ ! -f "$SDK/.complete" ]; then
@@ -20,43 +26,26 @@ if [ ! -f "$SDK/.complete" ]; then
 fi
 low() { nice -n 19 ionice -c3 "$@"; }
 
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORNA_WERROR=ON -DSORNA_BENCH=OFF \
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORNA_WERROR=ON -DSORNA_BENCH=OFF -DSORNA_TEST_HOOKS="$hooks" \
   -DCMAKE_TOOLCHAIN_FILE="$root/scripts/windows/mingw-w64.cmake" -DSORNA_WINSDK="$SDK" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
 low cmake --build "$dir" --parallel "$JOBS" --target sorna sorna-host "$@"
 
-# --- The folder.
-out="dist/sorna-windows-x64"
-rm -rf "$out" "dist/sorna-windows-x64.zip"
-mkdir -p "$out"/{platforms,sqldrivers,styles,imageformats,ossl-modules,fonts}
-cp "$dir/sorna.exe" "$dir/sorna-host.exe" "$out/"
-for m in Core Gui Widgets Network Sql PrintSupport; do cp "$SDK/qt/bin/Qt6$m.dll" "$out/"; done
-cp "$SDK/qt/plugins/platforms/qwindows.dll" "$out/platforms/"
-cp "$SDK/qt/plugins/sqldrivers/qsqlite.dll" "$out/sqldrivers/"
-cp "$SDK/qt/plugins/styles/"*.dll "$out/styles/"
-cp "$SDK/qt/plugins/imageformats/qico.dll" "$out/imageformats/"
-if [ -d "$SDK/qt/plugins/printsupport" ]; then
-  mkdir -p "$out/printsupport" && cp "$SDK/qt/plugins/printsupport/"*.dll "$out/printsupport/"
-fi
-cp "$SDK/sqlite/bin/sqlite3.dll" "$out/"
-cp "$SDK/openssl/bin/libcrypto-3-x64.dll" "$out/"
-cp "$SDK/openssl/lib/ossl-modules/legacy.dll" "$out/ossl-modules/"
-cp "$SDK"/icu/bin/icuuc*.dll "$SDK"/icu/bin/icudt*.dll "$out/"
-cp "$SDK"/mingw/bin/*.dll "$out/"
-# The faces the windows and the receipt ask for; the program registers every
-# font in fonts/ at start (Korean Windows has 굴림 but none of these).
-fonts=/usr/share/fonts/truetype
-cp "$fonts"/nanum/NanumBarunGothic.ttf "$fonts"/nanum/NanumBarunGothicBold.ttf \
-  "$fonts"/nanum/NanumGothic.ttf "$fonts"/nanum/NanumGothicBold.ttf \
-  "$fonts"/nanum/NanumSquare_acR.ttf "$fonts"/nanum/NanumSquare_acB.ttf \
-  "$fonts"/nanum/NanumSquare_acEB.ttf "$fonts"/naver-d2coding/D2Coding-*.ttc "$out/fonts/"
-cp /usr/share/doc/fonts-nanum/copyright "$out/fonts/LICENSE-nanum.txt"
-cp /usr/share/doc/fonts-naver-d2coding/copyright "$out/fonts/LICENSE-d2coding.txt"
-# Qt's own Korean texts (확인, 취소, 저장 on standard buttons and dialogs), read
-# from translations/ beside the program; the same files as Debian's, for the
-# same Qt version.
-mkdir -p "$out/translations"
-cp /usr/share/qt6/translations/qtbase_ko.qm "$out/translations/"
+# --- The folder, file by file as folder.txt lists it (the installer carries
+# the same list: scripts/windows/check-installer.py).
+out="$dist/sorna-windows-x64"
+rm -rf "$out" "$dist/sorna-windows-x64.zip" "$dist"/sorna-*-x64.msi
+mkdir -p "$out"
+BUILD="$dir" FONTS=/usr/share/fonts/truetype
+while read -r file source; do
+  case "$file" in '' | '#'*) continue ;; esac
+  [ "$source" = "-" ] && continue
+  source="${source//\$BUILD/$BUILD}"
+  source="${source//\$SDK/$SDK}"
+  source="${source//\$FONTS/$FONTS}"
+  mkdir -p "$(dirname "$out/$file")"
+  cp "$source" "$out/$file"
+done < scripts/windows/folder.txt
 "$TARGET-strip" --strip-unneeded "$out"/*.exe "$out"/*.dll "$out"/*/*.dll
 
 # --- Every DLL that anything in the folder imports is in the folder or is
@@ -83,12 +72,23 @@ done < <(find "$out" -iname '*.exe' -o -iname '*.dll')
 cat > "$out/README.txt" <<'TXT'
 sorna for Windows x64
 
-Copy this folder anywhere (for example C:\Program Files\sorna) and start sorna.exe.
+The installer sorna-<version>-x64.msi puts this folder into C:\Program Files\sorna
+with a Start-menu shortcut; without it, copy this folder anywhere (for example
+C:\Program Files\sorna) and start sorna.exe.
 Everything the program keeps is under C:\Quendal (settings Sorna_setting.ini, Log\,
 Pending\); the environment variable QUENDAL_ROOT names another folder.
 sorna-host.exe is the reference host for trying the program out:
   sorna-host.exe --port 24680 --db host.db --demo
 More in docs/windows.md of the source.
 TXT
-(cd dist && rm -f sorna-windows-x64.zip && cmake -E tar cf sorna-windows-x64.zip --format=zip sorna-windows-x64)
-echo "$(du -sh "$out" | cut -f1) in $out; $(du -h dist/sorna-windows-x64.zip | cut -f1) dist/sorna-windows-x64.zip"
+python3 scripts/windows/check-installer.py --folder "$out"
+(cd "$dist" && rm -f sorna-windows-x64.zip && cmake -E tar cf sorna-windows-x64.zip --format=zip sorna-windows-x64)
+# --- The installer, of the version the CMake project gives.
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")"
+for p in wixl msitools; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+    { echo "$p is missing: scripts/install-deps.sh installs it" >&2; exit 1; }
+done
+scripts/windows/make-msi.sh "$out" "$version" "$dist/sorna-$version-x64.msi" >/dev/null
+echo "$(du -sh "$out" | cut -f1) in $out; $(du -h "$dist/sorna-windows-x64.zip" | cut -f1) $dist/sorna-windows-x64.zip;" \
+  "$(du -h "$dist/sorna-$version-x64.msi" | cut -f1) $dist/sorna-$version-x64.msi"

@@ -19,6 +19,7 @@
 #include "hostlink/record.h"
 #include "payment/transactionmessages.h"
 #include "support/maincontrols.h"
+#include "support/portable.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
 #include "transaction/gui/mainwindow.h"
@@ -608,6 +609,9 @@ private slots:
     void failureWaitsForTheSwipesEnd()
     {
         QFETCH(bool, withEnter);
+        SORNA_SKIP_UNDER_WINE(
+            "a refused loopback connection fails inside connect() itself, before the rest of "
+            "the swipe (Windows and Linux tell it through the socket's event)");
         writeSetting("KolbrinInfo", "sorna_Port", QString::number(deadPort()));
         runWindow(ui(w()).Command1, [&](CardInquiryWindow* window) {
             auto* f = qobject_cast<CardReaderWindow*>(window);

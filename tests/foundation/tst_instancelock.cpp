@@ -5,6 +5,7 @@
 // its journal folder.
 
 #include "foundation/instancelock.h"
+#include "support/portable.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -14,8 +15,6 @@
 #include <QtTest>
 
 #include <filesystem>
-
-#include <unistd.h>
 
 using namespace sorna;
 using namespace sorna::test;
@@ -71,6 +70,7 @@ private slots:
         }
         QProcess holder;
         if (found.endsWith(u"holder")) {
+            SORNA_SKIP_ON_WINDOWS("the other holder is flock(1), a Linux program");
             // Another process holding the same kind of lock on the file.
             // -o: the lock is held by flock itself, not by the command it runs.
             holder.start(QStringLiteral("flock"),
@@ -90,7 +90,7 @@ private slots:
             QCOMPARE(QString::fromStdString(lock.lockedPath().string()), file);
             if (found != u"read-only") // says who holds it, for whoever looks
                 QCOMPARE(root.read(QStringLiteral("sorna.lock")).split('\n').first().toLongLong(),
-                         qint64(::getpid()));
+                         QCoreApplication::applicationPid());
         }
         if (holder.state() == QProcess::Running) {
             holder.kill();
@@ -117,12 +117,14 @@ private slots:
         QString other = root.path();
         bool mounted = false;
         if (spelling == u"symlink") {
+            SORNA_SKIP_ON_WINDOWS("QFile::link makes a shortcut (.lnk) on Windows, not a second path");
             other = elsewhere.path() + QStringLiteral("/link");
             QVERIFY(QFile::link(root.path(), other));
         } else if (spelling == u"dotdot") {
             other = root.path() + QStringLiteral("/Journal/..");
         } else if (spelling == u"bind") {
-            if (::geteuid() != 0 ||
+            SORNA_SKIP_ON_WINDOWS("Windows has no bind mounts");
+            if (!mayMount() ||
                 !run(QStringLiteral("mount"), {QStringLiteral("--bind"), root.path(), elsewhere.path()}))
                 QSKIP("a bind mount needs root and mount");
             mounted = true;
@@ -156,7 +158,8 @@ private slots:
     void rootNotWritable()
     {
         QFETCH(bool, lockFileThere);
-        if (::geteuid() != 0)
+        SORNA_SKIP_ON_WINDOWS("Windows has no tmpfs to make read-only");
+        if (!mayMount())
             QSKIP("a read-only file system needs root and mount");
         TempRoot root;
         if (!run(QStringLiteral("mount"),

@@ -10,9 +10,11 @@
 #include "foundation/textbytes.h"
 #include "hostlink/envelope.h"
 #include "hostlink/hostsocket.h"
+#include "hostsim/server.h"
 #include "journal/journal.h"
 #include "journal/reversalsender.h"
 #include "payment/transactionmessages.h"
+#include "support/portable.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
 
@@ -26,9 +28,6 @@
 #include <QTimer>
 
 #include <memory>
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace sorna;
 using namespace sorna::test;
@@ -69,7 +68,7 @@ public:
             while (QTcpSocket* s = nextPendingConnection()) {
                 ++connections;
                 if (m_does == Does::ResetAtOnce) {
-                    reset(s);
+                    host::resetConnection(s);
                     continue;
                 }
                 // The whole request comes in one piece on this machine; what
@@ -86,19 +85,13 @@ public:
                     QTimer::singleShot(100, s, [this, s] {
                         received += s->readAll();
                         if (m_does == Does::ResetAfterRead)
-                            reset(s);
+                            host::resetConnection(s);
                         else
                             s->disconnectFromHost();
                     });
                 });
             }
         });
-    }
-    static void reset(QTcpSocket* s)
-    {
-        const linger hard{1, 0};
-        ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        s->abort();
     }
     // A deciphered answer refusing with "51".
     static QByteArray refusal()
@@ -265,6 +258,9 @@ private slots:
         QFETCH(QString, peer);
         QFETCH(int, outcome);
         QFETCH(int, attention);
+        if (peer.startsWith(u"reset"))
+            SORNA_SKIP_UNDER_WINE("a connection reset by the peer reads as an orderly end (recv gives 0, not "
+                                  "WSAECONNRESET), so the reversal reads as delivered");
 
         std::unique_ptr<RefHost> host;
         std::unique_ptr<Peer> fake;
@@ -368,6 +364,9 @@ private slots:
         QFETCH(int, does);
         QFETCH(bool, watch);
         QFETCH(int, how);
+        if (how == int(PeerClose::Reset))
+            SORNA_SKIP_UNDER_WINE("a connection reset by the peer reads as an orderly end (recv gives 0, not "
+                                  "WSAECONNRESET)");
         Peer peer{Peer::Does(does)};
         HostSocket socket;
         socket.setWatchPeerClose(watch);

@@ -14,6 +14,7 @@
 #include "hostlink/hostsocket.h"
 #include "hostlink/record.h"
 #include "support/maincontrols.h"
+#include "support/portable.h"
 #include "support/testsupport.h"
 #include "transaction/gui/mainwindow.h"
 
@@ -141,7 +142,10 @@ class TestPanel : public QObject
     void expectConnectionAttempt()
     {
         QVERIFY(!ui(w()).Command4->isEnabled());
-        QVERIFY(ui(w()).sckMain->isBusy());
+        // Wine refuses a loopback connection inside connect() itself, so the
+        // link is no longer busy here; Linux and Windows refuse it later.
+        if (!sorna::test::underWine())
+            QVERIFY(ui(w()).sckMain->isBusy());
         QTRY_COMPARE(MessageBox::recordedTexts(), QStringList{QStringLiteral("연결할 수 없습니다")});
         QVERIFY(ui(w()).Command4->isEnabled());
     }
