@@ -57,7 +57,7 @@ src/journal/reversalsender.cpp @@ tst_reversalsender @@     if (!journal.countRe
 src/journal/reversalsender.cpp @@ tst_reversalsender @@ if (st.current && st.socket->requestWritten()) { @@ if (st.current) { @@ the answer time-out started before the whole request left
 src/journal/reversalsender.cpp @@ tst_reversalsender @@         return {ReversalState::Delivered,¶                {}, @@         return {ReversalState::Refused,¶                {}, @@ an unreadable answer taken as a refusal
 src/journal/dayview.cpp @@ tst_dayview tst_journal @@ (r.reversal != ReversalState::Delivered || !ReversalConfirmed(r.reversalRespCode)) @@ (r.reversal == ReversalState::Delivered && ReversalConfirmed(r.reversalRespCode)) @@ totals: reversed and owed swapped
-src/journal/journal_queries.cpp @@ tst_journal tst_reversalsender @@ return !reversalRespCode.isEmpty(); @@ return true; @@ a reversal the host never answered taken as confirmed
+src/journal/journal_queries.cpp @@ tst_journal tst_reversalsender @@ return !reversalRespCode.isEmpty(); @@ return reversalRespCode.size() >= 0; @@ a reversal the host never answered taken as confirmed
 src/journal/reversalsender.cpp @@ tst_reversalsender tst_endtoend @@ emit hostContradicts(*named); @@ (void)named; @@ a take-back that contradicts the journal dropped
 src/journal/dayview.cpp @@ tst_dayview tst_journal @@ QString item = cancellation && !day.originalItemName.isEmpty() ? day.originalItemName : r.itemName; @@ QString item = r.itemName; @@ totals: a cancellation under the item shown
 src/journal/dayview.cpp @@ tst_dayview tst_journal @@ s.mayCancel = isApproval(r) && !day.cancelled && !r.approvalNo.isEmpty(); @@ s.mayCancel = isApproval(r) && !r.approvalNo.isEmpty(); @@ a cancelled approval offered for cancelling
