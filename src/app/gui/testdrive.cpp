@@ -225,6 +225,19 @@ private:
         QWidget* main = visibleWindow("Form1");
         const qint64 age = m_since.elapsed();
         const QString& n = a.name;
+        // The merchant's hands reach the main window only when no window of
+        // its own is over it (a question, the receipt window, the journal):
+        // a modal window blocks the mouse and keys, not a programmatic click.
+        static const QStringList onMain = {QStringLiteral("item"),         QStringLiteral("amount"),
+                                           QStringLiteral("pay"),          QStringLiteral("mode"),
+                                           QStringLiteral("journal-open"), QStringLiteral("reader"),
+                                           QStringLiteral("manual")};
+        if (QWidget* over = QApplication::activeModalWidget();
+            main && m_phase == 0 && over && over != main && onMain.contains(n)) {
+            if (age > 3000)
+                finish(QStringLiteral("skipped: behind %1").arg(over->objectName()));
+            return;
+        }
         if (n == u"wait") {
             if (age >= a.args[0].toInt())
                 finish(QStringLiteral("waited"));

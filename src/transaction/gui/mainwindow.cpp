@@ -306,14 +306,31 @@ void MainWindow::Command6_Click()
         MessageBox::show(this, QStringLiteral("홈페이지를 열 수 없습니다") + u'\n' + url.toString());
 }
 
+bool MainWindow::questionWaiting()
+{
+    // A window of the program's own waits for the merchant (the receipt
+    // question, a box): brought forward instead of opening another over it,
+    // whose loop would hold that window's answer, and the pay button, up.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == this)
+        return false;
+    modal->raise();
+    modal->activateWindow();
+    return true;
+}
+
 void MainWindow::ShowMerchantInfo()
 {
+    if (questionWaiting())
+        return;
     MerchantWindow info(this);
     info.exec();
 }
 
 void MainWindow::ShowJournal()
 {
+    if (questionWaiting())
+        return;
     // Deleted when this window goes, even from inside its own loop.
     QPointer<JournalWindow> window = new JournalWindow(receipt::JournalPrinting(), this);
     window->setAttribute(Qt::WA_DeleteOnClose, false);

@@ -77,6 +77,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Whether a window of the program's own waits for the merchant; it is
+    // brought forward.
+    bool questionWaiting();
     // ---- frame
     void buildFrame();
     void AddTrayIcon();
