@@ -49,7 +49,7 @@ HOST_BEHAVIOURS = [
     ("delay:3000", 4), ("delay:11500", 2), ("pieces:3:200", 4), ("garbage", 3), ("truncated", 3),
     ("down:3000", 4), ("down:15000", 2), ("clock:+700", 2), ("clock:+700 close", 2),
 ]
-STATE_PENDING, STATE_APPROVED, STATE_CANCELLED = 0, 1, 2
+STATE_PENDING, STATE_APPROVED, STATE_CANCELLED, STATE_UNKNOWN = 0, 1, 2, 4
 REV_NONE, REV_OWED, REV_DELIVERED, REV_REFUSED, REV_REJECTED = 0, 1, 2, 3, 4
 STUCK_SECONDS = 120  # no word from the drive for this long: the program is stuck
 
@@ -374,7 +374,12 @@ class Day:
                 continue
             original = by_id.get(e[6])
             row = original and matched.get(original[0])
-            if not row or row[3] == REV_NONE:
+            # The host takes back the newest approval of the same card and amount: one the journal
+            # owed a reversal for may have taken back another.
+            owed_alike = original and any(
+                r[1] == 1 and r[3] != REV_NONE and card_key(r[9]) == card_key(original[3])
+                and r[7].strip().lstrip("0") == str(original[4]) for r in self.journal())
+            if not row or (row[3] == REV_NONE and not owed_alike):
                 raise Violation(2, self.step, f"the host took approval {original and original[1]} back by a "
                                               f"reversal the journal never owed")
 
@@ -423,7 +428,10 @@ class Day:
     def check_agreement(self):
         # 1. Host's ledger and journal agree on every approval.
         ledger, journal = self.ledger(), self.journal()
-        cancelled_nos = {r[8] for r in journal if r[1] == 2 and r[2] == STATE_CANCELLED}
+        cancelled_nos = {r[8] for r in journal if r[1] in (2, 3) and r[2] == STATE_CANCELLED}
+        # Approvals the host may have taken back, the answer that would say so lost: marked on a
+        # take-back row of their own, and told.
+        maybe_taken_told = {r[8] for r in journal if r[1] == 3 and r[2] == STATE_UNKNOWN and r[11] == 1}
         matched = self.match_rows(ledger, journal)
         for e in ledger:
             if e[2] != "approval":
@@ -435,8 +443,8 @@ class Day:
             shown = (row[2] == STATE_APPROVED and row[3] != REV_DELIVERED and e[1] not in cancelled_nos)
             # Refused, never sent, or sent without the host's word (it may have refused it
             # without one): marked for attention, and told.
-            attention = (row[3] in (REV_REFUSED, REV_REJECTED) or (row[3] == REV_DELIVERED and not row[10])) \
-                and row[11] == 1
+            attention = ((row[3] in (REV_REFUSED, REV_REJECTED) or (row[3] == REV_DELIVERED and not row[10]))
+                         and row[11] == 1) or e[1] in maybe_taken_told
             if stands != shown and not attention:
                 raise Violation(1, self.step, f"approval {e[1]}: the host has it "
                                               f"{'standing' if stands else 'taken back'}, the journal shows "
@@ -444,7 +452,7 @@ class Day:
         host_standing = {e[1] for e in ledger if e[2] == "approval" and e[5] == "approved"}
         for r in journal:
             if r[1] == 1 and r[2] == STATE_APPROVED and r[3] == REV_NONE and r[6] not in cancelled_nos \
-                    and r[6] not in host_standing:
+                    and r[6] not in host_standing and r[6] not in maybe_taken_told:
                 raise Violation(1, self.step, f"the journal shows approval {r[6]} standing, the host does not")
 
     # -- the day

@@ -21,7 +21,8 @@ bool isApproval(const JournalRow& r)
 bool written(const JournalRow& r)
 {
     return (r.kind == JournalKind::Approval || r.kind == JournalKind::Cancellation ||
-            (r.kind == JournalKind::HostTakeBack && r.state == JournalState::Cancelled)) &&
+            (r.kind == JournalKind::HostTakeBack &&
+             (r.state == JournalState::Cancelled || r.state == JournalState::Unknown))) &&
            int(r.state) >= int(JournalState::Pending) && int(r.state) <= int(JournalState::NotSent) &&
            int(r.reversal) >= int(ReversalState::None) && int(r.reversal) <= int(ReversalState::Rejected);
 }
@@ -126,6 +127,13 @@ ShownRow Show(const JournalDayRow& day)
         s.look = Look::Refused;
         break;
     case JournalState::Unknown:
+        if (r.kind == JournalKind::HostTakeBack) {
+            s.kind = QStringLiteral("자동취소");
+            s.state = QStringLiteral("승인 서버가 취소했을 수 있음");
+            s.look = Look::Attention;
+            s.advice = TakeBackAdvice(r);
+            break;
+        }
         if (!isApproval(r)) {
             s.state = QStringLiteral("결과 미확인");
             s.look = Look::Attention;
@@ -181,6 +189,12 @@ ShownRow Show(const JournalDayRow& day)
 
 QString TakeBackAdvice(const JournalRow& takeBack)
 {
+    if (takeBack.state == JournalState::Unknown)
+        return QStringLiteral(
+                   "응답 없이 끝난 결제의 자동취소를 승인 서버가 이 카드의 앞선 승인(승인번호 %1, %2원)에 "
+                   "적용했을 수 있습니다. 잔액조회나 고객센터로 그 승인이 남아 있는지 확인하고, 취소되었는데 "
+                   "서비스를 제공했다면 다시 승인해 주세요.")
+            .arg(takeBack.orgApprovalNo, FormatAmount(takeBack.amount));
     return QStringLiteral(
                "응답 없이 끝난 결제의 자동취소를 승인 서버가 이 카드의 앞선 승인(승인번호 %1, %2원)에 "
                "적용해 그 승인이 취소되었습니다. 그 서비스를 제공했다면 다시 승인해 주세요.")

@@ -52,6 +52,10 @@ enum class ReversalState
 // nothing says so to no one.
 bool ReversalConfirmed(const QString& reversalRespCode);
 
+// How far back the host looks for the approval an automatic cancellation
+// takes back.
+constexpr int kHostReversalWindowSeconds = 10 * 60;
+
 struct JournalRow
 {
     qint64 id = 0;
@@ -166,6 +170,14 @@ public:
     // standing (not the reversal's own, never answered), a take-back row
     // cancels it; returns that row, to be told to the merchant.
     std::optional<JournalRow> recordHostTakeBack(qint64 reversalId, const TransactionRecord& answer);
+    // The reversal of row `reversalId` was answered `respCode` ("22"/"23":
+    // nothing left to reverse) after an attempt whose answer was lost.  That
+    // attempt may have taken back, instead of its own approval, the newest
+    // standing approval of the same card, item, teacher and amount made
+    // within the host's reversal window: when the journal holds one, a
+    // take-back row of state Unknown names it, to be told to the merchant
+    // (the approval itself stays as it is: it may well stand).
+    std::optional<JournalRow> recordPossibleTakeBack(qint64 reversalId, const QString& respCode);
     // The approval numbered `approvalNo` of `authDate` (the host's date or
     // the request's), other than row `except`, whatever became of it.
     std::optional<JournalRow> approvalNamed(const QString& approvalNo, const QString& authDate,

@@ -46,6 +46,13 @@ struct ReversalFields
         amount, reasonText;
 };
 
+// What the host said of an approval it took back (or may have).
+struct TakeBackWord
+{
+    JournalState state = JournalState::Cancelled;
+    QString respCode, approvalNo, transDate, transTime, amount;
+};
+
 // In journal_integrity.cpp:
 QByteArray macOf(const QByteArray& key, const ReversalFields& f);
 QString cardHashOf(const QByteArray& key, const QString& cardNumber);
@@ -198,6 +205,11 @@ struct Journal::Private
     void scheduleCheckpoint();
     bool checkpointNow();
     bool recoverPending();
+    // Writes the take-back row of approval `a` (card hash `cardHash`) as the
+    // host named it (of `authDate`); its new id, 0 when it failed (inside a
+    // write).
+    qint64 insertTakeBack(const QString& doing, const JournalRow& a, const QString& cardHash,
+                          const QString& authDate, const journal_detail::TakeBackWord& word);
     void takeInOldQueue();
     bool setAside(const QString& why);
     QString damagedBeside() const;

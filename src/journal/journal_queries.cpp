@@ -490,9 +490,10 @@ bool Journal::markReversalReported(qint64 id)
 {
     if (!isOpen())
         return d ? d->notOpen(nullptr) : false;
-    return d->update(id, QStringLiteral("reversal_reported = 1"), {}, QStringLiteral("reversal IN (?, ?, ?)"),
-                     {int(ReversalState::Refused), int(ReversalState::Rejected), int(ReversalState::Delivered)},
-                     QStringLiteral("marking a reversal reported"), nullptr);
+    return d->update(
+        id, QStringLiteral("reversal_reported = 1"), {}, QStringLiteral("reversal IN (?, ?, ?)"),
+        {int(ReversalState::Refused), int(ReversalState::Rejected), int(ReversalState::Delivered)},
+        QStringLiteral("marking a reversal reported"), nullptr);
 }
 
 std::optional<JournalRow> Journal::row(qint64 id)
@@ -680,15 +681,57 @@ std::optional<JournalRow> Journal::approvalNamed(const QString& approvalNo, cons
     if (!isOpen() || approvalNo.trimmed().isEmpty())
         return std::nullopt;
     QSqlQuery q(d->db());
-    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE kind = ? AND approval_no = ? AND (trans_date = ? OR "
-                             "date = ?) AND id != ? ORDER BY id DESC LIMIT 1")
-                  .arg(kColumns));
+    q.prepare(
+        QStringLiteral("SELECT %1 FROM journal WHERE kind = ? AND approval_no = ? AND (trans_date = ? OR "
+                       "date = ?) AND id != ? ORDER BY id DESC LIMIT 1")
+            .arg(kColumns));
     for (const QVariant& v : {QVariant(int(JournalKind::Approval)), QVariant(approvalNo.trimmed()),
                               QVariant(authDate.trimmed()), QVariant(authDate.trimmed()), QVariant(except)})
         q.addBindValue(v);
     if (!d->exec(q, QStringLiteral("reading an approval the host named")) || !q.next())
         return std::nullopt;
     return rowFrom(q);
+}
+
+qint64 Journal::Private::insertTakeBack(const QString& doing, const JournalRow& a, const QString& cardHash,
+                                        const QString& authDate, const TakeBackWord& word)
+{
+    const QDateTime now = Clock::now();
+    QSqlQuery ins(db());
+    ins.prepare(QStringLiteral(
+        "INSERT INTO journal (kind, date, time, merchant, issue_code, card_masked, entry_mode, item_code, "
+        "item_name, teacher_code, teacher_name, amount, org_auth_date, org_approval_no, state, resp_code, "
+        "approval_no, trans_date, trans_time, student_name, school_name, card_hash, answer_amount, "
+        "reversal_reported) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+        "0)"));
+    for (const QVariant& v : {QVariant(int(JournalKind::HostTakeBack)),
+                              QVariant(now.toString(QStringLiteral("yyyyMMdd"))),
+                              QVariant(now.toString(QStringLiteral("HHmmss"))),
+                              QVariant(a.merchant),
+                              QVariant(a.issueCode),
+                              QVariant(a.cardMasked),
+                              QVariant(a.entryMode),
+                              QVariant(a.itemCode),
+                              QVariant(a.itemName),
+                              QVariant(a.teacherCode),
+                              QVariant(a.teacherName),
+                              QVariant(a.amount),
+                              QVariant(authDate),
+                              QVariant(a.approvalNo),
+                              QVariant(int(word.state)),
+                              QVariant(word.respCode),
+                              QVariant(word.approvalNo),
+                              QVariant(word.transDate),
+                              QVariant(word.transTime),
+                              QVariant(a.studentName),
+                              QVariant(a.schoolName),
+                              QVariant(cardHash),
+                              QVariant(word.amount)})
+        ins.addBindValue(notNull(v));
+    if (!exec(ins, doing))
+        return 0;
+    const qint64 id = ins.lastInsertId().toLongLong();
+    return reseal(id) ? id : 0;
 }
 
 std::optional<JournalRow> Journal::recordHostTakeBack(qint64 reversalId, const TransactionRecord& answer)
@@ -714,44 +757,11 @@ std::optional<JournalRow> Journal::recordHostTakeBack(qint64 reversalId, const T
             return true; // the reversal's own approval, or one this journal never had
         const JournalRow a = rowFrom(q);
         const QString cardHash = q.value(int(kColumns.count(u',')) + 1).toString();
-        const QDateTime now = Clock::now();
-        QSqlQuery ins(d->db());
-        ins.prepare(QStringLiteral(
-            "INSERT INTO journal (kind, date, time, merchant, issue_code, card_masked, entry_mode, "
-            "item_code, "
-            "item_name, teacher_code, teacher_name, amount, org_auth_date, org_approval_no, state, "
-            "resp_code, "
-            "approval_no, trans_date, trans_time, student_name, school_name, card_hash, answer_amount, "
-            "reversal_reported) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-            "0)"));
-        for (const QVariant& v : {QVariant(int(JournalKind::HostTakeBack)),
-                                  QVariant(now.toString(QStringLiteral("yyyyMMdd"))),
-                                  QVariant(now.toString(QStringLiteral("HHmmss"))),
-                                  QVariant(a.merchant),
-                                  QVariant(a.issueCode),
-                                  QVariant(a.cardMasked),
-                                  QVariant(a.entryMode),
-                                  QVariant(a.itemCode),
-                                  QVariant(a.itemName),
-                                  QVariant(a.teacherCode),
-                                  QVariant(a.teacherName),
-                                  QVariant(a.amount),
-                                  QVariant(authDate),
-                                  QVariant(approvalNo),
-                                  QVariant(int(JournalState::Cancelled)),
-                                  QVariant(answer[tx::resp_code]),
-                                  QVariant(answer[tx::approval_no].trimmed()),
-                                  QVariant(answer[tx::trans_date].trimmed()),
-                                  QVariant(answer[tx::trans_time].trimmed()),
-                                  QVariant(a.studentName),
-                                  QVariant(a.schoolName),
-                                  QVariant(cardHash),
-                                  QVariant(wholeWon(answer[tx::amount]))})
-            ins.addBindValue(notNull(v));
-        if (!d->exec(ins, doing))
-            return false;
-        newId = ins.lastInsertId().toLongLong();
-        if (!d->reseal(newId))
+        newId = d->insertTakeBack(doing, a, cardHash, authDate,
+                                  {JournalState::Cancelled, answer[tx::resp_code],
+                                   answer[tx::approval_no].trimmed(), answer[tx::trans_date].trimmed(),
+                                   answer[tx::trans_time].trimmed(), wholeWon(answer[tx::amount])});
+        if (newId == 0)
             return false;
         taken = a;
         return true;
@@ -765,6 +775,68 @@ std::optional<JournalRow> Journal::recordHostTakeBack(qint64 reversalId, const T
                     .arg(taken->id)
                     .arg(taken->amount)
                     .arg(newId));
+    return row(newId);
+}
+
+std::optional<JournalRow> Journal::recordPossibleTakeBack(qint64 reversalId, const QString& respCode)
+{
+    const std::optional<JournalRow> reversal = row(reversalId);
+    if (!reversal || reversal->kind != JournalKind::Approval)
+        return std::nullopt;
+    const QDateTime requested =
+        QDateTime::fromString(reversal->date + reversal->time, QStringLiteral("yyyyMMddHHmmss"));
+    if (!requested.isValid())
+        return std::nullopt;
+    const QString since =
+        requested.addSecs(-kHostReversalWindowSeconds).toString(QStringLiteral("yyyyMMddHHmmss"));
+    const QString doing = QStringLiteral("recording an approval the host may have taken back");
+    std::optional<JournalRow> maybe;
+    qint64 newId = 0;
+    const bool ok = d->write(doing, [&] {
+        // The host takes back the newest standing approval of the same
+        // card, item, teacher and amount within its window; one the journal
+        // already holds a take-back of (certain or not) is not asked twice.
+        QSqlQuery q(d->db());
+        q.prepare(
+            QStringLiteral(
+                "SELECT %1, card_hash FROM journal WHERE kind = ? AND state = ? AND approval_no != '' "
+                "AND id != ? AND merchant = ? AND item_code = ? AND teacher_code = ? AND amount = ? "
+                "AND card_hash != '' AND card_hash = (SELECT card_hash FROM journal WHERE id = ?) "
+                "AND date || time >= ? AND NOT EXISTS (SELECT 1 FROM journal c WHERE "
+                "c.org_approval_no = journal.approval_no AND (c.kind = %2 OR (c.kind = ? AND c.state = ?)) "
+                "AND (c.org_auth_date = journal.trans_date OR c.org_auth_date = journal.date)) "
+                "ORDER BY id DESC LIMIT 1")
+                .arg(kColumns, takeBackKind()));
+        for (const QVariant& v :
+             {QVariant(int(JournalKind::Approval)), QVariant(int(JournalState::Approved)),
+              QVariant(reversalId), QVariant(reversal->merchant), QVariant(reversal->itemCode),
+              QVariant(reversal->teacherCode), QVariant(reversal->amount), QVariant(reversalId),
+              QVariant(since), QVariant(int(JournalKind::Cancellation)),
+              QVariant(int(JournalState::Cancelled))})
+            q.addBindValue(notNull(v));
+        if (!d->exec(q, doing))
+            return false;
+        if (!q.next())
+            return true; // no approval the host could have taken instead
+        const JournalRow a = rowFrom(q);
+        const QString cardHash = q.value(int(kColumns.count(u',')) + 1).toString();
+        newId = d->insertTakeBack(doing, a, cardHash, a.transDate.isEmpty() ? a.date : a.transDate,
+                                  {JournalState::Unknown, respCode, {}, {}, {}, a.amount});
+        if (newId == 0)
+            return false;
+        maybe = a;
+        return true;
+    });
+    if (!ok || !maybe)
+        return std::nullopt;
+    logReversal(
+        QStringLiteral("reversal #%1: answered \"%2\" after an attempt whose answer was lost; the host "
+                       "may have taken back approval %3 (row %4, %5 won) with it; recorded as row %6")
+            .arg(reversalId)
+            .arg(respCode, maybe->approvalNo)
+            .arg(maybe->id)
+            .arg(maybe->amount)
+            .arg(newId));
     return row(newId);
 }
 

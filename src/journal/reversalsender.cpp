@@ -9,6 +9,7 @@
 #include "hostlink/hostsocket.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QHash>
 #include <QTimer>
 
@@ -36,6 +37,8 @@ struct ReversalSender::State
     QTimer* answerTimer = nullptr;
     HostSocket* socket = nullptr;
     std::optional<OwedReversal> current;
+    // The current attempt's request is on record as written out.
+    bool writing = false;
     // Settled by the host while the journal could not take it: never sent
     // again while the program runs, settled as soon as the journal takes it.
     QHash<qint64, std::pair<ReversalState, QString>> unsettled;
@@ -82,6 +85,26 @@ void ReversalSender::stop()
     // have reached the host).
     st.socket->Close();
     st.current.reset();
+    st.writing = false;
+}
+
+void ReversalSender::finishBeforeExit()
+{
+    State& st = *d;
+    st.retry->stop();
+    if (st.current && st.writing) {
+        disconnect(this, &ReversalSender::needsAttention, nullptr, nullptr);
+        disconnect(this, &ReversalSender::hostContradicts, nullptr, nullptr);
+        logReversal(*st.current, QStringLiteral("the program is ending: waiting for the answer"));
+        QEventLoop wait;
+        connect(this, &ReversalSender::settled, &wait, &QEventLoop::quit);
+        connect(this, &ReversalSender::idle, &wait, &QEventLoop::quit);
+        // The answer timer ends the wait if the host stays silent; this
+        // bounds one that was never started (a request still being written).
+        QTimer::singleShot(st.answerTimer->interval() + 2000, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    stop();
 }
 
 void ReversalSender::setRetryInterval(int ms)
@@ -172,11 +195,13 @@ void ReversalSender::onConnected()
     // attempt reached the host.  Not recorded, not sent.
     if (!Journal::instance().markReversalWriting(r.rowId)) {
         st.current.reset();
+        st.writing = false;
         st.socket->Close();
         logReversal(r, QStringLiteral("not sent: ") + Journal::instance().lastError());
         emit idle(false);
         return;
     }
+    st.writing = true;
     SORNA_CRASH_POINT("reversal.writing-recorded");
     TransactionRecord record = TransactionRequestRecord(r.input, r.issueCode, r.number);
     // Logged with the card number masked, like every request.
@@ -206,12 +231,22 @@ void ReversalSender::onAnswer()
     const OwedReversal r = *st.current;
     const qint64 rowId = r.rowId;
     finish(verdict.outcome, verdict.code, verdict.what);
+    if (verdict.outcome != ReversalState::Delivered)
+        return;
+    Journal& journal = Journal::instance();
+    // Nothing left to reverse after an attempt whose answer was lost: that
+    // attempt may have taken back another approval of the same card and
+    // amount, and the answer naming it is gone.  The merchant must check.
+    if (verdict.code == u"22" || verdict.code == u"23") {
+        if (journal.recordPossibleTakeBack(rowId, verdict.code))
+            emit needsAttention();
+        return;
+    }
     // The host names the approval it took back: when that is another,
     // answered approval of the journal, the merchant must know.
-    if (verdict.outcome != ReversalState::Delivered || verdict.code != u"00")
+    if (verdict.code != u"00")
         return;
     const TransactionRecord answer = TransactionRecord::cut(plain);
-    Journal& journal = Journal::instance();
     if (journal.recordHostTakeBack(rowId, answer)) {
         emit needsAttention();
         return;
@@ -288,6 +323,7 @@ void ReversalSender::onError(const QString& why)
     const bool untold = st.socket->remoteClosed() && st.socket->peerClose() == PeerClose::Unknown;
     const OwedReversal r = *st.current;
     st.current.reset();
+    st.writing = false;
     st.socket->Close();
     logReversal(r, QStringLiteral("not delivered (%1), still owed")
                        .arg(reset    ? QStringLiteral("the host reset the connection")
@@ -302,6 +338,7 @@ void ReversalSender::finish(ReversalState outcome, const QString& code, const QS
     State& st = *d;
     const OwedReversal r = *st.current;
     st.current.reset();
+    st.writing = false;
     st.answerTimer->stop();
     st.socket->Close();
     Journal& journal = Journal::instance();

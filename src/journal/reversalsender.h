@@ -55,6 +55,12 @@ public:
     bool busy() const;
     // Tries the oldest owed reversal now (nothing when busy or none owed).
     void tryNext();
+    // At the program's end: an attempt whose request is being written or
+    // was written waits for its answer (the answer time-out at most), which
+    // may name the approval the host took back and could not be had later.
+    // Nothing is told now; what needs telling is told at the next login.
+    // Stops the sender.
+    void finishBeforeExit();
 
 signals:
     // A reversal was settled.

@@ -461,13 +461,20 @@ int PayDesk::cancelTargetItem() const
 QString TakeBackMessage(const JournalRow& takeBack)
 {
     const QDate authDate = QDate::fromString(takeBack.orgAuthDate, QStringLiteral("yyyyMMdd"));
-    return QStringLiteral("승인 서버가 응답 없이 끝난 결제의 자동취소를 이 카드의 앞선 승인에 적용했습니다.\n"
-                          "그 승인은 취소되어 거래내역과 합계에서 빠졌습니다.\n\n") +
+    const bool certain = takeBack.state == JournalState::Cancelled;
+    return (certain
+                ? QStringLiteral("승인 서버가 응답 없이 끝난 결제의 자동취소를 이 카드의 앞선 승인에 "
+                                 "적용했습니다.\n그 승인은 취소되어 거래내역과 합계에서 빠졌습니다.\n\n")
+                : QStringLiteral("응답 없이 끝난 결제의 자동취소가 이 카드의 앞선 승인에 적용되었을 수 "
+                                 "있습니다.\n앞서 보낸 자동취소의 응답을 받지 못해 어느 승인이 취소되었는지 "
+                                 "알 수 없습니다.\n거래내역에는 그 승인을 그대로 두었습니다.\n\n")) +
            QStringLiteral("승인번호 : ") + takeBack.orgApprovalNo + QStringLiteral("\n승인일자 : ") +
            (authDate.isValid() ? authDate.toString(QStringLiteral("yyyy-MM-dd")) : takeBack.orgAuthDate) +
            QStringLiteral("\n카드번호 : ") + takeBack.cardMasked + QStringLiteral("\n금액     : ") +
            FormatAmount(takeBack.amount) + QStringLiteral("원\n치료항목 : ") + takeBack.itemName +
-           QStringLiteral("\n\n그 서비스를 제공했다면 카드를 다시 읽혀 승인해 주세요.");
+           (certain ? QStringLiteral("\n\n그 서비스를 제공했다면 카드를 다시 읽혀 승인해 주세요.")
+                    : QStringLiteral("\n\n잔액조회나 고객센터로 이 승인이 남아 있는지 확인해 주세요. "
+                                     "취소되었는데 서비스를 제공했다면 카드를 다시 읽혀 승인해 주세요."));
 }
 
 QString ContradictedTakeBackMessage(const JournalRow& approval)

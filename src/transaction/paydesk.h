@@ -206,7 +206,8 @@ QString ReversalTroubleMessage(const JournalRow& row);
 // holds as cancelled already (or never standing): left as it is, told.
 QString ContradictedTakeBackMessage(const JournalRow& approval);
 // What the merchant is told, once, of an approval the host took back in
-// answer to an automatic cancellation.
+// answer to an automatic cancellation, or may have (a take-back row of state
+// Unknown: the answer that would have named it was lost).
 QString TakeBackMessage(const JournalRow& takeBack);
 
 } // namespace sorna

@@ -113,6 +113,14 @@ private slots:
         QTest::newRow("reversal state unknown to the program")
             << A << int(JournalState::Unknown) << 7 << QString() << false << strange << attention << true
             << false << false;
+        // The host's word on an approval an automatic cancellation took back.
+        const int T = int(JournalKind::HostTakeBack);
+        QTest::newRow("host took back an earlier approval")
+            << T << int(JournalState::Cancelled) << none << u"00"_s << false << u"승인 서버가 취소함"_s
+            << attention << true << false << false;
+        QTest::newRow("host may have taken back an earlier approval")
+            << T << int(JournalState::Unknown) << none << u"22"_s << false
+            << u"승인 서버가 취소했을 수 있음"_s << attention << true << false << false;
     }
     void states()
     {
@@ -122,6 +130,7 @@ private slots:
         QFETCH(QString, respCode);
         QFETCH(bool, cancelledLater);
         QFETCH(QString, shown);
+        const QString strange = u"알 수 없는 기록"_s;
 
         JournalDayRow d = dayRow(JournalKind(kind), JournalState(state), ReversalState(reversal));
         d.cancelled = cancelledLater;
@@ -141,7 +150,9 @@ private slots:
         // The whole number, where a hand-edited row holds it, is masked too.
         d.row.cardMasked = u"9410120000000019"_s;
         QCOMPARE(Show(d).card, u"9410-1200-****-0019"_s);
-        QCOMPARE(s.kind, kind == int(JournalKind::Approval) ? u"승인"_s : u"취소"_s);
+        QCOMPARE(s.kind, kind == int(JournalKind::Approval)                             ? u"승인"_s
+                         : kind == int(JournalKind::HostTakeBack) && s.state != strange ? u"자동취소"_s
+                                                                                        : u"취소"_s);
     }
 
     // The receipt printed again carries what the first one did: the answer's

@@ -19,6 +19,7 @@
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -180,6 +181,38 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!idle.isEmpty(), 15000);
         QCOMPARE(journal().row(id)->reversal, ReversalState::Refused);
         QCOMPARE(journal().row(id)->reversalRespCode, u"51"_s);
+    }
+    // The program ends while a reversal's request is out: its answer is
+    // waited for (the answer time-out at most), not dropped with the program.
+    void answerAwaitedAtExit_data()
+    {
+        QTest::addColumn<int>("does"); // Peer::Does
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("answered two seconds later")
+            << int(Peer::Does::RefuseLate) << int(ReversalState::Refused) << u"51"_s;
+        QTest::newRow("never answered")
+            << int(Peer::Does::Silent) << int(ReversalState::Delivered) << QString();
+    }
+    void answerAwaitedAtExit()
+    {
+        QFETCH(int, does);
+        QFETCH(int, outcome);
+        QFETCH(QString, code);
+        Peer peer{Peer::Does(does)};
+        pointAt(peer.serverPort());
+        const qint64 id = owe(approvalOf(demo::kCardNineItems));
+        QVERIFY2(id > 0, qPrintable(journal().lastError()));
+        sender()->setAnswerTimeout(4000);
+        sender()->tryNext();
+        QTRY_VERIFY_WITH_TIMEOUT(!peer.received.isEmpty(), 5000);
+        QElapsedTimer took;
+        took.start();
+        sender()->finishBeforeExit();
+        QVERIFY(took.elapsed() < 5500);
+        QVERIFY(!sender()->busy());
+        QCOMPARE(int(journal().row(id)->reversal), outcome);
+        QCOMPARE(journal().row(id)->reversalRespCode, code);
     }
     void cleanup()
     {
@@ -391,27 +424,44 @@ private slots:
         QTest::addColumn<QString>("earlier");
         QTest::addColumn<int>("outcome"); // ReversalState
         QTest::addColumn<int>("attention");
+        QTest::addColumn<bool>("maybeTakenBack"); // a take-back of state Unknown names the earlier approval
         QTest::newRow("first attempt: the host never had the approval")
-            << u"none"_s << int(ReversalState::Refused) << 1;
+            << u"none"_s << int(ReversalState::Refused) << 1 << false;
         QTest::newRow("an attempt reached the host, the program died before its outcome")
-            << u"in flight"_s << int(ReversalState::Delivered) << 0;
+            << u"in flight"_s << int(ReversalState::Delivered) << 0 << false;
+        // The host had only the earlier approval of the same card, item,
+        // teacher and amount, and took that back; the answer naming it died
+        // with the program.
+        QTest::newRow("an attempt took back an earlier approval, the program died before its answer")
+            << u"took earlier"_s << int(ReversalState::Delivered) << 1 << true;
         QTest::newRow("an attempt found the host down, which never had the approval")
-            << u"host down"_s << int(ReversalState::Refused) << 1;
+            << u"host down"_s << int(ReversalState::Refused) << 1 << false;
         // Counted, then the program died before a byte left: after the
         // restart the attempt is on record as never written.
         QTest::newRow("an attempt counted, the program died before writing, restarted")
-            << u"died before writing"_s << int(ReversalState::Refused) << 1;
+            << u"died before writing"_s << int(ReversalState::Refused) << 1 << false;
     }
     void nothingLeftToReverse()
     {
         QFETCH(QString, earlier);
         QFETCH(int, outcome);
         QFETCH(int, attention);
+        QFETCH(bool, maybeTakenBack);
         RefHost host;
         QVERIFY2(host.isRunning(), qPrintable(host.error()));
         pointAt(host.port());
-        const bool inFlight = earlier == u"in flight";
-        const qint64 id = owe(approvalOf(demo::kCardNineItems), inFlight ? &host : nullptr);
+        qint64 earlierApproval = 0;
+        if (earlier == u"took earlier") {
+            const TransactionInput in = approvalOf(demo::kCardNineItems);
+            const TransactionRecord request =
+                TransactionRequestRecord(in, demo::kIssueCode, demo::kMerchantNo);
+            earlierApproval = journal().recordRequest(in, request, u"미술치료"_s);
+            const QByteArray answer = HostExchange(host.port(), request.build(), kTagSend);
+            QVERIFY(journal().recordAnswer(earlierApproval, CutTransactionAnswer(answer, false)));
+            QCOMPARE(journal().row(earlierApproval)->state, JournalState::Approved);
+        }
+        const bool inFlight = earlier == u"in flight" || earlier == u"took earlier";
+        const qint64 id = owe(approvalOf(demo::kCardNineItems), earlier == u"in flight" ? &host : nullptr);
         QVERIFY2(id > 0, qPrintable(journal().lastError()));
         if (earlier == u"died before writing") {
             QVERIFY(journal().countReversalAttempt(id));
@@ -446,6 +496,16 @@ private slots:
         QCOMPARE(attentionSpy.size(), attention);
         QCOMPARE(host.scalar(u"SELECT COUNT(*) FROM ledger WHERE kind = 'reversal'"_s).toInt(),
                  inFlight ? 1 : 0);
+        const QList<JournalRow> takeBacks = journal().untoldTakeBacks();
+        QCOMPARE(takeBacks.size(), maybeTakenBack ? 1 : 0);
+        if (maybeTakenBack) {
+            QCOMPARE(takeBacks[0].state, JournalState::Unknown);
+            QCOMPARE(takeBacks[0].orgApprovalNo, journal().row(earlierApproval)->approvalNo);
+            // Left standing in the journal: it may well stand at the host.
+            QCOMPARE(journal().row(earlierApproval)->state, JournalState::Approved);
+            // A second "22" to the same reversal asks nothing more.
+            QVERIFY(!journal().recordPossibleTakeBack(id, u"22"_s));
+        }
     }
 
     // The host is down: the reversals stay owed and are tried again; when

@@ -143,7 +143,9 @@ int RunClient(int argc, char** argv)
             std::fflush(stdout);
             QApplication::quit();
         });
-    return app.exec();
+    const int result = app.exec();
+    ReversalSender::instance()->finishBeforeExit();
+    return result;
 }
 
 } // namespace sorna
