@@ -501,6 +501,7 @@ def main():
     ap.add_argument("--seeds", type=int, default=10)
     ap.add_argument("--first", type=int, default=1, help="the first seed of the run")
     ap.add_argument("--seed", type=int, help="replay this seed alone")
+    ap.add_argument("--seed-list", default="", help="these seeds (e.g. 5,237), each a day that once broke an invariant")
     ap.add_argument("--minutes", type=float, default=0, help="start no seed after this many minutes")
     ap.add_argument("--actions", type=int, default=40, help="operator actions per day (at least)")
     ap.add_argument("--jobs", type=int, default=1, help="days run side by side")
@@ -516,6 +517,8 @@ def main():
     args.client = os.path.join(args.build, "sorna")
     args.host = os.path.join(args.build, "sorna-host")
     seeds = [args.seed] if args.seed is not None else list(range(args.first, args.first + args.seeds))
+    if args.seed_list:
+        seeds = [int(s) for s in args.seed_list.split(",") if s.strip()]
     started = time.monotonic()
     totals = {"seeds": 0, "actions": 0, "payments": 0, "requests": 0, "kills": 0, "crash_points": 0,
               "journal_full": 0, "sessions": 0, "host_faults": {}}
