@@ -577,6 +577,30 @@ def main():
     return 1 if failing else 0
 
 
+# What earlier runs found, each fixed in the program with a test that holds it, and replayed by the
+# soak_regressions test: (seed, invariant, what happened, the fix, the tests).
+FOUND_AND_FIXED = [
+    ("5", "1", "an automatic cancellation the host never answered (closed or silent after the whole "
+     "request) counted as delivered, while a host past its window refuses without a word",
+     "such a reversal shows \"자동취소 보냄 – 결과 미확인\", counts among the unknown outcomes and is told",
+     "`tst_reversalsender::outcomes`, `soak_invariants`"),
+    ("237 (and five more)", "6", "a crash (double free) when the main window was closed while the journal "
+     "window ran its own loop", "the main window closes the windows over it first and itself once their "
+     "loops have returned", "`tst_endtoend::closedWhileTheJournalIsOpen`"),
+    ("420", "1, 2", "the reversal of an unanswered approval took back the earlier identical approval; the "
+     "answer naming it was lost with the program, the next attempt was answered \"22\" and the journal kept "
+     "the earlier approval as standing", "after \"22\"/\"23\" following a lost attempt the earlier approval "
+     "of the same card, item, teacher and amount within the host's window is marked \"승인 서버가 취소했을 수 "
+     "있음\" and told; a program that ends waits (10 s at most) for a written reversal's answer",
+     "`tst_reversalsender::nothingLeftToReverse`, `tst_reversalsender::answerAwaitedAtExit`, "
+     "`tst_dayview::states`, `soak_invariants`"),
+    ("914", "6", "the journal window, opened over the receipt question (the tray's menu reaches past a "
+     "modal window), held the question's answer and left the pay button disabled",
+     "the journal and the merchant information open nothing over a waiting question, which is brought "
+     "forward", "`tst_mainwindowshell::trayMenu`"),
+]
+
+
 def write_doc(args, totals, violations, elapsed, known):
     faults = totals["host_faults"]
     lines = [
@@ -629,6 +653,10 @@ def write_doc(args, totals, violations, elapsed, known):
         lines += ["", "Replay one: `scripts/soak.sh --seed S`."]
     else:
         lines.append("No violation.")
+    lines += ["", "## Found and fixed on the way", "",
+              "Each replays in the `soak_regressions` test (`scripts/soak.sh --seed S` alone).", "",
+              "| Seed | Invariant | What happened | Fix | Tests |", "|---|---|---|---|---|"]
+    lines += [f"| {' | '.join(c.replace('|', '/') for c in case)} |" for case in FOUND_AND_FIXED]
     with open(args.doc, "w") as f:
         f.write("\n".join(lines) + "\n")
 
