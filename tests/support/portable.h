@@ -34,6 +34,14 @@ bool killedItself(const QProcess& p);
 #define SORNA_SKIP_ON_WINDOWS(reason) static_cast<void>(0)
 #endif
 
+// Wine's difference met wherever the peer resets a connection: wineserver
+// takes the pending ECONNRESET (getsockopt SO_ERROR) when its poll sees the
+// reset, and the program's recv then gives 0, an orderly end; Windows gives
+// WSAECONNRESET.  docs/windows.md has the probe and the trace.
+#define SORNA_WINE_RESET_READS_AS_END                                                                        \
+    "a connection reset by the peer reads as an orderly end (recv gives 0, not WSAECONNRESET: wineserver "   \
+    "takes the ECONNRESET with getsockopt(SO_ERROR))"
+
 // Skips the rest of a case under Wine, naming Wine's difference.
 #define SORNA_SKIP_UNDER_WINE(difference)                                                                    \
     do {                                                                                                     \
