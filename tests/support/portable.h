@@ -3,6 +3,7 @@
 // What differs between the systems the tests run on, in one place, so that
 // every test program builds for Linux and Windows alike.
 
+#include <QString>
 #include <QtGlobal>
 
 #include <QtTest>
@@ -19,6 +20,13 @@ bool mayMount();
 // that meets a known difference of Wine skips there and names it; the same
 // case proves the behaviour on Linux (and on a real Windows PC).
 bool underWine();
+
+// Sets an environment variable of this process, and of the programs it
+// starts, to a text of any letters.  On Windows by the variable's wide form,
+// which the program reads: the narrow one goes through the system's ANSI
+// code page and turns the letters it lacks (Korean, where the system's
+// language is not) into "?".
+void setEnvironment(const char* name, const QString& value);
 
 // Whether a program ended by killing itself at a crash point: SIGKILL on
 // Linux (a crash to QProcess); TerminateProcess with exit code 9 on Windows,
