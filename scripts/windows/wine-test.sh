@@ -150,7 +150,13 @@ cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORNA_WERRO
 low cmake --build "$native" --target sorna-host >/dev/null
 echo "built in ${t_release} s (program, zip, installer) and ${t_hooks} s (test hooks, ${#wanted[@]} test programs)"
 
-# --- 1. The test programs, against the SDK's DLLs and plugins.
+# --- 1. The test programs, against the SDK's DLLs and plugins, and with
+# what the program finds beside itself: the fonts (the receipt's faces among
+# them) and Qt's Korean translation.
+for beside in fonts translations; do
+  rm -rf "${tests_build:?}/tests/$beside"
+  cp -r "$hooks_dist/sorna-windows-x64/$beside" "$tests_build/tests/$beside"
+done
 # What cannot run under Wine, with the reason (docs/windows.md gives the
 # evidence).
 declare -A not_under_wine=(
