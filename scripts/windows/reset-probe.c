@@ -18,8 +18,11 @@
  * Windows answers a reset with error 10054 (WSAECONNRESET) in each, and
  * announces an end that happened before the events were selected.
  */
-#include <windows.h>
+/* winsock2.h before windows.h */
+/* clang-format off */
 #include <winsock2.h>
+#include <windows.h>
+/* clang-format on */
 
 #include <stdio.h>
 #include <stdlib.h>
