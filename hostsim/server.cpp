@@ -6,7 +6,10 @@
 #include "hostlog.h"
 #include "hostlogic.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #ifdef Q_OS_UNIX
@@ -198,24 +201,45 @@ void HostConnection::deliver(const QByteArray& plainAnswer, const FaultMode& fau
         // the next while the first waits for its acknowledgement.
         if (m_socket)
             m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        auto pieces = std::make_shared<QList<QByteArray>>();
         qsizetype from = 0;
         for (qsizetype i = 0; i < k; ++i) {
             const qsizetype to = frame.size() * (i + 1) / k;
-            const QByteArray piece = frame.mid(from, to - from);
+            pieces->append(frame.mid(from, to - from));
             from = to;
-            const bool last = i + 1 == k;
-            if (i == 0 || fault.milliseconds == 0) {
-                send(piece);
-                if (last)
-                    finish();
-                continue;
-            }
-            QTimer::singleShot(int(i) * fault.milliseconds, Qt::PreciseTimer, this, [this, piece, last] {
-                send(piece);
-                if (last)
-                    finish();
-            });
         }
+        // Piece i goes out i intervals after the first, in order, from one
+        // timer: timers of their own may fire out of order where the
+        // system's timer is coarse (Windows, about 10 ms), and the frame
+        // would arrive shuffled.  A late tick sends every piece that is due.
+        auto sent = std::make_shared<qsizetype>(0);
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        const qint64 interval = fault.milliseconds;
+        // Sends what is due; the milliseconds until the next piece, or -1
+        // once the frame is out.
+        const auto sendDue = [this, pieces, sent, clock, interval]() -> qint64 {
+            while (*sent < pieces->size() && clock->elapsed() >= *sent * interval)
+                send(pieces->at((*sent)++));
+            if (*sent < pieces->size())
+                return std::max<qint64>(0, *sent * interval - clock->elapsed());
+            finish();
+            return -1;
+        };
+        const qint64 first = sendDue();
+        if (first < 0)
+            return;
+        auto* ticks = new QTimer(this);
+        ticks->setTimerType(Qt::PreciseTimer);
+        ticks->setSingleShot(true);
+        connect(ticks, &QTimer::timeout, this, [ticks, sendDue] {
+            const qint64 next = sendDue();
+            if (next < 0)
+                ticks->deleteLater();
+            else
+                ticks->start(int(next));
+        });
+        ticks->start(int(first));
         return;
     }
     }

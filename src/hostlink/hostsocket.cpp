@@ -179,6 +179,10 @@ void HostSocket::flush()
     m_outgoingDone = 0;
     m_writable->setEnabled(false);
     m_written = m_sent;
+    // The answer is awaited: an end of the host that goes unannounced is
+    // found by the probe.
+    if (m_written && !m_done)
+        m_probe->start();
     const quint64 serial = m_serial;
     emit SendComplete();
     if (serial == m_serial && m_closeAfterSend && m_phase == Phase::Connected)
@@ -251,11 +255,13 @@ void HostSocket::onReadable()
 
 // Windows' socket events can be lost: the outcome of a connection attempt
 // that ended before its event was registered, the notice of the host's close
-// when it comes together with the last bytes of a cut-short answer (seen
-// under Wine).  The connection would then wait for a time-out although its
-// fate is known.  While a connection is under way, its outcome is looked at
-// now and then; while part of a frame is held, the connection is peeked at,
-// and an end found there is handled as the announced close would be.
+// when it comes together with the last bytes of a cut-short answer, or a
+// reset that comes while the socket's events are being registered again
+// (all seen under Wine).  The connection would then wait for a time-out,
+// or a card window that has none for ever, although its fate is known.
+// While a connection is under way, its outcome is looked at now and then;
+// while an answer is awaited or part of it is held, the connection is peeked
+// at, and an end found there is handled as the announced close would be.
 void HostSocket::probe()
 {
     if (m_phase == Phase::Connecting) {

@@ -5,6 +5,7 @@
 #include "foundation/cp949.h"
 #include "foundation/messagelog.h"
 #include "foundation/paths.h"
+#include "support/portable.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -134,7 +135,7 @@ private slots:
         TempRoot root;
         root.write(QStringLiteral("blocker"), "a file, not a folder");
         const QString badRoot = root.file(QStringLiteral("blocker/Quendal"));
-        qputenv("QUENDAL_ROOT", badRoot.toLocal8Bit());
+        sorna::test::setEnvironment("QUENDAL_ROOT", badRoot);
 
         QStringList reported;
         setLogFailureHandler([&reported](const QString& path) { reported << path; });

@@ -292,8 +292,7 @@ private slots:
         QFETCH(int, outcome);
         QFETCH(int, attention);
         if (peer.startsWith(u"reset"))
-            SORNA_SKIP_UNDER_WINE("a connection reset by the peer reads as an orderly end (recv gives 0, not "
-                                  "WSAECONNRESET), so the reversal reads as delivered");
+            SORNA_SKIP_UNDER_WINE(SORNA_WINE_RESET_READS_AS_END ", so the reversal reads as delivered");
 
         std::unique_ptr<RefHost> host;
         std::unique_ptr<Peer> fake;
@@ -398,8 +397,7 @@ private slots:
         QFETCH(bool, watch);
         QFETCH(int, how);
         if (how == int(PeerClose::Reset))
-            SORNA_SKIP_UNDER_WINE("a connection reset by the peer reads as an orderly end (recv gives 0, not "
-                                  "WSAECONNRESET)");
+            SORNA_SKIP_UNDER_WINE(SORNA_WINE_RESET_READS_AS_END);
         Peer peer{Peer::Does(does)};
         HostSocket socket;
         socket.setWatchPeerClose(watch);

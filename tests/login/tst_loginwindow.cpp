@@ -11,6 +11,7 @@
 #include "login/gui/loginwindow.h"
 #include "login/gui/session.h"
 #include "support/maincontrols.h"
+#include "support/portable.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
 #include "transaction/gui/mainwindow.h"
@@ -746,7 +747,7 @@ private slots:
 
         m_root->write(blocker, "not a folder");
         const QString rootPath = root.isEmpty() ? m_root->path() : m_root->file(root);
-        qputenv("QUENDAL_ROOT", rootPath.toLocal8Bit());
+        setEnvironment("QUENDAL_ROOT", rootPath);
         Clock::setFixed(QDateTime(QDate(2026, 12, 6), QTime(10, 20, 30)));
 
         for (int i = 0; i < 3; ++i)

@@ -3,6 +3,7 @@
 #include <QProcess>
 
 #ifdef Q_OS_WIN
+#include <cstdlib>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -27,6 +28,16 @@ bool underWine()
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 #else
     return false;
+#endif
+}
+
+void setEnvironment(const char* name, const QString& value)
+{
+#ifdef Q_OS_WIN
+    ::_wputenv_s(reinterpret_cast<const wchar_t*>(QString::fromLatin1(name).utf16()),
+                 reinterpret_cast<const wchar_t*>(value.utf16()));
+#else
+    qputenv(name, value.toLocal8Bit());
 #endif
 }
 

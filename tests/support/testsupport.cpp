@@ -4,6 +4,7 @@
 #include "foundation/gui/look.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
+#include "support/portable.h"
 
 #include <QApplication>
 #include <QDir>
@@ -28,15 +29,16 @@ namespace {
 } // namespace
 
 TempRoot::TempRoot()
-    : m_previous(qgetenv("QUENDAL_ROOT")), m_hadPrevious(qEnvironmentVariableIsSet("QUENDAL_ROOT"))
+    : m_previous(qEnvironmentVariable("QUENDAL_ROOT")),
+      m_hadPrevious(qEnvironmentVariableIsSet("QUENDAL_ROOT"))
 {
-    qputenv("QUENDAL_ROOT", m_dir.path().toLocal8Bit());
+    setEnvironment("QUENDAL_ROOT", m_dir.path());
 }
 
 TempRoot::~TempRoot()
 {
     if (m_hadPrevious)
-        qputenv("QUENDAL_ROOT", m_previous);
+        setEnvironment("QUENDAL_ROOT", m_previous);
     else
         qunsetenv("QUENDAL_ROOT");
 }

@@ -27,7 +27,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_previous;
+    QString m_previous;
     bool m_hadPrevious;
 };
 

@@ -20,6 +20,7 @@
 #include "receipt/gui/receiptprinter.h"
 #include "receipt/gui/receiptquestion.h"
 #include "support/maincontrols.h"
+#include "support/portable.h"
 #include "support/refhost.h"
 #include "support/testsupport.h"
 #include "transaction/gui/mainwindow.h"
@@ -707,6 +708,8 @@ private slots:
     // card, item and amount).
     void owedReversalGoesBeforeTheNextApproval()
     {
+        SORNA_SKIP_UNDER_WINE(SORNA_WINE_RESET_READS_AS_END
+                              ", so the reversal that met a reset reads as delivered");
         logIn();
         swipe(demo::kCardNineItems);
         // Reset once the request is read: a host that resets as it accepts
@@ -882,6 +885,8 @@ private slots:
     {
         QFETCH(QString, meanwhile);
         QFETCH(bool, leaves);
+        // The reversal left owed meets a reset.
+        SORNA_SKIP_UNDER_WINE(SORNA_WINE_RESET_READS_AS_END ", so no reversal is left owed");
         logIn();
         swipe(demo::kCardNineItems);
         leaveAReversalOwed();
@@ -1020,6 +1025,7 @@ private slots:
     void reversalTakesBackAnEarlierApproval()
     {
         QFETCH(bool, cancelledHere);
+        SORNA_SKIP_UNDER_WINE(SORNA_WINE_RESET_READS_AS_END ", so no reversal of A2 is left owed");
         const PdfReceipts printed;
         logIn();
         swipe(demo::kCardNineItems);
