@@ -20,7 +20,7 @@
 #   SORNA_WINEPREFIX    the Wine prefix (default ~/.cache/sorna-wine); its
 #                       C:\Quendal is emptied for the run
 #   SORNA_WINE_TESTS    the test programs to run (default: all), e.g. "tst_journal tst_killed"
-#   SORNA_WINE_SKIP_SUITE=1  leaves part 1 out (the installer only)
+#   SORNA_WINE_SKIP_SUITE=1  leaves step 1 out (the installer only)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root="$PWD"
@@ -125,7 +125,7 @@ done
 
 # --- The builds: the merchants' program and installer (dist/), and the
 # whole test suite with the test hooks, with an installer of its own
-# (dist/test-hooks/) for the scripted operator of part 3.
+# (dist/test-hooks/) for the scripted operator of step 3.
 # The money tests first, then every other test program.
 all_tests=(tst_journal tst_reversalsender tst_paydesk tst_panel tst_cardwindows tst_transaction tst_endtoend
   tst_killed tst_crashsweep)
