@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
@@ -234,6 +235,16 @@ private:
                                            QStringLiteral("manual")};
         if (QWidget* over = QApplication::activeModalWidget();
             main && m_phase == 0 && over && over != main && onMain.contains(n)) {
+            // The journal window is closed first, as a merchant does who
+            // turns back to the counter; a question is waited for.
+            auto* journal = qobject_cast<QDialog*>(over);
+            if (journal && over->objectName() == u"JournalWindow") {
+                if (n == u"journal-open")
+                    return finish(QStringLiteral("skipped: open already"));
+                write(QStringLiteral("JOURNAL closed first"));
+                QTimer::singleShot(0, journal, &QDialog::reject);
+                return;
+            }
             if (age > 3000)
                 finish(QStringLiteral("skipped: behind %1").arg(over->objectName()));
             return;
