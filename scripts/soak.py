@@ -577,7 +577,7 @@ def main():
     return 1 if failing else 0
 
 
-# What earlier runs found, each fixed in the program with a test that holds it, and replayed by the
+# What earlier runs found, each fixed with a test that holds it, and replayed by the
 # soak_regressions test when the fault was the program's: (seed, invariant, what happened, the fix, the tests).
 FOUND_AND_FIXED = [
     ("5", "1", "an automatic cancellation the host never answered (closed or silent after the whole "
